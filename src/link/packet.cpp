@@ -1,0 +1,403 @@
+#include "link/packet.hpp"
+
+#include <algorithm>
+#include <cstring>
+
+#include "link/crc16.hpp"
+#include "platform/clock.hpp"
+
+namespace tapfix::link {
+namespace {
+
+using std::chrono::milliseconds;
+using Clock = std::chrono::steady_clock;
+
+constexpr std::uint8_t kNvRead = 0x26;
+constexpr std::uint8_t kNvWrite = 0x27;
+
+bool IsFramedWithOpeningFlag(PacketMode mode) { return mode == MODE_DMSS || mode == MODE_STREAM; }
+
+// Unstuffs in place-safe fashion from src into dst; returns the count written.
+std::size_t Unstuff(std::span<const std::uint8_t> src, std::span<std::uint8_t> dst) {
+    std::size_t out = 0;
+    for (std::size_t i = 0; i < src.size() && out < dst.size(); ++i) {
+        std::uint8_t byte = src[i];
+        if (byte == CPacket::kEscape && i + 1 < src.size()) {
+            byte = static_cast<std::uint8_t>(src[++i] ^ 0x20U);
+        }
+        dst[out++] = byte;
+    }
+    return out;
+}
+
+milliseconds Elapsed(Clock::time_point since) {
+    return std::chrono::duration_cast<milliseconds>(Clock::now() - since);
+}
+
+}  // namespace
+
+std::string_view DiagErrorText(std::uint8_t responseCode) {
+    switch (responseCode) {
+        case 0x13:
+            return "Bad command";
+        case 0x14:
+            return "The Request packet has invalid or inconsistent parameters";
+        case 0x15:
+            return "The Request packet has an invalid length";
+        case 0x18:
+            return "the DMSS isn't in a particular mode";
+        case 0x42:
+            return "the correct SPC has not yet been entered to unlock service programming";
+        case 0x47:
+            return "the correct Security Password has not yet been entered to unlock the phone";
+        default:
+            return "unknow reason";
+    }
+}
+
+bool PacketProtocol::HandleFrame(CPacket& /*packet*/, std::span<const std::uint8_t> /*frame*/) const {
+    return true;
+}
+
+CPacket::CPacket() = default;
+CPacket::~CPacket() = default;
+
+void CPacket::SetProtocol(PacketMode mode, const PacketProtocol* protocol) {
+    if (mode >= MODE_DIAG && mode < MODE_RAW) {
+        protocols_[static_cast<std::size_t>(mode)] = protocol;
+    }
+}
+
+const PacketProtocol* CPacket::ProtocolFor(PacketMode mode) const {
+    if (mode >= MODE_DIAG && mode < MODE_RAW) {
+        return protocols_[static_cast<std::size_t>(mode)];
+    }
+    return nullptr;
+}
+
+void CPacket::ResetBuffers() {
+    commandDataLength_ = 0;
+    commandData_.fill(0);
+    receiveLength_ = 0;
+    receive_.fill(0);
+    transmitLength_ = 0;
+    transmit_.fill(0);
+    staging_.fill(0);
+    stagingCount_ = 0;
+    stagingPosition_ = 0;
+    carryingPartialFrame_ = false;
+}
+
+bool CPacket::SetCommandData(std::span<const std::uint8_t> data) {
+    if (data.size() > commandData_.size()) {
+        return false;
+    }
+    std::copy(data.begin(), data.end(), commandData_.begin());
+    commandDataLength_ = data.size();
+    return true;
+}
+
+bool CPacket::AppendPayload(std::span<const std::uint8_t> bytes) {
+    if (bytes.size() > kMaxPayload - transmitLength_) {
+        return false;
+    }
+    std::copy(bytes.begin(), bytes.end(), transmit_.begin() + static_cast<std::ptrdiff_t>(transmitLength_));
+    transmitLength_ += bytes.size();
+    return true;
+}
+
+bool CPacket::LoadReceiveBuffer(std::span<const std::uint8_t> bytes) {
+    if (bytes.size() > kReceiveData) {
+        return false;
+    }
+    std::copy(bytes.begin(), bytes.end(), receive_.begin());
+    receiveLength_ = bytes.size();
+    return true;
+}
+
+bool CPacket::SetRawPayload(std::span<const std::uint8_t> payload) {
+    transmitLength_ = 0;
+    return AppendPayload(payload);
+}
+
+std::span<const std::uint8_t> CPacket::DecodedPayload() const {
+    const std::size_t length = std::min(decodedLength_, receive_.size());
+    return {receive_.data(), length >= 2 ? length - 2 : 0};
+}
+
+bool CPacket::AppendAckedAddress(std::uint32_t address) {
+    if (ackedCount_ >= acked_.size()) {
+        return false;
+    }
+    acked_[ackedCount_++] = address;
+    return true;
+}
+
+std::size_t CPacket::BuildFrame(std::uint8_t argument) {
+    if (mode_ != MODE_RAW) {
+        transmitLength_ = 0;
+        if (const PacketProtocol* protocol = ProtocolFor(mode_)) {
+            protocol->BuildPayload(*this, argument);
+        }
+    }
+    const std::uint16_t fcs = Fcs16({transmit_.data(), transmitLength_});
+    transmit_[transmitLength_++] = static_cast<std::uint8_t>(fcs & 0xFFU);
+    transmit_[transmitLength_++] = static_cast<std::uint8_t>(fcs >> 8);
+
+    std::array<std::uint8_t, kTransmitCapacity> framed{};
+    std::size_t length = 0;
+    if (IsFramedWithOpeningFlag(mode_)) {
+        framed[length++] = kFlag;
+    }
+    for (std::size_t i = 0; i < transmitLength_; ++i) {
+        const std::uint8_t byte = transmit_[i];
+        if (byte == kFlag || byte == kEscape) {
+            framed[length++] = kEscape;
+            framed[length++] = static_cast<std::uint8_t>(byte ^ 0x20U);
+        } else {
+            framed[length++] = byte;
+        }
+    }
+    framed[length++] = kFlag;
+    std::copy_n(framed.begin(), length, transmit_.begin());
+    transmitLength_ = length;
+    return length;
+}
+
+// Answers may arrive without their opening flag; decoding then proceeds as if it were there.
+void CPacket::InsertOpeningFlagIfMissing() {
+    if (receiveLength_ > 0 && receive_[0] == kFlag) {
+        return;
+    }
+    const std::size_t kept = std::min(receiveLength_, receive_.size() - 1);
+    std::memmove(receive_.data() + 1, receive_.data(), kept);
+    receive_[0] = kFlag;
+    receiveLength_ = kept + 1;
+}
+
+bool CPacket::DecodeFrame() {
+    rawReceiveLength_ = receiveLength_;
+    std::size_t start = 0;
+    if (IsFramedWithOpeningFlag(mode_)) {
+        InsertOpeningFlagIfMissing();
+        start = 1;
+    }
+    std::size_t length = receiveLength_;
+    while (length >= start + 2 && receive_[length - 2] == kFlag) {
+        --length;
+    }
+    std::array<std::uint8_t, kReceiveCapacity> plain{};
+    const std::size_t count =
+        start < length ? Unstuff({receive_.data() + start, length - start}, plain) : 0;
+    if (count == 0 || plain[count - 1] != kFlag) {
+        lastError_ = texts::kNoEndFlag;
+        return false;
+    }
+    const std::size_t payload = count - 1;
+    std::copy_n(plain.begin(), payload, receive_.begin());
+    std::fill(receive_.begin() + static_cast<std::ptrdiff_t>(payload), receive_.end(), 0);
+    receiveLength_ = payload;
+    if (!FcsIsGood({receive_.data(), payload})) {
+        lastError_ = texts::kWrongCrc;
+        return false;
+    }
+    decodedLength_ = payload;
+    receiveLength_ = 0;  // from here on the parsers' read position
+    response_[0] = receive_[0];
+    if (mode_ == MODE_RAW) {
+        return true;
+    }
+    const PacketProtocol* protocol = ProtocolFor(mode_);
+    return protocol != nullptr && protocol->ParseResponse(*this);
+}
+
+bool CPacket::ParseOneFrame(std::size_t begin, std::size_t end) {
+    std::array<std::uint8_t, kReceiveCapacity> plain{};
+    const std::size_t count = Unstuff({receive_.data() + begin, end - begin}, plain);
+    if (!FcsIsGood({plain.data(), count})) {
+        lastError_ = texts::kFrameCrc;
+        return false;
+    }
+    const PacketProtocol* protocol = ProtocolFor(mode_);
+    return protocol == nullptr || protocol->HandleFrame(*this, {plain.data(), count - 2});
+}
+
+bool CPacket::ParseFrames() {
+    ackedCount_ = 0;
+    InsertOpeningFlagIfMissing();
+    bool allGood = true;
+    bool open = false;
+    std::size_t openedAt = 0;
+    for (std::size_t i = 0; i < receiveLength_; ++i) {
+        if (receive_[i] != kFlag) {
+            continue;
+        }
+        if (!open) {
+            open = true;
+            openedAt = i;
+            continue;
+        }
+        open = false;
+        if (!ParseOneFrame(openedAt + 1, i)) {
+            allGood = false;
+        }
+    }
+    return allGood;
+}
+
+milliseconds CPacket::SettleInterval() const {
+    const bool nvItem = mode_ == MODE_DIAG && transmitLength_ > 0 &&
+                        (transmit_[0] == kNvRead || transmit_[0] == kNvWrite);
+    return platform::ScaledInterval(milliseconds{nvItem ? 20 : 5});
+}
+
+std::size_t CPacket::AwaitAnswer(milliseconds timeout, milliseconds settle, bool* timedOut) {
+    const auto deadline = Clock::now() + timeout;
+    *timedOut = false;
+    std::size_t count = Port().BytesWaiting();
+    for (;;) {
+        if (!IsPortOpen()) {
+            *timedOut = true;
+            return 0;
+        }
+        const auto now = Clock::now();
+        if (count == 0) {
+            if (now >= deadline) {
+                *timedOut = true;
+                return 0;
+            }
+            Port().WaitForMoreInput(std::chrono::duration_cast<milliseconds>(deadline - now));
+            count = Port().BytesWaiting();
+            continue;
+        }
+        // The answer is complete once the waiting count stops growing for one interval.
+        if (!Port().WaitForMoreInput(settle)) {
+            return Port().BytesWaiting();
+        }
+        count = Port().BytesWaiting();
+        if (Clock::now() > deadline) {
+            *timedOut = true;
+            return count;
+        }
+    }
+}
+
+bool CPacket::PurgeAndWrite() {
+    Port().PurgeBuffers(platform::SerialPort::Purge::Both);
+    const std::span<const std::uint8_t> frame = TransmitBytes();
+    if (Port().Write(frame) < frame.size()) {
+        lastError_ = texts::kCannotSend;
+        return false;
+    }
+    return true;
+}
+
+bool CPacket::SendTransmitBuffer() { return PurgeAndWrite(); }
+
+std::size_t CPacket::ReadWaiting() {
+    receiveLength_ = Port().Read({receive_.data(), kReceiveData});
+    return receiveLength_;
+}
+
+CPacket::AttemptOutcome CPacket::RunAttempt(milliseconds timeout) {
+    if (!PurgeAndWrite()) {
+        return AttemptOutcome::Failed;
+    }
+    bool timedOut = false;
+    const std::size_t waiting = AwaitAnswer(timeout, SettleInterval(), &timedOut);
+    if (waiting == 0) {
+        lastError_ = texts::kCannotReceive;
+        return AttemptOutcome::Failed;
+    }
+    if (waiting > kReceiveData) {
+        lastError_ = texts::kReceiveFailed;
+        return AttemptOutcome::Failed;
+    }
+    ReadWaiting();
+    if (mode_ == MODE_DIAG && (receiveLength_ == 0 || receive_[0] != request_[0])) {
+        lastError_ = DiagErrorText(receiveLength_ == 0 ? 0 : receive_[0]);
+        return AttemptOutcome::Failed;
+    }
+    return DecodeFrame() ? AttemptOutcome::Done : AttemptOutcome::Failed;
+}
+
+bool CPacket::Transact(std::uint8_t attempts, std::uint32_t timeoutMs) {
+    if (attempts == 0) {
+        return true;
+    }
+    BuildFrame(0);
+    const milliseconds timeout = platform::ScaledTimeout(milliseconds{timeoutMs});
+    for (std::uint8_t attempt = 0; attempt < attempts; ++attempt) {
+        if (RunAttempt(timeout) == AttemptOutcome::Done) {
+            return true;
+        }
+    }
+    return false;
+}
+
+bool CPacket::TransactStream(std::uint32_t timeoutMs) {
+    BuildFrame(0);
+    if (!PurgeAndWrite()) {
+        return false;
+    }
+    const auto start = Clock::now();
+    bool timedOut = false;
+    AwaitAnswer(platform::ScaledTimeout(milliseconds{timeoutMs}),
+                platform::ScaledInterval(milliseconds{13}), &timedOut);
+    lastError_ = "time is " + std::to_string(Elapsed(start).count()) + "(ms)";
+    if (timedOut) {
+        lastError_ = texts::kCannotReceive;
+        return false;
+    }
+    ReadWaiting();
+    return ParseFrames();
+}
+
+bool CPacket::SendOnly(std::uint8_t code, std::uint32_t value) {
+    mode_ = MODE_STREAM;
+    ResetBuffers();
+    request_[0] = code;
+    for (int i = 0; i < 4; ++i) {
+        extensionValue_[static_cast<std::size_t>(i)] =
+            static_cast<std::uint8_t>(value >> (24 - 8 * i));
+    }
+    BuildFrame(1);
+    return PurgeAndWrite();
+}
+
+// Moves staged bytes onto the frame being collected; true when a frame is ready to parse.
+bool CPacket::MoveStagedIntoFrame() {
+    while (stagingPosition_ < stagingCount_) {
+        const std::uint8_t byte = staging_[stagingPosition_++];
+        if (stagingPosition_ == stagingCount_) {
+            stagingCount_ = 0;
+            stagingPosition_ = 0;
+        }
+        receive_[receiveLength_++] = byte;
+        const bool closesFrame = byte == kFlag && receiveLength_ > 1;
+        if (closesFrame || receiveLength_ == kReceiveData) {
+            return true;
+        }
+    }
+    return false;
+}
+
+bool CPacket::ReceiveFrame() {
+    if (!carryingPartialFrame_) {
+        receiveLength_ = 0;
+    }
+    carryingPartialFrame_ = false;
+    if (stagingCount_ == 0) {
+        stagingCount_ = Port().Read(staging_);
+        stagingPosition_ = 0;
+    }
+    if (MoveStagedIntoFrame()) {
+        return ParseFrames();
+    }
+    // A frame split across reads waits for its rest instead of failing its CRC.
+    carryingPartialFrame_ = receiveLength_ > 0;
+    ackedCount_ = 0;
+    return true;
+}
+
+}  // namespace tapfix::link

@@ -1,0 +1,235 @@
+#include "platform/serial_port.hpp"
+
+#include <fcntl.h>
+#include <linux/serial.h>
+#include <poll.h>
+#include <sys/file.h>
+#include <sys/ioctl.h>
+#include <termios.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <cerrno>
+#include <cstring>
+
+namespace tapfix::platform {
+namespace {
+
+using std::chrono::milliseconds;
+
+constexpr milliseconds kReadBound{30};
+constexpr milliseconds kWriteBoundPerByte{2};
+constexpr milliseconds kWriteBoundConstant{500};
+// Far above any answer of the protocols; a flooding device cannot grow memory without bound.
+constexpr std::size_t kPendingCapacity = 64 * 1024;
+
+int PollTimeout(milliseconds timeout) {
+    return static_cast<int>(std::clamp<milliseconds::rep>(timeout.count(), 0, 1 << 30));
+}
+
+}  // namespace
+
+SerialPort::~SerialPort() { Close(); }
+
+bool SerialPort::FailOpen(const std::string& what, int error) {
+    openErrno_ = error;
+    openError_ = what + ": " + std::strerror(error);
+    if (fd_ >= 0) {
+        ::close(fd_);
+        fd_ = -1;
+    }
+    return false;
+}
+
+bool SerialPort::Open(const std::filesystem::path& device, bool raiseDtr, Purge purge) {
+    if (IsOpen()) {
+        return true;
+    }
+    openError_.clear();
+    openErrno_ = 0;
+    fd_ = ::open(device.c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);
+    if (fd_ < 0) {
+        return FailOpen("cannot open " + device.string(), errno);
+    }
+    if (::flock(fd_, LOCK_EX | LOCK_NB) != 0) {
+        return FailOpen(device.string() + " is in use by another program", errno);
+    }
+    if (!Configure(raiseDtr)) {
+        return false;
+    }
+    pending_.clear();
+    PurgeBuffers(purge);
+    return true;
+}
+
+bool SerialPort::Configure(bool raiseDtr) {
+    // TIOCEXCL keeps other non-root openers out; root is not stopped, the flock covers it.
+    ::ioctl(fd_, TIOCEXCL);
+    termios tio{};
+    if (::tcgetattr(fd_, &tio) != 0) {
+        return FailOpen("cannot read the line settings", errno);
+    }
+    ::cfmakeraw(&tio);
+    tio.c_iflag &= ~static_cast<tcflag_t>(IXON | IXOFF | IXANY);
+    tio.c_cflag &= ~static_cast<tcflag_t>(CRTSCTS | CSTOPB | PARENB | CSIZE);
+    tio.c_cflag |= CS8 | CLOCAL | CREAD;
+    tio.c_cc[VMIN] = 0;
+    tio.c_cc[VTIME] = 0;
+    if (::cfsetispeed(&tio, B115200) != 0 || ::cfsetospeed(&tio, B115200) != 0 ||
+        ::tcsetattr(fd_, TCSANOW, &tio) != 0) {
+        return FailOpen("cannot apply 115200 8N1", errno);
+    }
+    // A vanished USB port must not hold close() for the driver's default 30 s.
+    serial_struct serial{};
+    if (::ioctl(fd_, TIOCGSERIAL, &serial) == 0) {
+        serial.closing_wait = ASYNC_CLOSING_WAIT_NONE;
+        ::ioctl(fd_, TIOCSSERIAL, &serial);
+    }
+    if (raiseDtr) {
+        // Best effort: qcserial answers EINVAL, a pseudo-terminal ENOTTY.
+        int bits = TIOCM_DTR;
+        ::ioctl(fd_, TIOCMBIS, &bits);
+    }
+    return true;
+}
+
+void SerialPort::Close() {
+    if (fd_ < 0) {
+        return;
+    }
+    ::tcflush(fd_, TCIOFLUSH);
+    ::close(fd_);
+    fd_ = -1;
+    pending_.clear();
+}
+
+void SerialPort::Vanished() {
+    ::close(fd_);
+    fd_ = -1;
+    pending_.clear();
+}
+
+void SerialPort::PurgeBuffers(Purge purge) {
+    if (fd_ < 0) {
+        return;
+    }
+    if (purge == Purge::Both) {
+        ::tcflush(fd_, TCIOFLUSH);
+        pending_.clear();
+    } else {
+        ::tcflush(fd_, TCOFLUSH);
+    }
+}
+
+bool SerialPort::DrainKernelInput() {
+    std::uint8_t chunk[4096];
+    while (pending_.size() < kPendingCapacity) {
+        const std::size_t room = std::min(sizeof chunk, kPendingCapacity - pending_.size());
+        const ssize_t got = ::read(fd_, chunk, room);
+        if (got > 0) {
+            pending_.insert(pending_.end(), chunk, chunk + got);
+            continue;
+        }
+        if (got < 0 && (errno == EAGAIN || errno == EINTR)) {
+            return true;
+        }
+        // With VMIN = VTIME = 0 an idle tty also reads 0 bytes: only a hang-up means gone.
+        short revents = 0;
+        if (got == 0 && !(PollFor(POLLIN, milliseconds{0}, &revents) &&
+                          (revents & (POLLHUP | POLLERR | POLLNVAL)) != 0)) {
+            return true;
+        }
+        // Hang-up, EIO or any other error: the device left the bus.
+        Vanished();
+        return false;
+    }
+    return true;
+}
+
+bool SerialPort::PollFor(short events, milliseconds timeout, short* revents) {
+    pollfd entry{fd_, events, 0};
+    int ready = 0;
+    do {
+        ready = ::poll(&entry, 1, PollTimeout(timeout));
+    } while (ready < 0 && errno == EINTR);
+    *revents = ready > 0 ? entry.revents : 0;
+    return ready > 0;
+}
+
+std::size_t SerialPort::BytesWaiting() {
+    if (fd_ < 0) {
+        return 0;
+    }
+    int kernel = 0;
+    if (::ioctl(fd_, FIONREAD, &kernel) != 0 || kernel < 0) {
+        kernel = 0;
+    }
+    return pending_.size() + static_cast<std::size_t>(kernel);
+}
+
+bool SerialPort::WaitForMoreInput(milliseconds timeout) {
+    if (fd_ < 0 || !DrainKernelInput()) {
+        return false;
+    }
+    const std::size_t before = pending_.size();
+    if (before >= kPendingCapacity) {
+        return false;
+    }
+    short revents = 0;
+    if (!PollFor(POLLIN, timeout, &revents)) {
+        return false;
+    }
+    if ((revents & POLLIN) == 0 && (revents & (POLLHUP | POLLERR | POLLNVAL)) != 0) {
+        Vanished();
+        return false;
+    }
+    return DrainKernelInput() && pending_.size() > before;
+}
+
+std::size_t SerialPort::Read(std::span<std::uint8_t> out) {
+    if (fd_ < 0 || out.empty()) {
+        return 0;
+    }
+    if (BytesWaiting() == 0) {
+        WaitForMoreInput(kReadBound);
+    }
+    if (fd_ < 0 || !DrainKernelInput()) {
+        return 0;
+    }
+    const std::size_t count = std::min(out.size(), pending_.size());
+    std::copy_n(pending_.begin(), count, out.begin());
+    pending_.erase(pending_.begin(), pending_.begin() + static_cast<std::ptrdiff_t>(count));
+    return count;
+}
+
+std::size_t SerialPort::Write(std::span<const std::uint8_t> data) {
+    if (fd_ < 0) {
+        return 0;
+    }
+    const auto deadline = std::chrono::steady_clock::now() + kWriteBoundConstant +
+                          kWriteBoundPerByte * static_cast<long>(data.size());
+    std::size_t written = 0;
+    while (written < data.size()) {
+        const ssize_t put = ::write(fd_, data.data() + written, data.size() - written);
+        if (put > 0) {
+            written += static_cast<std::size_t>(put);
+            continue;
+        }
+        if (put < 0 && errno != EAGAIN && errno != EINTR) {
+            if (errno == EIO || errno == ENXIO || errno == ENODEV) {
+                Vanished();
+            }
+            break;
+        }
+        const auto left = std::chrono::duration_cast<milliseconds>(
+            deadline - std::chrono::steady_clock::now());
+        short revents = 0;
+        if (left.count() <= 0 || !PollFor(POLLOUT, left, &revents) ||
+            (revents & POLLOUT) == 0) {
+            break;
+        }
+    }
+    return written;
+}
+
+}  // namespace tapfix::platform

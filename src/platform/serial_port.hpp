@@ -1,0 +1,57 @@
+#pragma once
+
+#include <chrono>
+#include <cstddef>
+#include <cstdint>
+#include <filesystem>
+#include <span>
+#include <string>
+#include <vector>
+
+namespace tapfix::platform {
+
+// One open tty in raw 115200 8N1, held exclusively. Input that arrives while the owner waits
+// for an answer to settle is moved into a small user-space queue, so "bytes waiting" keeps
+// growing past the kernel's 4095-byte cap and poll() can wake on the next byte.
+class SerialPort {
+public:
+    enum class Purge { Both, TransmitOnly };
+
+    SerialPort() = default;
+    ~SerialPort();
+    SerialPort(const SerialPort&) = delete;
+    SerialPort& operator=(const SerialPort&) = delete;
+
+    // Opens and configures the device; on failure the port stays closed and OpenError() says why.
+    bool Open(const std::filesystem::path& device, bool raiseDtr, Purge purge);
+    void Close();
+    bool IsOpen() const { return fd_ >= 0; }
+    const std::string& OpenError() const { return openError_; }
+    // The errno of the last failed open (EBUSY, EWOULDBLOCK for a held lock, ENOENT, ...).
+    int OpenErrno() const { return openErrno_; }
+
+    void PurgeBuffers(Purge purge);
+    std::size_t BytesWaiting();
+    // Waits until more input than is waiting now arrives, or the time-out passes.
+    // True when input grew. A vanished device closes the port and returns false.
+    bool WaitForMoreInput(std::chrono::milliseconds timeout);
+    // Returns what is waiting, waiting at most 30 ms for the first byte; 0 on a closed port.
+    std::size_t Read(std::span<std::uint8_t> out);
+    // Writes everything or gives up after 2 ms per byte + 500 ms; returns the bytes written.
+    std::size_t Write(std::span<const std::uint8_t> data);
+
+private:
+    bool Configure(bool raiseDtr);
+    bool FailOpen(const std::string& what, int error);
+    // Moves what the kernel holds into pending_; false when the device has gone.
+    bool DrainKernelInput();
+    bool PollFor(short events, std::chrono::milliseconds timeout, short* revents);
+    void Vanished();
+
+    int fd_ = -1;
+    std::vector<std::uint8_t> pending_;
+    std::string openError_;
+    int openErrno_ = 0;
+};
+
+}  // namespace tapfix::platform

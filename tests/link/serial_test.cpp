@@ -1,0 +1,62 @@
+#include "link/serial.hpp"
+
+#include <gtest/gtest.h>
+
+#include "link/packet.hpp"
+#include "support/pty_peer.hpp"
+#include "test_protocol.hpp"
+
+namespace tapfix::link {
+namespace {
+
+using test::Bytes;
+using test::PtyPeer;
+
+TEST(Serial, OpenCloseFollowTheirStates) {
+    PtyPeer peer(9);
+    CSerial serial;
+    EXPECT_TRUE(serial.ClosePort()) << "closing a closed port";
+    EXPECT_FALSE(serial.OpenPort(10));
+    EXPECT_FALSE(serial.IsPortOpen());
+    EXPECT_FALSE(serial.OpenFailure().empty());
+    ASSERT_TRUE(serial.OpenPort(9)) << serial.OpenFailure();
+    EXPECT_TRUE(serial.IsPortOpen());
+    EXPECT_TRUE(serial.OpenPort(10)) << "already open stays open";
+    EXPECT_TRUE(serial.IsPortOpen());
+    EXPECT_TRUE(serial.ClosePort());
+    EXPECT_FALSE(serial.IsPortOpen());
+    EXPECT_TRUE(serial.OpenPortNoDtr(9));
+}
+
+TEST(Serial, SecondOpenerIsRefused) {
+    PtyPeer peer(4);
+    CSerial first;
+    CSerial second;
+    ASSERT_TRUE(first.OpenPort(4));
+    EXPECT_FALSE(second.OpenPort(4));
+    EXPECT_FALSE(second.IsPortOpen());
+    first.ClosePort();
+    EXPECT_TRUE(second.OpenPort(4)) << second.OpenFailure();
+}
+
+// Reads what the device sent before the open through the streaming receive path.
+std::size_t AddressesAfterOpen(bool keepInput) {
+    PtyPeer peer(3);
+    test::EchoProtocol protocol;
+    CPacket packet;
+    test::InstallEverywhere(packet, protocol);
+    peer.Send(test::ReferenceFrame({0x08, 1, 2, 3, 4}, true));
+    const bool opened = keepInput ? packet.OpenPortNoDtr(3) : packet.OpenPort(3);
+    EXPECT_TRUE(opened);
+    packet.SetMode(MODE_STREAM);
+    EXPECT_TRUE(packet.ReceiveFrame());
+    return packet.AckedAddresses().size();
+}
+
+TEST(Serial, OpenWithoutDtrKeepsWhatTheDeviceAlreadySent) {
+    EXPECT_EQ(AddressesAfterOpen(true), 1U);
+    EXPECT_EQ(AddressesAfterOpen(false), 0U);
+}
+
+}  // namespace
+}  // namespace tapfix::link
