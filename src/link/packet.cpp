@@ -125,6 +125,23 @@ std::span<const std::uint8_t> CPacket::DecodedPayload() const {
     return {receive_.data(), length >= 2 ? length - 2 : 0};
 }
 
+bool CPacket::FailWith(std::string_view format, long number) {
+    std::string text;
+    for (std::size_t i = 0; i < format.size(); ++i) {
+        if (format[i] == '%' && i + 1 < format.size() && format[i + 1] == 's') {
+            text += lastError_;
+            ++i;
+        } else if (format[i] == '%' && i + 1 < format.size() && format[i + 1] == 'd') {
+            text += std::to_string(number);
+            ++i;
+        } else {
+            text += format[i];
+        }
+    }
+    lastError_ = std::move(text);
+    return false;
+}
+
 bool CPacket::AppendAckedAddress(std::uint32_t address) {
     if (ackedCount_ >= acked_.size()) {
         return false;

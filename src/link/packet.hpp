@@ -125,6 +125,9 @@ public:
 
     const std::string& LastError() const { return lastError_; }
     void SetLastError(std::string_view text) { lastError_ = text; }
+    // The command operations' failure form: LastError becomes `format` with its "%s" filled
+    // with the previous LastError and its "%d" with `number`. Always returns false.
+    bool FailWith(std::string_view format, long number = 0);
 
 private:
     enum class AttemptOutcome { Done, Failed };

@@ -198,3 +198,19 @@ TEST_F(FrameTest, DecodeAndParseSurviveRandomAndTruncatedBytes) {
 
 }  // namespace
 }  // namespace tapfix::link
+
+namespace tapfix::link {
+namespace {
+
+TEST(FailWith, WrapsTheLinkReasonAndTheNumber) {
+    CPacket packet;
+    packet.SetLastError("Port Cannot Receive Desired Data from the Phone");
+    EXPECT_FALSE(packet.FailWith("cannot read #%d NVItem, since %s", 550));
+    EXPECT_EQ(packet.LastError(),
+              "cannot read #550 NVItem, since Port Cannot Receive Desired Data from the Phone");
+    EXPECT_FALSE(packet.FailWith("100%% sure %x"));
+    EXPECT_EQ(packet.LastError(), "100%% sure %x");
+}
+
+}  // namespace
+}  // namespace tapfix::link
