@@ -10,7 +10,7 @@ namespace tapfix::platform {
 namespace {
 
 class SteadyClock final : public Clock {
-public:
+  public:
     TimePoint Now() const override { return std::chrono::steady_clock::now(); }
     void Sleep(Milliseconds duration) override { std::this_thread::sleep_for(duration); }
 };
@@ -37,8 +37,8 @@ std::atomic<double>& ScaleSetting() {
 }
 
 Milliseconds Scale(Milliseconds duration, Milliseconds floor) {
-    const auto scaled = static_cast<Milliseconds::rep>(static_cast<double>(duration.count()) *
-                                                       TimeScale());
+    const auto scaled =
+        static_cast<Milliseconds::rep>(static_cast<double>(duration.count()) * TimeScale());
     return std::max(Milliseconds{scaled}, std::min(floor, duration));
 }
 
@@ -49,14 +49,24 @@ Clock& SystemClock() {
     return clock;
 }
 
-double TimeScale() { return ScaleSetting().load(); }
+double TimeScale() {
+    return ScaleSetting().load();
+}
 
-void SetTimeScale(double scale) { ScaleSetting().store(std::clamp(scale, kMinScale, kMaxScale)); }
+void SetTimeScale(double scale) {
+    ScaleSetting().store(std::clamp(scale, kMinScale, kMaxScale));
+}
 
-Milliseconds ScaledWait(Milliseconds duration) { return Scale(duration, Milliseconds{0}); }
+Milliseconds ScaledWait(Milliseconds duration) {
+    return Scale(duration, Milliseconds{0});
+}
 
-Milliseconds ScaledTimeout(Milliseconds duration) { return Scale(duration, Milliseconds{200}); }
+Milliseconds ScaledTimeout(Milliseconds duration) {
+    return Scale(duration, Milliseconds{200});
+}
 
-Milliseconds ScaledInterval(Milliseconds duration) { return Scale(duration, Milliseconds{1}); }
+Milliseconds ScaledInterval(Milliseconds duration) {
+    return Scale(duration, Milliseconds{1});
+}
 
 }  // namespace tapfix::platform

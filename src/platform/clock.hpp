@@ -9,7 +9,7 @@ using TimePoint = std::chrono::steady_clock::time_point;
 
 // Named waits of the device procedures go through a Clock so tests can drive them.
 class Clock {
-public:
+  public:
     virtual ~Clock() = default;
     virtual TimePoint Now() const = 0;
     virtual void Sleep(Milliseconds duration) = 0;

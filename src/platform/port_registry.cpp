@@ -7,6 +7,8 @@
 #include <cstring>
 #include <fstream>
 
+#include "platform/port_enumeration.hpp"
+
 namespace tapfix::platform {
 namespace fs = std::filesystem;
 
@@ -49,7 +51,7 @@ std::optional<fs::path> ResolvePortDevice(int number) {
         }
         return link;
     }
-    return std::nullopt;
+    return ResolveTtyPortDevice(number, "/dev");
 }
 
 bool RegisterPort(const fs::path& registry, int number, const fs::path& device,

@@ -12,6 +12,8 @@
 #include <cerrno>
 #include <cstring>
 
+#include "platform/port_holders.hpp"
+
 namespace tapfix::platform {
 namespace {
 
@@ -29,15 +31,28 @@ int PollTimeout(milliseconds timeout) {
 
 }  // namespace
 
-SerialPort::~SerialPort() { Close(); }
+SerialPort::~SerialPort() {
+    Close();
+}
 
-bool SerialPort::FailOpen(const std::string& what, int error) {
+void SerialPort::AbandonOpen(int error) {
     openErrno_ = error;
-    openError_ = what + ": " + std::strerror(error);
     if (fd_ >= 0) {
         ::close(fd_);
         fd_ = -1;
     }
+}
+
+bool SerialPort::FailOpen(const std::string& what, int error) {
+    AbandonOpen(error);
+    openError_ = what + ": " + std::strerror(error);
+    return false;
+}
+
+bool SerialPort::FailHeld(const std::filesystem::path& device, int error) {
+    // Our own descriptor goes first, so only the other holders are found.
+    AbandonOpen(error);
+    openError_ = DescribeHeldPort(device, FindPortHolders(device));
     return false;
 }
 
@@ -49,10 +64,15 @@ bool SerialPort::Open(const std::filesystem::path& device, bool raiseDtr, Purge 
     openErrno_ = 0;
     fd_ = ::open(device.c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);
     if (fd_ < 0) {
-        return FailOpen("cannot open " + device.string(), errno);
+        const int error = errno;
+        // EBUSY: another opener set TIOCEXCL.
+        return error == EBUSY ? FailHeld(device, error)
+                              : FailOpen("cannot open " + device.string(), error);
     }
     if (::flock(fd_, LOCK_EX | LOCK_NB) != 0) {
-        return FailOpen(device.string() + " is in use by another program", errno);
+        const int error = errno;
+        return error == EWOULDBLOCK ? FailHeld(device, error)
+                                    : FailOpen("cannot lock " + device.string(), error);
     }
     if (!Configure(raiseDtr)) {
         return false;
@@ -221,11 +241,10 @@ std::size_t SerialPort::Write(std::span<const std::uint8_t> data) {
             }
             break;
         }
-        const auto left = std::chrono::duration_cast<milliseconds>(
-            deadline - std::chrono::steady_clock::now());
+        const auto left =
+            std::chrono::duration_cast<milliseconds>(deadline - std::chrono::steady_clock::now());
         short revents = 0;
-        if (left.count() <= 0 || !PollFor(POLLOUT, left, &revents) ||
-            (revents & POLLOUT) == 0) {
+        if (left.count() <= 0 || !PollFor(POLLOUT, left, &revents) || (revents & POLLOUT) == 0) {
             break;
         }
     }

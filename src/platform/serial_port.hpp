@@ -14,7 +14,7 @@ namespace tapfix::platform {
 // for an answer to settle is moved into a small user-space queue, so "bytes waiting" keeps
 // growing past the kernel's 4095-byte cap and poll() can wake on the next byte.
 class SerialPort {
-public:
+  public:
     enum class Purge { Both, TransmitOnly };
 
     SerialPort() = default;
@@ -40,9 +40,12 @@ public:
     // Writes everything or gives up after 2 ms per byte + 500 ms; returns the bytes written.
     std::size_t Write(std::span<const std::uint8_t> data);
 
-private:
+  private:
     bool Configure(bool raiseDtr);
+    void AbandonOpen(int error);
     bool FailOpen(const std::string& what, int error);
+    // Another process has the device: the reason names it.
+    bool FailHeld(const std::filesystem::path& device, int error);
     // Moves what the kernel holds into pending_; false when the device has gone.
     bool DrainKernelInput();
     bool PollFor(short events, std::chrono::milliseconds timeout, short* revents);

@@ -1,0 +1,64 @@
+#pragma once
+
+#include <cstdint>
+#include <filesystem>
+#include <optional>
+#include <string>
+#include <string_view>
+#include <vector>
+
+namespace tapfix::platform {
+
+// One present serial port. The display name ends in "(COM<number>)" so that names can be
+// searched the way the device's ports are searched everywhere else; it is empty when the
+// port's name cannot be read (such a port is listed but does not count for a search).
+struct PortInfo {
+    int number = 0;
+    std::optional<std::string> displayName;
+    std::filesystem::path device;
+};
+
+// The ports present at one moment, in listing order (by number). When `available` is false
+// the list itself could not be obtained and `error` says why; that is not the same as "no
+// ports", which is an available, empty list.
+struct PortList {
+    bool available = false;
+    std::string error;
+    std::vector<PortInfo> ports;
+};
+
+// The registry named by TAPFIX_PORTS_DIR when it is set (then it is the only source), else
+// the machine's USB serial ports from sysfs.
+PortList ListPorts();
+
+// Port n of a registry is the symlink "COM<n>"; its name is the first line of "COM<n>.name".
+// A registry folder that does not exist yet lists no ports; one that cannot be read fails.
+PortList ListRegistryPorts(const std::filesystem::path& registry);
+
+// Where the machine's USB serial ports are found; tests point these at a fake tree.
+struct SysfsRoots {
+    std::filesystem::path sysfs{"/sys"};
+    std::filesystem::path dev{"/dev"};
+};
+
+// The ttyUSB and ttyACM devices of <sysfs>/class/tty. A machine without any lists nothing.
+PortList ListSysfsPorts(const SysfsRoots& roots = {});
+
+// Port numbers of USB serial ttys. Two bands, so that the two driver families never share a
+// number and every number names exactly one tty:
+//   ttyUSB<k> -> COM<k + 1>     (k = 0..999; the usb-serial core has 512 minors)
+//   ttyACM<k> -> COM<k + 1001>  (k = 0..999; cdc-acm has 256 minors)
+// Anything else has no number.
+std::optional<int> TtyPortNumber(std::string_view ttyName);
+// The reverse: "ttyUSB2" for 3, "ttyACM0" for 1001; empty outside both bands.
+std::optional<std::string> PortTtyName(int number);
+// <dev>/<tty> of port n when that device file exists.
+std::optional<std::filesystem::path> ResolveTtyPortDevice(int number,
+                                                          const std::filesystem::path& dev);
+
+// The description of a USB interface whose purpose is known (the router's diagnostic port, its
+// download mode), named the way the router's driver package names it; empty for others.
+std::optional<std::string_view> KnownUsbDescription(std::uint16_t vendorId, std::uint16_t productId,
+                                                    int interfaceNumber);
+
+}  // namespace tapfix::platform
