@@ -2,8 +2,8 @@
 
 #include <algorithm>
 #include <array>
-#include <cerrno>
 #include <charconv>
+#include <cstdint>
 #include <functional>
 #include <system_error>
 
@@ -37,26 +37,21 @@ struct TtyBand {
 constexpr std::array kTtyBands{TtyBand{"ttyUSB", 1}, TtyBand{"ttyACM", 1001}};
 constexpr int kBandWidth = 1000;
 
-std::optional<int> ParseDecimal(std::string_view text) {
+// The whole text as a number without sign, nothing before or after it.
+std::optional<int> ParseWhole(std::string_view text, int base = 10) {
     int value = 0;
-    const auto [end, ec] = std::from_chars(text.data(), text.data() + text.size(), value);
-    if (ec != std::errc() || end != text.data() + text.size()) {
+    const auto [end, ec] = std::from_chars(text.data(), text.data() + text.size(), value, base);
+    if (text.empty() || text.front() == '-' || ec != std::errc() ||
+        end != text.data() + text.size()) {
         return std::nullopt;
     }
     return value;
 }
 
+// sysfs USB attributes are hexadecimal: idVendor "05c6", bInterfaceNumber "00".
 std::optional<int> ParseHexAttribute(const fs::path& file) {
     const auto text = ReadFirstLine(file, 64);
-    if (!text || text->empty()) {
-        return std::nullopt;
-    }
-    int value = 0;
-    const auto [end, ec] = std::from_chars(text->data(), text->data() + text->size(), value, 16);
-    if (ec != std::errc() || end != text->data() + text->size() || value < 0) {
-        return std::nullopt;
-    }
-    return value;
+    return text ? ParseWhole(*text, 16) : std::nullopt;
 }
 
 std::string WithPortName(std::string_view description, int number) {
@@ -99,7 +94,20 @@ std::optional<int> RegistryLinkNumber(std::string_view entry) {
     if (digits.empty() || digits.front() == '0') {
         return std::nullopt;
     }
-    return ParseDecimal(digits);
+    return ParseWhole(digits);
+}
+
+// The description of a known interface, named the way the router's driver package names it.
+std::optional<std::string_view> KnownUsbDescription(std::uint16_t vendorId, std::uint16_t productId,
+                                                    int interfaceNumber) {
+    for (const auto& identity : kKnownIdentities) {
+        if (identity.vendorId == vendorId && identity.productId == productId &&
+            (identity.interfaceNumber == kAnyInterface ||
+             identity.interfaceNumber == interfaceNumber)) {
+            return identity.description;
+        }
+    }
+    return std::nullopt;
 }
 
 // The USB interface folder above a tty's device: ttyUSB devices hang below their interface,
@@ -137,18 +145,6 @@ std::string SysfsDescription(const fs::path& ttyClassEntry, const std::string& t
 
 }  // namespace
 
-std::optional<std::string_view> KnownUsbDescription(std::uint16_t vendorId, std::uint16_t productId,
-                                                    int interfaceNumber) {
-    for (const auto& identity : kKnownIdentities) {
-        if (identity.vendorId == vendorId && identity.productId == productId &&
-            (identity.interfaceNumber == kAnyInterface ||
-             identity.interfaceNumber == interfaceNumber)) {
-            return identity.description;
-        }
-    }
-    return std::nullopt;
-}
-
 std::optional<int> TtyPortNumber(std::string_view ttyName) {
     for (const auto& band : kTtyBands) {
         if (!ttyName.starts_with(band.prefix)) {
@@ -158,8 +154,8 @@ std::optional<int> TtyPortNumber(std::string_view ttyName) {
         if (digits.empty() || (digits.size() > 1 && digits.front() == '0')) {
             return std::nullopt;
         }
-        const auto index = ParseDecimal(digits);
-        if (!index || *index < 0 || *index >= kBandWidth) {
+        const auto index = ParseWhole(digits);
+        if (!index || *index >= kBandWidth) {
             return std::nullopt;
         }
         return band.firstNumber + *index;

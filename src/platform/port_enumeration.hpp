@@ -1,6 +1,5 @@
 #pragma once
 
-#include <cstdint>
 #include <filesystem>
 #include <optional>
 #include <string>
@@ -55,10 +54,5 @@ std::optional<std::string> PortTtyName(int number);
 // <dev>/<tty> of port n when that device file exists.
 std::optional<std::filesystem::path> ResolveTtyPortDevice(int number,
                                                           const std::filesystem::path& dev);
-
-// The description of a USB interface whose purpose is known (the router's diagnostic port, its
-// download mode), named the way the router's driver package names it; empty for others.
-std::optional<std::string_view> KnownUsbDescription(std::uint16_t vendorId, std::uint16_t productId,
-                                                    int interfaceNumber);
 
 }  // namespace tapfix::platform

@@ -36,7 +36,7 @@ TEST(PortNumberFromName, ReadsTheNumberBetweenComAndTheParenthesis) {
 
 // Ports as one of the two sources presents them, so the same cases run against both.
 class PortSource {
-public:
+  public:
     virtual ~PortSource() = default;
     virtual void AddDiag(int number) = 0;
     virtual void AddDownloadMode(int number) = 0;
@@ -48,7 +48,7 @@ public:
 };
 
 class RegistrySource : public PortSource {
-public:
+  public:
     void AddDiag(int number) override { Add(number, "Qualcomm HS-USB Diagnostics 9025"); }
     void AddDownloadMode(int number) override { Add(number, "Qualcomm HS-USB QDLoader 9008"); }
     void AddModem(int number) override { Add(number, "Qualcomm CDMA Technologies MSM"); }
@@ -59,7 +59,7 @@ public:
     }
     platform::PortList List() const override { return platform::ListRegistryPorts(registry_); }
 
-private:
+  private:
     void Add(int number, const std::string& description) {
         ASSERT_TRUE(platform::RegisterPort(registry_, number, "/dev/null",
                                            description + " (COM" + std::to_string(number) + ")"));
@@ -70,7 +70,7 @@ private:
 };
 
 class SysfsSource : public PortSource {
-public:
+  public:
     void AddDiag(int number) override { Add(number, 0x9025, 0); }
     void AddDownloadMode(int number) override { Add(number, 0x9008, 0); }
     void AddModem(int number) override { Add(number, 0x9025, 2); }
@@ -84,11 +84,10 @@ public:
         return platform::ListSysfsPorts({.sysfs = sysfs_.Sysfs(), .dev = sysfs_.Dev()});
     }
 
-private:
+  private:
     static std::string Tty(int number) { return platform::PortTtyName(number).value(); }
     void Add(int number, std::uint16_t product, int interface) {
-        sysfs_.AddUsbTty(Tty(number), 0x05c6, product, interface,
-                         "Qualcomm CDMA Technologies MSM");
+        sysfs_.AddUsbTty(Tty(number), 0x05c6, product, interface, "Qualcomm CDMA Technologies MSM");
     }
 
     test::TempDir dir_;
@@ -96,7 +95,7 @@ private:
 };
 
 class DiscoveryOnEverySource : public ::testing::TestWithParam<std::string> {
-protected:
+  protected:
     DiscoveryOnEverySource() {
         if (GetParam() == "registry") {
             source_ = std::make_unique<RegistrySource>();
@@ -158,12 +157,11 @@ TEST_P(DiscoveryOnEverySource, UnavailableListFindsNothingAndCallsNothingAbsent)
     EXPECT_FALSE(Absent(9));
 }
 
-INSTANTIATE_TEST_SUITE_P(Sources, DiscoveryOnEverySource,
-                         ::testing::Values("registry", "sysfs"),
+INSTANTIATE_TEST_SUITE_P(Sources, DiscoveryOnEverySource, ::testing::Values("registry", "sysfs"),
                          [](const auto& info) { return info.param; });
 
 class DiscoveryByName : public ::testing::Test {
-protected:
+  protected:
     void Add(int number, const std::string& name) {
         ASSERT_TRUE(platform::RegisterPort(dir_.Path(), number, "/dev/null", name));
     }

@@ -57,6 +57,7 @@ TEST(RegistryPorts, ListedByNumberWithTheirNames) {
     std::ofstream(registry / "COM8.name") << "Name without link (COM8)\n";
     std::ofstream(registry / "notes.txt") << "not a port\n";
     fs::create_symlink("/dev/null", registry / "COM05");
+    fs::create_symlink("/dev/null", registry / "COM-5");
     fs::create_symlink("/dev/null", registry / "COM9.tmp");
 
     const PortList list = ListRegistryPorts(registry);
@@ -131,14 +132,6 @@ TEST(SysfsPorts, MachineWithoutUsbSerialPortsListsNothing) {
     fs::remove_all(sysfs.Sysfs() / "class" / "tty");
     std::ofstream(sysfs.Sysfs() / "class" / "tty") << "x";
     EXPECT_FALSE(ListSysfsPorts(roots).available);
-}
-
-TEST(SysfsPorts, KnownIdentitiesMatchTheirInterface) {
-    EXPECT_THAT(KnownUsbDescription(0x05c6, 0x9025, 0), Optional(::testing::HasSubstr("Diag")));
-    EXPECT_EQ(KnownUsbDescription(0x05c6, 0x9025, 2), std::nullopt);
-    EXPECT_THAT(KnownUsbDescription(0x05c6, 0x9008, 3),
-                Optional(::testing::HasSubstr("QDLoader 9008")));
-    EXPECT_EQ(KnownUsbDescription(0x05c7, 0x9008, 0), std::nullopt);
 }
 
 }  // namespace
