@@ -33,10 +33,12 @@ inline constexpr std::uint8_t kChecksumAnswer = 0x29;
 // CPacket::SetProtocol(MODE_STREAM, ...).
 //
 // Block-written answers (0x08, the 32-bit address in bytes 1..4) are collected into the
-// packet's acknowledged addresses, frame by frame. They also acknowledge the raw units of the
-// checksummed (0x28) and high-speed (0x1D) transfers: for a unit larger than 131,072 bytes
-// the device sends one at every 131,072-byte boundary inside it, then one carrying the
-// unit's last address (start + length - 1).
+// packet's acknowledged addresses; each parse starts the list afresh. They also acknowledge
+// the raw units of the checksummed (0x28) and high-speed (0x1D) transfers: for a unit larger
+// than 131,072 bytes the device sends one at every 131,072-byte boundary inside it, then one
+// carrying the unit's last address (start + length - 1). The device sends them after its
+// status answer to the unit (0x29 / 0x1E): WaitAnswerStatus reads frames one at a time and
+// passes over any that come before that answer.
 const link::PacketProtocol& StreamProtocol();
 
 // The text of the error code of an error answer.

@@ -4,6 +4,7 @@
 
 #include <chrono>
 #include <cstdint>
+#include <random>
 #include <string>
 #include <vector>
 
@@ -39,6 +40,27 @@ class RecordingClock final : public platform::Clock {
 // A boot-loader or streaming frame as the device sends it.
 inline Bytes DeviceFrame(const Bytes& payload) {
     return ReferenceFrame(payload, true);
+}
+
+// Random bytes of random length below `maxLength`, led by one of `codes`.
+inline Bytes RandomAnswer(std::mt19937& random, const Bytes& codes, std::size_t maxLength) {
+    Bytes payload(random() % maxLength);
+    for (auto& byte : payload) {
+        byte = static_cast<std::uint8_t>(random());
+    }
+    if (!payload.empty()) {
+        payload[0] = codes[random() % codes.size()];
+    }
+    return payload;
+}
+
+// A request record of random bytes led by `code`, with random command data.
+inline void FillRandomRequest(link::CPacket& packet, std::mt19937& random, std::uint8_t code) {
+    for (auto& byte : packet.Request()) {
+        byte = static_cast<std::uint8_t>(random());
+    }
+    packet.Request()[0] = code;
+    packet.SetCommandData(RandomAnswer(random, {0}, link::CPacket::kCommandDataCapacity + 1));
 }
 
 inline Bytes TextBytes(const std::string& text) {

@@ -141,13 +141,7 @@ TEST(DmssParser, RandomAndTruncatedAnswersStayInsideTheData) {
     std::mt19937 random(7);
     const Bytes codes{0x02, 0x03, 0x08, 0x0D, 0x0D, 0x08, 0x44};
     for (int round = 0; round < 4000; ++round) {
-        Bytes payload(random() % 24);
-        for (auto& byte : payload) {
-            byte = static_cast<std::uint8_t>(random());
-        }
-        if (!payload.empty()) {
-            payload[0] = codes[random() % codes.size()];
-        }
+        const Bytes payload = RandomAnswer(random, codes, 24);
         Bytes frame = DeviceFrame(payload);
         if (round % 3 == 0) {
             frame.resize(random() % (frame.size() + 1));
@@ -157,6 +151,11 @@ TEST(DmssParser, RandomAndTruncatedAnswersStayInsideTheData) {
             EXPECT_LE(packet.Response()[1], std::max<std::size_t>(payload.size(), 2) - 2)
                 << "a version text longer than what arrived";
         }
+    }
+    // Random request records: the builder lays out no more than the record holds.
+    for (int round = 0; round < 500; ++round) {
+        FillRandomRequest(packet, random, Bytes{0x05, 0x06, 0x07, 0x0F, 0x90}[round % 5]);
+        EXPECT_LE(packet.BuildFrame(0), link::CPacket::kTransmitCapacity);
     }
 }
 

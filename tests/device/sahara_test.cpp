@@ -89,5 +89,18 @@ TEST_F(SaharaTest, DoneWantsADoneResponseOfTwelveBytes) {
     EXPECT_FALSE(SaharaDone(packet)) << "no answer at all";
 }
 
+TEST(SaharaWords, ReadOnlyWhatTheMessageHolds) {
+    link::CPacket packet;
+    const Bytes message = Words({4, 16, 7, 0});
+    for (std::size_t length = 0; length <= message.size(); ++length) {
+        ASSERT_TRUE(packet.LoadReceiveBuffer(Bytes(message.begin(), message.begin() + length)));
+        for (std::size_t index = 0; index < 5; ++index) {
+            EXPECT_EQ(SaharaWord(packet, index).has_value(), 4 * (index + 1) <= length)
+                << "word " << index << " of " << length << " bytes";
+        }
+    }
+    EXPECT_EQ(SaharaWord(packet, 1), 16U);
+}
+
 }  // namespace
 }  // namespace tapfix::device::test

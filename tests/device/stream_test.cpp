@@ -248,13 +248,7 @@ TEST(StreamParser, RandomAndTruncatedAnswersStayInsideTheData) {
     std::mt19937 random(11);
     const Bytes codes{0x02, 0x08, 0x0D, 0x1A, 0x1E, 0x29, 0x0E, 0x55};
     for (int round = 0; round < 4000; ++round) {
-        Bytes payload(random() % 64);
-        for (auto& byte : payload) {
-            byte = static_cast<std::uint8_t>(random());
-        }
-        if (!payload.empty()) {
-            payload[0] = codes[random() % codes.size()];
-        }
+        const Bytes payload = RandomAnswer(random, codes, 64);
         Bytes frames = Concat({DeviceFrame(payload), DeviceFrame(BlockWritten(round))});
         if (round % 3 == 0) {
             frames.resize(random() % (frames.size() + 1));
@@ -265,6 +259,11 @@ TEST(StreamParser, RandomAndTruncatedAnswersStayInsideTheData) {
         ASSERT_TRUE(packet.LoadReceiveBuffer(frames));
         packet.ParseFrames();
         EXPECT_LE(packet.AckedAddresses().size(), 2U);
+    }
+    const Bytes requests{0x01, 0x07, 0x09, 0x0B, 0x15, 0x17, 0x19, 0x1B, 0x1D, 0x28};
+    for (int round = 0; round < 500; ++round) {
+        FillRandomRequest(packet, random, requests[round % requests.size()]);
+        EXPECT_LE(packet.BuildFrame(round % 2), link::CPacket::kTransmitCapacity);
     }
     // A full read of block-written answers fits the acknowledged list.
     Bytes many;
