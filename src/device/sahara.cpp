@@ -28,6 +28,13 @@ bool SendWords(link::CPacket& packet, std::initializer_list<std::uint32_t> words
     return packet.SetRawPayload(message) && packet.SendTransmitBuffer();
 }
 
+// Every message states its length in word 1; one that has not all arrived is waited for
+// (a length beyond one read cannot be, and is left to the caller's checks).
+bool IsComplete(const std::vector<std::uint8_t>& message) {
+    const auto length = wire::ReadLe32(message, 4);
+    return length && (*length > link::CPacket::kReceiveData || message.size() >= *length);
+}
+
 }  // namespace
 
 bool SaharaHelloResponse(link::CPacket& packet) {
@@ -41,13 +48,13 @@ bool SaharaHelloResponse(link::CPacket& packet) {
 }
 
 bool SaharaRead(link::CPacket& packet) {
-    // A port read waits up to 30 ms for its first byte, so a read that brings nothing after
-    // one that did means the device has stopped sending.
     std::vector<std::uint8_t> message;
     const auto deadline = std::chrono::steady_clock::now() + platform::ScaledTimeout(kReadTimeout);
     while (std::chrono::steady_clock::now() < deadline && packet.IsPortOpen()) {
+        // A port read waits up to 30 ms for its first byte: a read that brings nothing after
+        // a complete message means the device has stopped sending.
         const std::size_t count = packet.ReadWaiting();
-        if (count == 0 && !message.empty()) {
+        if (count == 0 && IsComplete(message)) {
             break;
         }
         const auto bytes = packet.ReceivedBytes();

@@ -161,8 +161,8 @@ TEST_F(StreamTest, PartitionTableFailureIsReportedWithoutOverride) {
 }
 
 TEST_F(StreamTest, BlockWrittenAddressesAreCollectedAcrossFrames) {
-    peer.AnswerAlways({{Concat({DeviceFrame(BlockWritten(0x0001FFFF)), DeviceFrame({0x0E})})},
-                       {DeviceFrame(BlockWritten(0x7E000400))}});
+    peer.AnswerAlways({{Concat({DeviceFrame(BlockWritten(0x0001FFFF)), DeviceFrame({0x0E}),
+                                DeviceFrame(BlockWritten(0x7E000400))})}});
     ASSERT_TRUE(StreamWrite(packet, Bytes(1024, 0x5A), 0x400)) << packet.LastError();
     const auto acked = packet.AckedAddresses();
     EXPECT_EQ(std::vector<std::uint32_t>(acked.begin(), acked.end()),
