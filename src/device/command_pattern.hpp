@@ -25,6 +25,8 @@ struct ExchangePlan {
 
 namespace texts {
 inline constexpr std::string_view kShortAnswer = "the Answer from the Phone is too short";
+inline constexpr std::string_view kTooMuchData =
+    "the Answer from the Phone holds more data than was asked for";
 inline constexpr std::string_view kRequestTooLong = "the Request does not fit into one packet";
 }  // namespace texts
 
