@@ -3,91 +3,79 @@
 #include <gtest/gtest.h>
 
 #include <chrono>
-#include <cstdint>
-#include <random>
+#include <memory>
 #include <string>
 #include <vector>
 
-#include "device/dmss_protocol.hpp"
-#include "device/stream_protocol.hpp"
+#include "device/diag_protocol.hpp"
 #include "link/packet.hpp"
 #include "platform/clock.hpp"
 #include "support/pty_peer.hpp"
 
-namespace tapfix::device::test {
+namespace tapfix::device {
 
-using namespace std::chrono_literals;
-using tapfix::test::Bytes;
-using tapfix::test::Concat;
-using tapfix::test::Hex;
-using tapfix::test::PtyPeer;
-using tapfix::test::ReferenceFrame;
+using test::Bytes;
+using test::Hex;
+using test::PtyPeer;
 
-// Real time plus every sleep taken through it, which it records instead of sleeping.
-class RecordingClock final : public platform::Clock {
-  public:
-    platform::TimePoint Now() const override { return std::chrono::steady_clock::now() + slept_; }
-    void Sleep(platform::Milliseconds duration) override {
-        sleeps.push_back(duration);
-        slept_ += duration;
-    }
-    std::vector<platform::Milliseconds> sleeps;
-
-  private:
-    platform::Milliseconds slept_{0};
-};
-
-// A boot-loader or streaming frame as the device sends it.
-inline Bytes DeviceFrame(const Bytes& payload) {
-    return ReferenceFrame(payload, true);
+// A DIAG answer or request as it travels: payload, FCS, stuffing, closing flag.
+inline std::string Frame(const Bytes& payload) {
+    return Hex(test::ReferenceFrame(payload, false));
 }
 
-// Random bytes of random length below `maxLength`, led by one of `codes`.
-inline Bytes RandomAnswer(std::mt19937& random, const Bytes& codes, std::size_t maxLength) {
-    Bytes payload(random() % maxLength);
-    for (auto& byte : payload) {
-        byte = static_cast<std::uint8_t>(random());
-    }
-    if (!payload.empty()) {
-        payload[0] = codes[random() % codes.size()];
-    }
-    return payload;
-}
-
-// A request record of random bytes led by `code`, with random command data.
-inline void FillRandomRequest(link::CPacket& packet, std::mt19937& random, std::uint8_t code) {
-    for (auto& byte : packet.Request()) {
-        byte = static_cast<std::uint8_t>(random());
-    }
-    packet.Request()[0] = code;
-    packet.SetCommandData(RandomAnswer(random, {0}, link::CPacket::kCommandDataCapacity + 1));
-}
-
-inline Bytes TextBytes(const std::string& text) {
-    return Bytes(text.begin(), text.end());
-}
-
-// A link with both command sets installed, open on a scripted device.
+// A packet with the DIAG command set on a port whose device end the test scripts.
 class DeviceTest : public ::testing::Test {
   protected:
     DeviceTest() {
         platform::SetTimeScale(0.01);
-        packet.SetProtocol(link::MODE_DMSS, &DmssProtocol());
-        packet.SetProtocol(link::MODE_STREAM, &StreamProtocol());
+        packet.SetProtocol(link::MODE_DIAG, &DiagProtocol());
     }
+
     void SetUp() override { ASSERT_TRUE(packet.OpenPort(peer.PortNumber())); }
 
-    // The request frames the device has seen, in hex, for readable mismatches.
-    std::vector<std::string> SeenRequests() const {
-        std::vector<std::string> seen;
+    // Answers request i with answers[i] framed; an empty entry, and every request after the
+    // last entry, gets silence.
+    void AnswerInTurn(std::vector<Bytes> answers) {
+        auto queue = std::make_shared<std::vector<Bytes>>(std::move(answers));
+        auto next = std::make_shared<std::size_t>(0);
+        peer.Respond([queue, next](const Bytes&) -> std::vector<PtyPeer::Write> {
+            if (*next >= queue->size()) {
+                return {};
+            }
+            const Bytes& answer = (*queue)[(*next)++];
+            if (answer.empty()) {
+                return {};
+            }
+            return {{test::ReferenceFrame(answer, false)}};
+        });
+    }
+
+    void AnswerAlways(const Bytes& answer) {
+        peer.AnswerAlways({{test::ReferenceFrame(answer, false)}});
+    }
+
+    void Silence() { AnswerInTurn({}); }
+
+    // The request frames the device has seen, as hex.
+    std::vector<std::string> Sent() const {
+        std::vector<std::string> sent;
         for (const Bytes& request : peer.Requests()) {
-            seen.push_back(Hex(request));
+            sent.push_back(Hex(request));
         }
-        return seen;
+        return sent;
+    }
+
+    std::string LastSent() const {
+        const std::vector<std::string> sent = Sent();
+        return sent.empty() ? std::string{} : sent.back();
     }
 
     PtyPeer peer;
     link::CPacket packet;
 };
 
-}  // namespace tapfix::device::test
+inline Bytes Join(std::initializer_list<Bytes> parts) {
+    return test::Concat(parts);
+}
+
+}  // namespace tapfix::device

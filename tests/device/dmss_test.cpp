@@ -2,7 +2,7 @@
 #include <random>
 
 #include "device/dmss_commands.hpp"
-#include "device_fixture.hpp"
+#include "loader_fixture.hpp"
 #include "link/wire.hpp"
 
 namespace tapfix::device::test {
@@ -10,7 +10,7 @@ namespace {
 
 const Bytes kAck{dmss::kAck};
 
-class DmssTest : public DeviceTest {
+class DmssTest : public LoaderTest {
   protected:
     // Answers parameter requests with `parameters`, everything else with ACK.
     void AnswerParametersWith(const Bytes& parameters) {

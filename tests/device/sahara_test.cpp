@@ -2,7 +2,7 @@
 
 #include <thread>
 
-#include "device_fixture.hpp"
+#include "loader_fixture.hpp"
 
 namespace tapfix::device::test {
 namespace {
@@ -17,7 +17,7 @@ Bytes Words(std::initializer_list<std::uint32_t> words) {
     return bytes;
 }
 
-class SaharaTest : public DeviceTest {
+class SaharaTest : public LoaderTest {
   protected:
     ~SaharaTest() override {
         if (device.joinable()) {

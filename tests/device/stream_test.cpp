@@ -1,7 +1,7 @@
 #include <random>
 
 #include "device/stream_commands.hpp"
-#include "device_fixture.hpp"
+#include "loader_fixture.hpp"
 #include "link/wire.hpp"
 
 namespace tapfix::device::test {
@@ -32,7 +32,7 @@ Bytes HelloAnswer(std::uint8_t announced, const std::string& text) {
     return answer;
 }
 
-class StreamTest : public DeviceTest {};
+class StreamTest : public LoaderTest {};
 
 TEST_F(StreamTest, HelloSendsTheHostTextAndKeepsAtMostAHundredBytesOfTheAnswer) {
     const Bytes hello = Concat({{0x01}, TextBytes("QCOM fast download protocol host"), {2, 2, 3}});
