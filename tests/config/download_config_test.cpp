@@ -10,6 +10,7 @@
 
 #include "config/xml_document.hpp"
 #include "reference/download_xml.hpp"
+#include "support/file_bytes.hpp"
 #include "support/temp_dir.hpp"
 
 namespace tapfix::config {
@@ -29,10 +30,6 @@ const char* const kMainFiles[] = {"rpm.mbn",
                                   "recovery-boot-oe-msm9615.img",
                                   "boot-oe-msm9615.img"};
 
-void WriteFile(const std::filesystem::path& file, const std::string& bytes) {
-    std::ofstream(file, std::ios::binary) << bytes;
-}
-
 // A work folder with the package's images (each a different size) and a download.xml whose
 // settings block is `settings`.
 class ConfigFolder {
@@ -40,7 +37,7 @@ class ConfigFolder {
     ConfigFolder() {
         std::uint32_t size = 100;
         for (const char* name : kMainFiles) {
-            WriteFile(Folder() / name, std::string(size, 'x'));
+            test::WriteFileBytes(Folder() / name, std::string(size, 'x'));
             sizes[name] = size;
             size += 37;
         }
@@ -51,7 +48,7 @@ class ConfigFolder {
 
     // Writes the work folder into the package's download.xml as start-up does.
     void WritePackageXml() {
-        WriteFile(Xml(), reference::PackageDownloadXml());
+        test::WriteFileBytes(Xml(), reference::PackageDownloadXml());
         XmlDocument document;
         ASSERT_TRUE(document.LoadFile(Xml()));
         ASSERT_TRUE(document.FindChild("DOWNLOADBL") && document.EnterChild());
@@ -63,8 +60,9 @@ class ConfigFolder {
     }
 
     void WriteSettings(const std::string& items) {
-        WriteFile(Xml(), "<phone><DOWNLOADBL><ITEM_VERSIONFILE_PATH>" + FolderText() +
-                             "</ITEM_VERSIONFILE_PATH>" + items + "</DOWNLOADBL></phone>");
+        test::WriteFileBytes(Xml(), "<phone><DOWNLOADBL><ITEM_VERSIONFILE_PATH>" + FolderText() +
+                                        "</ITEM_VERSIONFILE_PATH>" + items +
+                                        "</DOWNLOADBL></phone>");
     }
 
     test::TempDir dir;
@@ -177,7 +175,7 @@ TEST(LoadConfig, ValueGrammarsAndTheKeyFallback) {
 
 TEST(LoadConfig, RefusesFilesAndEntriesItCannotUse) {
     ConfigFolder folder;
-    WriteFile(folder.Folder() / "one.bin", "1");
+    test::WriteFileBytes(folder.Folder() / "one.bin", "1");
     const auto fileList = [](const std::string& text) {
         return Item("ITEM_EFS_RFNV_OVER6W", "1,nv/a") + Item("ITEM_DOWNLOAD_FILElIST", text);
     };
@@ -200,8 +198,8 @@ TEST(LoadConfig, RefusesFilesAndEntriesItCannotUse) {
         EXPECT_NE(error.find(reason), std::string::npos) << error;
     }
 
-    WriteFile(folder.Xml(),
-              "<phone><DOWNLOADBL>" + Item("ITEM_VERSIONFILE_PATH", "") + "</DOWNLOADBL></phone>");
+    test::WriteFileBytes(folder.Xml(), "<phone><DOWNLOADBL>" + Item("ITEM_VERSIONFILE_PATH", "") +
+                                           "</DOWNLOADBL></phone>");
     DownloadServiceConfig config;
     std::string error;
     EXPECT_FALSE(LoadConfig(folder.Xml(), config, error));
@@ -210,7 +208,7 @@ TEST(LoadConfig, RefusesFilesAndEntriesItCannotUse) {
     // Without a settings block the load "succeeds" and the download stays refused.
     for (const std::string& text :
          {std::string("<phone><DOWNLOADUI/></phone>"), std::string("\x01\x02")}) {
-        WriteFile(folder.Xml(), text);
+        test::WriteFileBytes(folder.Xml(), text);
         DownloadServiceConfig empty;
         EXPECT_TRUE(LoadConfig(folder.Xml(), empty, error));
         EXPECT_FALSE(empty.loaded);

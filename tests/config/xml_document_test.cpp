@@ -6,19 +6,11 @@
 #include <string>
 
 #include "reference/download_xml.hpp"
+#include "support/file_bytes.hpp"
 #include "support/temp_dir.hpp"
 
 namespace tapfix::config {
 namespace {
-
-std::string ReadBytes(const std::filesystem::path& file) {
-    std::ifstream in(file, std::ios::binary);
-    return {std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
-}
-
-void WriteBytes(const std::filesystem::path& file, const std::string& bytes) {
-    std::ofstream(file, std::ios::binary) << bytes;
-}
 
 std::string ReadItem(XmlDocument& document, const char* name) {
     if (!document.FindChild(name) || !document.EnterChild()) {
@@ -38,7 +30,7 @@ TEST(XmlDocument, SavingThePackageFileChangesOnlyTheTwoWrittenValues) {
     test::TempDir dir;
     const auto file = dir.Path() / "download.xml";
     const std::string original = reference::PackageDownloadXml();
-    WriteBytes(file, original);
+    test::WriteFileBytes(file, original);
 
     XmlDocument document;
     ASSERT_TRUE(document.LoadFile(file)) << document.ResultText();
@@ -56,7 +48,7 @@ TEST(XmlDocument, SavingThePackageFileChangesOnlyTheTwoWrittenValues) {
     };
     fill("ITEM_VERSIONFILE_PATH", "/home/u/work/");
     fill("ITEM_NVFILE_PATH", "/home/u/a&amp;b&lt;c&gt;/");
-    EXPECT_EQ(ReadBytes(file), expected);
+    EXPECT_EQ(test::ReadFileBytes(file), expected);
 
     // The values read back decoded, and the index still finds what follows the edits.
     XmlDocument reread;
