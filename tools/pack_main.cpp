@@ -30,10 +30,11 @@ int main(int argc, char** argv) {
     CLI::App app{"Packs router firmware into the updater program"};
     auto* firmwareOption =
         app.add_option("--firmware", firmware, "folder with the twenty package files");
-    auto* intoOption = app.add_option("--into", program, "program to copy");
+    auto* intoOption =
+        app.add_option("--into", program, "program to copy (without it: a side package file)");
     auto* outputOption = app.add_option("--output", output, "program to write");
     auto* listOption = app.add_option("--list", listed, "print the package index of a program");
-    firmwareOption->needs(intoOption, outputOption);
+    firmwareOption->needs(outputOption);
     listOption->excludes(firmwareOption, intoOption, outputOption);
     CLI11_PARSE(app, argc, argv);
 

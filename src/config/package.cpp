@@ -327,6 +327,9 @@ bool AppendFirmware(const std::filesystem::path& folder, platform::AtomicFile& o
 // The program's own bytes: a program that already carries a package gives them without it.
 bool CopyProgram(const std::filesystem::path& program, platform::AtomicFile& out,
                  std::string& error) {
+    if (program.empty()) {
+        return true;  // a side file: the archive alone
+    }
     CFirmwarePackage existing;
     const auto size = FileSize(program);
     const std::uint64_t length =
@@ -369,7 +372,7 @@ bool WritePackage(const std::filesystem::path& program, const std::filesystem::p
         return false;
     }
     struct stat info {};
-    if (::stat(program.c_str(), &info) == 0) {
+    if (!program.empty() && ::stat(program.c_str(), &info) == 0) {
         ::chmod(output.c_str(), info.st_mode & 07777);
     }
     return true;

@@ -75,7 +75,8 @@ class CFirmwarePackage {
 std::vector<std::string> MissingPackageFiles(const std::filesystem::path& firmwareFolder);
 
 // Writes `output`: a copy of `program` (without any package it already carries) with the
-// firmware folder's twenty files appended as an archive.
+// firmware folder's twenty files appended as an archive; with an empty `program`, the archive
+// alone (a side file that CFirmwarePackage::Open reads the same way).
 bool WritePackage(const std::filesystem::path& program, const std::filesystem::path& firmwareFolder,
                   const std::filesystem::path& output, std::string& error);
 

@@ -84,6 +84,13 @@ TEST_F(PackedProgram, ExtractsTheTwentyFilesAndPointsTheConfigurationAtThem) {
     EXPECT_EQ(config.urgentFiles.size(), 3u);
     EXPECT_EQ(config.versionFilePath, folder);
 
+    // A side file holds the same archive without a program in front.
+    ASSERT_TRUE(WritePackage({}, Firmware(), dir.Path() / "side", error)) << error;
+    CFirmwarePackage side;
+    ASSERT_TRUE(side.Open(dir.Path() / "side")) << side.LastError();
+    EXPECT_EQ(side.ArchiveStart(), 0u);
+    EXPECT_TRUE(side.Verify()) << side.LastError();
+
     // Packing a packed program again replaces its package instead of stacking a second one.
     ASSERT_TRUE(WritePackage(Packed(), Firmware(), dir.Path() / "repacked", error)) << error;
     EXPECT_EQ(test::ReadFileBytes(dir.Path() / "repacked"), test::ReadFileBytes(Packed()));
