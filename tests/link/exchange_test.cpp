@@ -17,7 +17,7 @@ using test::PtyPeer;
 using test::ReferenceFrame;
 
 class ExchangeTest : public ::testing::Test {
-protected:
+  protected:
     ExchangeTest() {
         platform::SetTimeScale(0.01);
         test::InstallEverywhere(packet, protocol);
@@ -91,8 +91,8 @@ TEST_F(ExchangeTest, SilenceAndFloodsAreReported) {
     Request(MODE_DMSS, {0x06});
     EXPECT_FALSE(packet.Transact(2, 200));
     EXPECT_EQ(packet.LastError(), "Port Cannot Receive Desired Data from the Phone");
-    EXPECT_EQ(Hex(peer.Collect()), Hex(test::Concat({ReferenceFrame({0x06}, true),
-                                                     ReferenceFrame({0x06}, true)})));
+    EXPECT_EQ(Hex(peer.Collect()),
+              Hex(test::Concat({ReferenceFrame({0x06}, true), ReferenceFrame({0x06}, true)})));
 
     peer.AnswerAlways({{Bytes(3000, 0x55)}});
     Request(MODE_STREAM, {0x09, 0x11});
@@ -115,8 +115,8 @@ TEST_F(ExchangeTest, AnswerSplitIntoTwoWritesIsTakenWhole) {
 }
 
 TEST_F(ExchangeTest, TransactStreamReportsElapsedTimeAndAllFrames) {
-    peer.AnswerAlways({{test::Concat({ReferenceFrame({0x08, 0, 0, 1, 0}, true),
-                                       ReferenceFrame({0x08, 0, 4, 1, 0}, true)})}});
+    peer.AnswerAlways({{test::Concat(
+        {ReferenceFrame({0x08, 0, 0, 1, 0}, true), ReferenceFrame({0x08, 0, 4, 1, 0}, true)})}});
     Open();
     Request(MODE_STREAM, {0x07, 0, 0, 1, 0, 0xAA});
     ASSERT_TRUE(packet.TransactStream(8000)) << packet.LastError();

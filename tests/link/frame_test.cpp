@@ -14,7 +14,7 @@ using test::Hex;
 using test::ReferenceFrame;
 
 class FrameTest : public ::testing::Test {
-protected:
+  protected:
     FrameTest() { test::InstallEverywhere(packet, protocol); }
 
     Bytes Build(PacketMode mode, const Bytes& request, std::uint8_t argument = 0) {
@@ -49,7 +49,8 @@ protected:
 // A payload whose FCS contains a byte that must be stuffed.
 Bytes PayloadWithStuffedFcs(std::uint8_t special) {
     for (unsigned value = 0; value < 65536; ++value) {
-        Bytes payload{0x4B, static_cast<std::uint8_t>(value), static_cast<std::uint8_t>(value >> 8)};
+        Bytes payload{0x4B, static_cast<std::uint8_t>(value),
+                      static_cast<std::uint8_t>(value >> 8)};
         const std::uint16_t fcs = test::ReferenceFcs(payload);
         if ((fcs & 0xFF) == special || (fcs >> 8) == special) {
             return payload;
@@ -146,8 +147,9 @@ TEST_F(FrameTest, ParseFramesHandlesEachFrameAndKeepsGoodOnesWhenALaterOneIsBad)
     const Bytes first = ReferenceFrame({0x08, 0x00, 0x10, 0x00, 0x00}, true);
     Bytes second = ReferenceFrame({0x08, 0x00, 0x14, 0x00, 0x00}, true);
     ASSERT_TRUE(Parse(test::Concat({first, second})));
-    EXPECT_EQ(std::vector<std::uint32_t>(packet.AckedAddresses().begin(), packet.AckedAddresses().end()),
-              (std::vector<std::uint32_t>{0x1000, 0x1400}));
+    EXPECT_EQ(
+        std::vector<std::uint32_t>(packet.AckedAddresses().begin(), packet.AckedAddresses().end()),
+        (std::vector<std::uint32_t>{0x1000, 0x1400}));
 
     second[3] ^= 0x01;
     EXPECT_FALSE(Parse(test::Concat({first, second})));
@@ -164,7 +166,8 @@ TEST_F(FrameTest, AFullReadOfBlockWrittenAnswersFitsTheAddressList) {
     Bytes all;
     std::uint32_t count = 0;
     for (;; ++count) {
-        const Bytes frame = ReferenceFrame({0x08, static_cast<std::uint8_t>(count), 0x01, 0x02, 0x03}, true);
+        const Bytes frame =
+            ReferenceFrame({0x08, static_cast<std::uint8_t>(count), 0x01, 0x02, 0x03}, true);
         if (all.size() + frame.size() > CPacket::kReceiveData) {
             break;
         }

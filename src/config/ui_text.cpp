@@ -1,0 +1,95 @@
+#include "config/ui_text.hpp"
+
+#include <utility>
+
+namespace tapfix::config {
+namespace {
+
+constexpr std::pair<int, std::string_view> kTable[] = {
+    {102,
+     "This update tool is compatible with Windows XP (SP3), Windows Vista, Windows 7 SP1 and "
+     "Windows 8/8.1."},
+    {103, "Программа обновления совместима с Windows XP, Vista, Windows 7 и Windows 8"},
+    {104, "Follow these steps to update your Mobile WiFi:"},
+    {105, "Выполните следующие действия, чтобы обновить программное обеспечение Wi-Fi роутера:"},
+    {106, "1.Turn on your Mobile WiFi."},
+    {107, "1. Включите  Wi-Fi роутер."},
+    {108, "2.Insert the Mobile WiFi into the USB interface of the computer using the data cable."},
+    {109, "2. Подключите роутер к USB-порту ПК с помощью кабеля."},
+    {110, "3.Wait until the tool detects the modem and the \"Update\" button becomes available."},
+    {111, "3. Подождите, пока устройство будет обнаружено и кнопка \"Загрузка\" станет доступна."},
+    {112, "4.Click the \"Update\" button to start the update."},
+    {113, "4. Для запуска процесса обновления необходимо нажать кнопку \"Загрузка\"."},
+    {114,
+     "Do not switch off your computer or start any other applications until the update is "
+     "complete."},
+    {115,
+     "Не выключайте компьютер и не запускайте другие приложения до окончания процесса "
+     "обновления."},
+    {116, "Make sure the computer is connected to power supply."},
+    {117, "Убедитесь, что компьютер подключен к электросети."},
+    {118, "The update will fail if your computer goes to sleep during the update."},
+    {119, "Процесс обновления прервётся, если компьютер переключится в спящий режим."},
+    {120, "Do not insert or remove any USB devices until the update is complete."},
+    {121,
+     "Не подключайте и не отключайте другие USB-устройства от компьютера до окончания "
+     "процесса обновления."},
+    {122, "The update should take approximately 10 minutes to complete."},
+    {123, "Процесс обновления займет около 10 минут."},
+    {124, "Port Information:"},
+    {125, "Номер порта:"},
+    {126, "Current Version:"},
+    {127, "Текущая версия:"},
+    {128, "Progress:"},
+    {129, "Статус:"},
+    {130, "Update"},
+    {131, "Загрузка"},
+    {134, "Searching…"},
+    {135, "Поиск…"},
+    {136, "Downloading…"},
+    {137, "Обновление…"},
+    {151, "Still running. Can not exit"},
+    {152, "Обновление не завершено, нельзя закрыть программу."},
+    {159, "Ready. Now click the \"Update\" button to start the update."},
+    {160, "Готово. Необходимо нажать кнопку \"Загрузка\" для запуска процесса обновления."},
+    {161, "The version is not matching, can not be updated."},
+    {162,
+     "Не соответствие версии ПО роутера, запрещено использование данной программы "
+     "обновления."},
+    {165, "Incorrect IMEI, can not be updated."},
+    {166, "Неправильный IMEI, запрещено использование данной программы обновления."},
+    {175, "Download failed, please download again."},
+    {176,
+     "Возникла ошибка в процессе обновления. Пожалуйста, попробуйте запустить обновление "
+     "ещё раз."},
+    {179, "Update successfully!  Please restart the device and install the new driver."},
+    {180,
+     "Обновление выполнено успешно! Пожалуйст, пререподключите модем к компьютеру и "
+     "установите новый Коннект менеджер."},
+    {kTextEnglishName, "English"},
+    {kTextRussianName, "Russian"},
+    {kTextCaption, "DL_QX17_NRD_RU_EUV1.00.00"},
+    {184,
+     "This computer cannot recognized your USB device. To correct the problem please unplug "
+     "the USB device and re-plug it again to the computer."},
+    {185,
+     "Не удается распознать USB-устройство. Чтобы исправить данную проблему, пожалуйста, "
+     "отключите USB-устройство и снова подключите его к ПК."},
+};
+
+}  // namespace
+
+std::string_view UiText(int id) {
+    for (const auto& [entryId, text] : kTable) {
+        if (entryId == id) {
+            return text;
+        }
+    }
+    return {};
+}
+
+std::string_view LoadUiText(int englishId, int russianId, bool english) {
+    return UiText(english ? englishId : russianId);
+}
+
+}  // namespace tapfix::config

@@ -1,0 +1,39 @@
+#pragma once
+
+#include <cstddef>
+#include <filesystem>
+#include <string>
+#include <string_view>
+
+namespace tapfix::platform {
+
+// Reads a whole regular file of at most `maxBytes` bytes. False with a reason otherwise.
+bool ReadWholeFile(const std::filesystem::path& file, std::size_t maxBytes, std::string& bytes,
+                   std::string& error);
+
+// A file written whole: the bytes go to a temporary name beside the target, are flushed, and
+// the temporary is renamed over the target on Commit, so an interrupted writer never leaves
+// half a file under the real name. Without Commit the temporary is removed.
+class AtomicFile {
+  public:
+    AtomicFile() = default;
+    ~AtomicFile();
+    AtomicFile(const AtomicFile&) = delete;
+    AtomicFile& operator=(const AtomicFile&) = delete;
+
+    bool Open(const std::filesystem::path& file, std::string& error);
+    bool Write(std::string_view bytes, std::string& error);
+    bool Commit(std::string& error);
+
+  private:
+    void Discard();
+
+    std::filesystem::path target_;
+    std::filesystem::path temporary_;
+    int fd_ = -1;
+};
+
+bool WriteFileAtomically(const std::filesystem::path& file, std::string_view bytes,
+                         std::string& error);
+
+}  // namespace tapfix::platform

@@ -1,0 +1,161 @@
+#include <gtest/gtest.h>
+
+#include <fstream>
+#include <regex>
+#include <set>
+#include <string>
+
+#include "config/language_manager.hpp"
+#include "config/ui_text.hpp"
+#include "platform/profile.hpp"
+#include "platform/utf16.hpp"
+#include "support/temp_dir.hpp"
+
+namespace tapfix::config {
+namespace {
+
+// Every key the download session and the NV steps look up.
+const std::set<std::string> kSessionKeys = {"ID_HINT_BACKUPNV",
+                                            "ID_HINT_DOWNLOADARMPRG",
+                                            "ID_HINT_DOWNPARTITION",
+                                            "ID_HINT_DOWNSDPFILE",
+                                            "ID_HINT_INTEGRATE",
+                                            "ID_HINT_JUMPTOARMPRG",
+                                            "ID_HINT_MAC_OUTER",
+                                            "ID_HINT_PC_OUTER",
+                                            "ID_HINT_RESETSDP",
+                                            "ID_HINT_RESTORENV",
+                                            "ID_HINT_SENDSECURITYCODE",
+                                            "ID_HINT_START",
+                                            "ID_HINT_SWITCHQUALDOWNMODE",
+                                            "ID_HINT_SW_OUTER",
+                                            "ID_HINT_THREAD",
+                                            "ID_ERROR_ADRESSRSP",
+                                            "ID_ERROR_BACKUPCER_ERR2",
+                                            "ID_ERROR_BACKUPNV",
+                                            "ID_ERROR_CAL1",
+                                            "ID_ERROR_CAL2",
+                                            "ID_ERROR_CAL3",
+                                            "ID_ERROR_CREATENVPATH",
+                                            "ID_ERROR_DOWNLOADARMPRG",
+                                            "ID_ERROR_DOWNPARTITION",
+                                            "ID_ERROR_DOWNSDPFILE",
+                                            "ID_ERROR_FILEEXIT",
+                                            "ID_ERROR_HANDSHAKE",
+                                            "ID_ERROR_HSDL",
+                                            "ID_ERROR_HSSENDDATA",
+                                            "ID_ERROR_IMEIREPEAT",
+                                            "ID_ERROR_JUMPTOARMPRG",
+                                            "ID_ERROR_NOBARCODE",
+                                            "ID_ERROR_NONEDOWNMODE",
+                                            "ID_ERROR_NORESPONSE",
+                                            "ID_ERROR_OPENMULTI",
+                                            "ID_ERROR_PORTERR",
+                                            "ID_ERROR_REPAIRCMD",
+                                            "ID_ERROR_RESETSDP",
+                                            "ID_ERROR_RESTORENV",
+                                            "ID_ERROR_SENDSECURITYCODE",
+                                            "ID_ERROR_SWITCHQUALDOWNMODE",
+                                            "ID_ERROR_USBPORT",
+                                            "ID_SUCCESS_BACKUPNV",
+                                            "ID_SUCCESS_RESTORENV"};
+
+TEST(ProfileReader, FollowsTheWindowsProfileRules) {
+    test::TempDir dir;
+    const auto file = dir.Path() / "texts.ini";
+    std::ofstream(file, std::ios::binary)
+        << "\xEF\xBB\xBF; comment\r\nstray=ignored\r\n[Other]\r\nKEY=other\r\n"
+           "[ download_string_table ]\r\n  Key  =  \"  quoted  \"  \r\nkey=second\r\n"
+           "Plain = a = b \r\nEmpty=\r\n[Other]\r\nLATE=x\r\n";
+    std::string out;
+    EXPECT_EQ(platform::GetPrivateProfileString("Download_String_Table", "KEY", "d", out, 64, file),
+              10u);
+    EXPECT_EQ(out, "  quoted  ");
+    platform::GetPrivateProfileString("Download_String_Table", "plain", "d", out, 64, file);
+    EXPECT_EQ(out, "a = b");
+    EXPECT_EQ(
+        platform::GetPrivateProfileString("Download_String_Table", "Empty", "d", out, 64, file),
+        0u);
+    EXPECT_EQ(out, "");
+    platform::GetPrivateProfileString("Download_String_Table", "stray", "dflt", out, 64, file);
+    EXPECT_EQ(out, "dflt");
+    platform::GetPrivateProfileString("Other", "late", "", out, 64, file);
+    EXPECT_EQ(out, "x");
+    platform::GetPrivateProfileString("Download_String_Table", "KEY", "", out, 4, file);
+    EXPECT_EQ(out, "  q");
+    platform::GetPrivateProfileString("Download_String_Table", "KEY", "fallback", out, 64,
+                                      dir.Path() / "missing.ini");
+    EXPECT_EQ(out, "fallback");
+
+    // UTF-16 files as Windows editors save them.
+    const auto wide = dir.Path() / "wide.ini";
+    std::ofstream(wide, std::ios::binary)
+        << std::string("\xFF\xFE[\0s\0]\0\n\0k\0=\0\x16\x04\n\0", 18);
+    platform::GetPrivateProfileString("s", "k", "", out, 64, wide);
+    EXPECT_EQ(out, "\u0416");
+}
+
+TEST(LanguageManager, GivesBothLanguagesATextForEveryKeyAndFollowsTheSetFile) {
+    CLanguageManager manager;
+    EXPECT_EQ(manager.Language(), UiLanguage::Russian);
+    const std::regex keyPattern("^(ID_(HINT|ERROR|SUCCESS)_[A-Z0-9_]+)=", std::regex::multiline);
+    for (UiLanguage language : {UiLanguage::English, UiLanguage::Russian}) {
+        manager.SetLanguage(language);
+        const std::string profile(BuiltInLanguageProfile(language));
+        std::set<std::string> shipped;
+        for (auto it = std::sregex_iterator(profile.begin(), profile.end(), keyPattern);
+             it != std::sregex_iterator(); ++it) {
+            shipped.insert((*it)[1]);
+        }
+        EXPECT_EQ(shipped, kSessionKeys);
+        for (const std::string& key : kSessionKeys) {
+            EXPECT_FALSE(manager.GetText(key).empty()) << key;
+        }
+    }
+    manager.SetLanguage(UiLanguage::English);
+    EXPECT_EQ(manager.GetText("ID_HINT_DOWNSDPFILE"), "Writing image ");
+    manager.SetLanguage(UiLanguage::Russian);
+    EXPECT_EQ(manager.GetText("ID_SUCCESS_RESTORENV"), "NV-параметры восстановлены");
+    EXPECT_EQ(manager.GetText("ID_HINT_NOT_A_KEY"), "");
+
+    test::TempDir dir;
+    const auto file = dir.Path() / "texts.ini";
+    std::string longText;
+    for (int i = 0; i < 600; ++i) {
+        longText += "Жx";  // 1,200 UTF-16 units, 1,800 bytes
+    }
+    std::ofstream(file) << "[Download_String_Table]\nID_HINT_START=" << longText << "\n";
+    manager.SetTextFile(file);
+    const std::string cut = manager.GetText("ID_HINT_START");
+    EXPECT_EQ(platform::Utf16Length(cut), 1023u);
+    EXPECT_TRUE(longText.starts_with(cut));
+    EXPECT_EQ(manager.GetText("ID_ERROR_CAL1"), "");
+    manager.SetTextFile(dir.Path() / "absent.ini");
+    EXPECT_EQ(manager.GetText("ID_HINT_START"), "");
+}
+
+TEST(UiText, PicksTheLanguageOfTheWindow) {
+    EXPECT_EQ(LoadUiText(130, 131, false), "Загрузка");
+    EXPECT_EQ(LoadUiText(130, 131, true), "Update");
+    EXPECT_EQ(LoadUiText(kTextRussianName, kTextEnglishName, false), "English");
+    EXPECT_EQ(LoadUiText(kTextRussianName, kTextEnglishName, true), "Russian");
+    EXPECT_EQ(UiText(kTextCaption), "DL_QX17_NRD_RU_EUV1.00.00");
+    EXPECT_EQ(LoadUiText(134, 135, true), "Searching…");
+    EXPECT_EQ(LoadUiText(106, 107, false), "1. Включите  Wi-Fi роутер.");
+    EXPECT_EQ(UiText(132), "");
+    // Every pair of the window is filled in both languages.
+    for (auto [english, russian] : {std::pair{102, 103},
+                                    {151, 152},
+                                    {159, 160},
+                                    {161, 162},
+                                    {165, 166},
+                                    {175, 176},
+                                    {179, 180},
+                                    {184, 185}}) {
+        EXPECT_FALSE(UiText(english).empty()) << english;
+        EXPECT_NE(UiText(english), UiText(russian)) << english;
+    }
+}
+
+}  // namespace
+}  // namespace tapfix::config
