@@ -74,7 +74,7 @@ class SimulatedRouter::Context final : public DeviceContext {
                                        returns,
                                        std::string(reason),
                                        now + platform::ScaledWait(profile.leaveAfterAnswer),
-                                       now + platform::ScaledWait(profile.leaveAtLatest)};
+                                       now + platform::ScaledTimeout(profile.leaveAtLatest)};
     }
 
     void ContinueIn(DeviceMode next) override {
