@@ -48,7 +48,8 @@ Bytes RouterTest::Ask(const Bytes& request, std::uint8_t attempts) {
     host_.SetMode(link::MODE_RAW);
     host_.ResetBuffers();
     EXPECT_TRUE(host_.SetRawPayload(request));
-    if (!host_.Transact(attempts, 2000)) {
+    // Scaled to half a second: ample for an answer on a loaded machine.
+    if (!host_.Transact(attempts, 50000)) {
         return {};
     }
     const auto answer = host_.DecodedPayload();
