@@ -90,6 +90,15 @@ Bytes Malformed(Exchange& exchange) {
     return diag::ErrorAnswer(diag::kBadLength, exchange.request);
 }
 
+// The descriptor argument every descriptor request starts with.
+std::optional<std::uint32_t> DescriptorArgument(Exchange& exchange) {
+    const auto fd = ReadLe32(exchange.request, diag::kSubsystemHeader);
+    if (fd) {
+        exchange.trace["fd"] = *fd;
+    }
+    return fd;
+}
+
 // A path field that is not terminated inside the request.
 Bytes BadPath(Exchange& exchange) {
     exchange.trace["malformed"] = true;
@@ -185,7 +194,7 @@ Bytes EfsService::Open(Exchange& exchange) {
 
 Bytes EfsService::Close(Exchange& exchange) {
     exchange.Name("efs_close");
-    const auto fd = ReadLe32(exchange.request, 4);
+    const auto fd = DescriptorArgument(exchange);
     if (!fd) {
         return Malformed(exchange);
     }
@@ -193,7 +202,6 @@ Bytes EfsService::Close(Exchange& exchange) {
     if (open) {
         files_[*fd].reset();
     }
-    exchange.trace["fd"] = *fd;
     exchange.trace["errno"] = open ? kNoError : kBadDescriptor;
     Bytes answer = diag::EchoOf(exchange.request, diag::kSubsystemHeader);
     AppendLe32(answer, open ? kNoError : kBadDescriptor);
@@ -202,7 +210,7 @@ Bytes EfsService::Close(Exchange& exchange) {
 
 Bytes EfsService::Read(Exchange& exchange) {
     exchange.Name("efs_read");
-    const auto fd = ReadLe32(exchange.request, 4);
+    const auto fd = DescriptorArgument(exchange);
     const auto count = ReadLe32(exchange.request, 8);
     const auto offset = ReadLe32(exchange.request, 12);
     if (!fd || !count || !offset) {
@@ -212,7 +220,6 @@ Bytes EfsService::Read(Exchange& exchange) {
     AppendLe32(answer, *fd);
     AppendLe32(answer, *offset);
     const OpenFile* open = Lookup(*fd, exchange.State());
-    exchange.trace["fd"] = *fd;
     exchange.trace["offset"] = *offset;
     if (open == nullptr || !open->readable) {
         exchange.trace["errno"] = kBadDescriptor;
@@ -234,7 +241,7 @@ Bytes EfsService::Read(Exchange& exchange) {
 
 Bytes EfsService::Write(Exchange& exchange) {
     exchange.Name("efs_write");
-    const auto fd = ReadLe32(exchange.request, 4);
+    const auto fd = DescriptorArgument(exchange);
     const auto offset = ReadLe32(exchange.request, 8);
     constexpr std::size_t kDataOffset = 12;
     if (!fd || !offset) {
@@ -245,7 +252,6 @@ Bytes EfsService::Write(Exchange& exchange) {
     AppendLe32(answer, *fd);
     AppendLe32(answer, *offset);
     const OpenFile* open = Lookup(*fd, exchange.State());
-    exchange.trace["fd"] = *fd;
     exchange.trace["offset"] = *offset;
     const std::uint32_t error = open == nullptr || !open->writable     ? kBadDescriptor
                                 : *offset + data.size() > kMaxFileSize ? kTooLarge
@@ -284,11 +290,10 @@ Bytes EfsService::Stat(Exchange& exchange) {
 
 Bytes EfsService::Fstat(Exchange& exchange) {
     exchange.Name("efs_fstat");
-    const auto fd = ReadLe32(exchange.request, 4);
+    const auto fd = DescriptorArgument(exchange);
     if (!fd) {
         return Malformed(exchange);
     }
-    exchange.trace["fd"] = *fd;
     Bytes answer = diag::EchoOf(exchange.request, diag::kSubsystemHeader);
     const OpenFile* open = Lookup(*fd, exchange.State());
     if (open == nullptr) {

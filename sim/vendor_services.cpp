@@ -184,9 +184,9 @@ std::optional<Bytes> VendorServices::Handle(Exchange& exchange, const DeviceProf
         case kWifiRestore:
             return WifiRestore(exchange);
         case kSpecialDownload:
-            return SpecialDownloadFlag(exchange);
+            return StoreFlag(exchange, "special_dl_mode", exchange.State().specialDlMode);
         case kAutorun:
-            return Autorun(exchange);
+            return StoreFlag(exchange, "autorun", exchange.State().autorun);
         case kPartitionTable:
             return PartitionTable(exchange);
         default:
@@ -379,24 +379,13 @@ Bytes VendorServices::Mac(Exchange& exchange, int kind) {
     return MacAnswer(exchange.request, kind, kStatusOk, kind == 2 ? mac : std::nullopt);
 }
 
-Bytes VendorServices::SpecialDownloadFlag(Exchange& exchange) {
-    exchange.Name("special_dl_mode");
+Bytes VendorServices::StoreFlag(Exchange& exchange, const char* name, std::uint8_t& flag) {
+    exchange.Name(name);
     const auto value = ReadU8(exchange.request, 4);
     if (!value || ReadLe16(exchange.request, 2) != 0) {
         return Malformed(exchange);
     }
-    exchange.State().specialDlMode = *value;
-    exchange.trace["value"] = *value;
-    return Status(exchange.request, kStatusOk);
-}
-
-Bytes VendorServices::Autorun(Exchange& exchange) {
-    exchange.Name("autorun");
-    const auto value = ReadU8(exchange.request, 4);
-    if (!value || ReadLe16(exchange.request, 2) != 0) {
-        return Malformed(exchange);
-    }
-    exchange.State().autorun = *value;
+    flag = *value;
     exchange.trace["value"] = *value;
     return Status(exchange.request, kStatusOk);
 }

@@ -42,8 +42,8 @@ class VendorServices {
     Bytes WifiValue(diag::Exchange& exchange);
     Bytes WifiRestore(diag::Exchange& exchange);
     Bytes Mac(diag::Exchange& exchange, int kind);
-    Bytes SpecialDownloadFlag(diag::Exchange& exchange);
-    Bytes Autorun(diag::Exchange& exchange);
+    // The special download-mode flag and the autorun action: one value byte kept as it is.
+    Bytes StoreFlag(diag::Exchange& exchange, const char* name, std::uint8_t& flag);
     Bytes PartitionTable(diag::Exchange& exchange);
 
     OnboardList list_;
