@@ -1,0 +1,109 @@
+#include "sim/faults.hpp"
+
+#include <charconv>
+#include <vector>
+
+namespace tapfix::sim {
+namespace {
+
+std::vector<std::string_view> SplitOn(std::string_view text, char separator) {
+    std::vector<std::string_view> parts;
+    std::size_t begin = 0;
+    for (;;) {
+        const std::size_t end = text.find(separator, begin);
+        parts.push_back(text.substr(begin, end == std::string_view::npos ? end : end - begin));
+        if (end == std::string_view::npos) {
+            return parts;
+        }
+        begin = end + 1;
+    }
+}
+
+// Decimal, or hexadecimal with a 0x prefix.
+bool ParseNumber(std::string_view text, unsigned long* value) {
+    int base = 10;
+    if (text.size() > 2 && text[0] == '0' && (text[1] == 'x' || text[1] == 'X')) {
+        text.remove_prefix(2);
+        base = 16;
+    }
+    const auto [end, ec] = std::from_chars(text.data(), text.data() + text.size(), *value, base);
+    return ec == std::errc() && end == text.data() + text.size() && !text.empty();
+}
+
+bool ParseByte(std::string_view text, std::uint8_t* value) {
+    unsigned long number = 0;
+    if (!ParseNumber(text, &number) || number > 0xFF) {
+        return false;
+    }
+    *value = static_cast<std::uint8_t>(number);
+    return true;
+}
+
+bool ParseAnswerIndex(std::string_view text, std::set<unsigned>& into) {
+    unsigned long number = 0;
+    if (!ParseNumber(text, &number) || number == 0 || number > 1000000) {
+        return false;
+    }
+    into.insert(static_cast<unsigned>(number));
+    return true;
+}
+
+bool ParseEntry(const std::vector<std::string_view>& fields, FaultPlan& plan) {
+    const std::string_view name = fields[0];
+    const std::size_t arguments = fields.size() - 1;
+    if (name == "silent" && arguments == 1) {
+        return ParseAnswerIndex(fields[1], plan.silentAnswers);
+    }
+    if (name == "badcrc" && arguments == 1) {
+        return ParseAnswerIndex(fields[1], plan.badCrcAnswers);
+    }
+    if (name == "split" && arguments <= 1) {
+        unsigned long gap = 1;
+        if (arguments == 1 && (!ParseNumber(fields[1], &gap) || gap > 60000)) {
+            return false;
+        }
+        plan.split = true;
+        plan.splitGap = std::chrono::milliseconds(gap);
+        return true;
+    }
+    if (name == "diagerror" && (arguments == 1 || arguments == 2)) {
+        std::uint8_t command = 0;
+        std::uint8_t error = 0x13;
+        if (!ParseByte(fields[1], &command) || (arguments == 2 && !ParseByte(fields[2], &error))) {
+            return false;
+        }
+        plan.diagErrors[command] = error;
+        return true;
+    }
+    if (name == "noport-after-reset" && arguments == 0) {
+        plan.noPortAfterReset = true;
+        return true;
+    }
+    return false;
+}
+
+}  // namespace
+
+bool FaultPlan::Parse(std::string_view text, std::string* error) {
+    FaultPlan parsed = *this;
+    if (text.empty()) {
+        return true;
+    }
+    for (const std::string_view entry : SplitOn(text, ',')) {
+        if (!ParseEntry(SplitOn(entry, ':'), parsed)) {
+            if (error != nullptr) {
+                *error = "unknown or malformed fault \"" + std::string(entry) + "\"";
+            }
+            return false;
+        }
+    }
+    *this = std::move(parsed);
+    return true;
+}
+
+AnswerFate FaultCounter::NextAnswer() {
+    ++count_;
+    return {plan_.silentAnswers.contains(count_), plan_.badCrcAnswers.contains(count_)};
+}
+
+}  // namespace tapfix::sim

@@ -1,0 +1,100 @@
+// tapfix-sim: the simulated router on a pseudo-terminal registered in TAPFIX_PORTS_DIR.
+#include <signal.h>
+
+#include <CLI/CLI.hpp>
+#include <cstdio>
+#include <ctime>
+#include <iostream>
+
+#include "platform/clock.hpp"
+#include "sim/router.hpp"
+
+namespace {
+
+using tapfix::sim::DeviceMode;
+using tapfix::sim::PortInfo;
+using tapfix::sim::RouterOptions;
+
+void PrintPort(const PortInfo& port, bool present) {
+    if (present) {
+        std::printf("port added: COM%d \"%s\" (%s)\n", port.number, port.displayName.c_str(),
+                    std::string(tapfix::sim::ModeName(port.mode)).c_str());
+    } else {
+        std::printf("port removed: COM%d\n", port.number);
+    }
+    std::fflush(stdout);
+}
+
+// Blocks until SIGTERM or SIGINT arrives, or the time runs out (seconds <= 0: no limit).
+void AwaitStop(const sigset_t& signals, double seconds) {
+    if (seconds <= 0) {
+        int received = 0;
+        sigwait(&signals, &received);
+        return;
+    }
+    timespec limit{};
+    limit.tv_sec = static_cast<time_t>(seconds);
+    limit.tv_nsec = static_cast<long>((seconds - static_cast<double>(limit.tv_sec)) * 1e9);
+    while (sigtimedwait(&signals, nullptr, &limit) < 0 && errno == EINTR) {
+    }
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+    CLI::App app{"Simulated USB router for tapfix: answers on a registered pseudo-terminal"};
+    RouterOptions options;
+    std::string faults;
+    double exitAfter = 0;
+    app.add_option("--state", options.statePath,
+                   "device state (JSON); created with defaults when missing");
+    app.add_option("--trace", options.tracePath, "append a JSON-lines trace of the traffic");
+    app.add_option("--faults", faults,
+                   "e.g. silent:3,badcrc:5,split[:MS],diagerror:0x26[:0x13],noport-after-reset");
+    app.add_option("--exit-after", exitAfter, "stop after this many seconds")
+        ->check(CLI::NonNegativeNumber);
+    app.add_option("--registry", options.registry, "port registry (default: TAPFIX_PORTS_DIR)");
+    app.add_option("--first-port", options.firstPortNumber, "lowest port number to take")
+        ->check(CLI::Range(1, 255));
+    app.add_option("--build-id-prefix", options.defaults.buildIdPrefix,
+                   "build id of a new device's versions, before its last \"V\"");
+    app.add_option("--imei", options.defaults.imei, "IMEI of a new device (15 digits)")
+        ->check([](const std::string& text) {
+            tapfix::sim::NvValue value{};
+            return tapfix::sim::EncodeImei(text, &value) ? "" : "must be 15 digits";
+        });
+    app.add_option("--mac", options.defaults.wifiMac, "Wi-Fi MAC of a new device (12 hex digits)")
+        ->check([](const std::string& text) {
+            tapfix::sim::DeviceState probe;
+            return tapfix::sim::SetWifiMac(probe, text) ? "" : "must be 12 hex digits";
+        });
+    CLI11_PARSE(app, argc, argv);
+    if (!options.faults.Parse(faults, &faults)) {
+        std::fprintf(stderr, "tapfix-sim: %s\n", faults.c_str());
+        return 2;
+    }
+    options.portListener = PrintPort;
+
+    // Block the stop signals before any thread starts, so only sigwait sees them.
+    sigset_t signals;
+    sigemptyset(&signals);
+    sigaddset(&signals, SIGTERM);
+    sigaddset(&signals, SIGINT);
+    pthread_sigmask(SIG_BLOCK, &signals, nullptr);
+
+    tapfix::sim::SimulatedRouter router(std::move(options));
+    std::string error;
+    if (!router.Start(&error)) {
+        std::fprintf(stderr, "tapfix-sim: %s\n", error.c_str());
+        return 1;
+    }
+    std::printf("time scale: %g\n", tapfix::platform::TimeScale());
+    std::fflush(stdout);
+    AwaitStop(signals, exitAfter);
+    if (!router.Stop()) {
+        std::fprintf(stderr, "tapfix-sim: %s\n", router.LastError().c_str());
+        return 1;
+    }
+    std::printf("stopped\n");
+    return 0;
+}

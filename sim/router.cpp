@@ -1,0 +1,365 @@
+#include "sim/router.hpp"
+
+#include <poll.h>
+#include <sys/eventfd.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <array>
+
+#include "platform/port_registry.hpp"
+
+namespace tapfix::sim {
+namespace {
+
+using Clock = std::chrono::steady_clock;
+using std::chrono::milliseconds;
+
+// How long the device waits for a host that does not read its answers before dropping them.
+constexpr int kWritePatienceMs = 200;
+// How often a departing device looks whether the host has taken its last answer.
+constexpr int kDepartureCheckMs = 2;
+constexpr std::size_t kReadChunk = 4096;
+
+nlohmann::json PortFields(const PortInfo& port) {
+    return {{"port", port.number}, {"name", port.displayName}, {"mode", ModeName(port.mode)}};
+}
+
+}  // namespace
+
+// The handlers' view of the router; called on the device thread with the lock held.
+class SimulatedRouter::Context final : public DeviceContext {
+  public:
+    explicit Context(SimulatedRouter& router) : router_(router) {}
+
+    DeviceState& State() override { return router_.state_; }
+    const DeviceProfile& Profile() const override { return router_.options_.profile; }
+
+    void SendFrame(std::span<const std::uint8_t> payload, Opening opening) override {
+        const AnswerFate fate = router_.faults_.NextAnswer();
+        if (Silenced(fate)) {
+            return;
+        }
+        if (fate.badCrc) {
+            Trace("fault", {{"fault", "badcrc"}, {"answer", router_.faults_.AnswersCounted()}});
+        }
+        router_.WriteAnswer(EncodeFrame(payload, opening, fate.badCrc));
+    }
+
+    void SendRaw(std::span<const std::uint8_t> bytes) override {
+        if (!Silenced(router_.faults_.NextAnswer())) {
+            router_.WriteAnswer(Bytes(bytes.begin(), bytes.end()));
+        }
+    }
+
+    std::optional<std::uint8_t> InjectedDiagError(std::uint8_t command) const override {
+        const auto& errors = router_.options_.faults.diagErrors;
+        const auto found = errors.find(command);
+        return found == errors.end() ? std::nullopt : std::optional(found->second);
+    }
+
+    void Trace(std::string_view event, nlohmann::json fields) override {
+        router_.trace_.Record(event, std::move(fields));
+    }
+
+    void Reenumerate(DeviceMode next, milliseconds delay, std::string_view reason) override {
+        const bool returns = !(reason == "reset" && router_.options_.faults.noPortAfterReset);
+        if (!returns) {
+            Trace("fault", {{"fault", "noport-after-reset"}});
+        }
+        const auto now = Clock::now();
+        const DeviceProfile& profile = Profile();
+        router_.departure_ = Departure{next,
+                                       delay,
+                                       returns,
+                                       std::string(reason),
+                                       now + platform::ScaledWait(profile.leaveAfterAnswer),
+                                       now + platform::ScaledTimeout(profile.leaveAtLatest)};
+    }
+
+    void ContinueIn(DeviceMode next) override {
+        Trace("mode", {{"from", ModeName(router_.handler_->Mode())}, {"to", ModeName(next)}});
+        router_.handler_ = CreateModeHandler(next);
+        if (router_.current_) {
+            router_.current_->mode = next;
+        }
+        router_.handler_->OnAttach(*this);
+    }
+
+  private:
+    bool Silenced(const AnswerFate& fate) {
+        if (fate.silent) {
+            Trace("fault", {{"fault", "silent"}, {"answer", router_.faults_.AnswersCounted()}});
+        }
+        return fate.silent;
+    }
+
+    SimulatedRouter& router_;
+};
+
+SimulatedRouter::SimulatedRouter(RouterOptions options)
+    : options_(std::move(options)), faults_(options_.faults) {
+    context_ = std::make_unique<Context>(*this);
+}
+
+SimulatedRouter::~SimulatedRouter() {
+    Stop();
+}
+
+bool SimulatedRouter::Start(std::string* error) {
+    if (started_) {
+        *error = "the simulator is already running";
+        return false;
+    }
+    registry_ = options_.registry;
+    if (registry_.empty()) {
+        const auto fromEnvironment = platform::PortsDirectory();
+        if (!fromEnvironment) {
+            *error = "no port registry: set TAPFIX_PORTS_DIR";
+            return false;
+        }
+        registry_ = *fromEnvironment;
+    }
+    if (!options_.tracePath.empty() && !trace_.OpenFile(options_.tracePath, error)) {
+        return false;
+    }
+    if (!LoadOrCreateState(error)) {
+        return false;
+    }
+    wakeFd_ = ::eventfd(0, EFD_CLOEXEC | EFD_NONBLOCK);
+    if (wakeFd_ < 0) {
+        *error = "cannot create the wake-up descriptor";
+        return false;
+    }
+    {
+        std::lock_guard lock(mutex_);
+        if (!Appear(options_.initialMode)) {
+            *error = lastError_;
+            ::close(wakeFd_);
+            wakeFd_ = -1;
+            return false;
+        }
+    }
+    started_ = true;
+    thread_ = std::thread([this] { Run(); });
+    return true;
+}
+
+bool SimulatedRouter::LoadOrCreateState(std::string* error) {
+    std::lock_guard lock(mutex_);
+    if (!options_.statePath.empty() && std::filesystem::exists(options_.statePath)) {
+        return sim::LoadState(options_.statePath, &state_, error);
+    }
+    state_ = DefaultDeviceState(options_.defaults);
+    return options_.statePath.empty() || sim::SaveState(options_.statePath, state_, error);
+}
+
+bool SimulatedRouter::Stop() {
+    if (!started_) {
+        return true;
+    }
+    {
+        std::lock_guard lock(mutex_);
+        stopping_ = true;
+    }
+    const std::uint64_t one = 1;
+    [[maybe_unused]] const ssize_t written = ::write(wakeFd_, &one, sizeof one);
+    thread_.join();
+    ::close(wakeFd_);
+    wakeFd_ = -1;
+    started_ = false;
+    std::lock_guard lock(mutex_);
+    if (port_.Present()) {
+        Leave("stopped");
+    }
+    arrival_.reset();
+    const std::string previousError = lastError_;
+    SaveLocked();
+    return lastError_ == previousError;
+}
+
+void SimulatedRouter::Run() {
+    std::array<pollfd, 2> fds{};
+    for (;;) {
+        int timeout = 0;
+        {
+            std::lock_guard lock(mutex_);
+            if (stopping_) {
+                return;
+            }
+            timeout = PollTimeoutMs();
+            fds[0] = {wakeFd_, POLLIN, 0};
+            fds[1] = {port_.MasterFd(), POLLIN, 0};
+        }
+        const nfds_t count = fds[1].fd >= 0 ? 2 : 1;
+        if (::poll(fds.data(), count, timeout) > 0 && count == 2 &&
+            (fds[1].revents & POLLIN) != 0) {
+            ServeInput();
+        }
+        std::lock_guard lock(mutex_);
+        AdvanceTransitions();
+    }
+}
+
+int SimulatedRouter::PollTimeoutMs() const {
+    if (departure_) {
+        return kDepartureCheckMs;
+    }
+    if (arrival_) {
+        const auto left = std::chrono::duration_cast<milliseconds>(arrival_->at - Clock::now());
+        return static_cast<int>(std::clamp<milliseconds::rep>(left.count(), 0, 1000));
+    }
+    return -1;
+}
+
+void SimulatedRouter::ServeInput() {
+    std::lock_guard lock(mutex_);
+    std::array<std::uint8_t, kReadChunk> chunk{};
+    const std::size_t got = port_.Read(chunk);
+    if (got > 0 && handler_) {
+        handler_->OnBytes(std::span(chunk).first(got), *context_);
+    }
+}
+
+void SimulatedRouter::AdvanceTransitions() {
+    const auto now = Clock::now();
+    if (departure_ && port_.Present()) {
+        const bool hostHasAnswer = port_.BytesUnreadByHost() == 0;
+        if ((now >= departure_->earliest && hostHasAnswer) || now >= departure_->latest) {
+            const Departure departure = *departure_;
+            departure_.reset();
+            Leave(departure.reason);
+            SaveLocked();
+            if (departure.returns) {
+                arrival_ = Arrival{departure.next, now + platform::ScaledWait(departure.delay)};
+            }
+        }
+    }
+    if (arrival_ && now >= arrival_->at) {
+        const DeviceMode mode = arrival_->mode;
+        arrival_.reset();
+        Appear(mode);
+    }
+}
+
+int SimulatedRouter::ChoosePortNumber(DeviceMode mode) const {
+    // Like a USB host, the same interface gets its number back; another mode of the device
+    // is another interface and never takes that number.
+    const auto known = portNumbers_.find(mode);
+    if (known != portNumbers_.end() &&
+        platform::LowestFreePortNumber(registry_, known->second) == known->second) {
+        return known->second;
+    }
+    int number = platform::LowestFreePortNumber(registry_, options_.firstPortNumber);
+    const auto reserved = [&](int n) {
+        return std::any_of(portNumbers_.begin(), portNumbers_.end(), [&](const auto& entry) {
+            return entry.first != mode && entry.second == n;
+        });
+    };
+    while (reserved(number)) {
+        number = platform::LowestFreePortNumber(registry_, number + 1);
+    }
+    return number;
+}
+
+bool SimulatedRouter::Appear(DeviceMode mode) {
+    auto handler = CreateModeHandler(mode);
+    const int number = ChoosePortNumber(mode);
+    std::string error;
+    if (!port_.Appear(registry_, number, handler->PortDescription(), &error)) {
+        lastError_ = error;
+        trace_.Record("port_error", {{"mode", ModeName(mode)}, {"error", error}});
+        return false;
+    }
+    portNumbers_[mode] = number;
+    handler_ = std::move(handler);
+    current_ = PortInfo{number, port_.DisplayName(), mode};
+    trace_.Record("port_added", PortFields(*current_));
+    portChanged_.notify_all();
+    if (options_.portListener) {
+        options_.portListener(*current_, true);
+    }
+    handler_->OnAttach(*context_);
+    return true;
+}
+
+void SimulatedRouter::Leave(const std::string& reason) {
+    const PortInfo leaving = *current_;
+    nlohmann::json fields = PortFields(leaving);
+    fields["reason"] = reason;
+    port_.Leave();
+    handler_.reset();
+    current_.reset();
+    trace_.Record("port_removed", std::move(fields));
+    portChanged_.notify_all();
+    if (options_.portListener) {
+        options_.portListener(leaving, false);
+    }
+}
+
+void SimulatedRouter::WriteAnswer(const Bytes& bytes) {
+    const FaultPlan& plan = options_.faults;
+    if (!plan.split || bytes.size() < 2) {
+        port_.Write(bytes, kWritePatienceMs);
+        return;
+    }
+    const std::size_t half = bytes.size() / 2;
+    port_.Write(std::span(bytes).first(half), kWritePatienceMs);
+    std::this_thread::sleep_for(plan.splitGap);
+    port_.Write(std::span(bytes).subspan(half), kWritePatienceMs);
+}
+
+void SimulatedRouter::SaveLocked() {
+    std::string error;
+    if (!options_.statePath.empty() && !sim::SaveState(options_.statePath, state_, &error)) {
+        lastError_ = error;
+        trace_.Record("state_error", {{"error", error}});
+    }
+}
+
+std::optional<PortInfo> SimulatedRouter::CurrentPort() const {
+    std::lock_guard lock(mutex_);
+    return current_;
+}
+
+bool SimulatedRouter::WaitFor(const std::function<bool(const std::optional<PortInfo>&)>& predicate,
+                              milliseconds timeout) const {
+    std::unique_lock lock(mutex_);
+    return portChanged_.wait_for(lock, timeout, [&] { return predicate(current_); });
+}
+
+bool SimulatedRouter::WaitForPort(DeviceMode mode, milliseconds timeout, PortInfo* port) const {
+    std::unique_lock lock(mutex_);
+    const bool present = portChanged_.wait_for(
+        lock, timeout, [&] { return current_.has_value() && current_->mode == mode; });
+    if (present && port != nullptr) {
+        *port = *current_;
+    }
+    return present;
+}
+
+DeviceState SimulatedRouter::Snapshot() const {
+    std::lock_guard lock(mutex_);
+    return state_;
+}
+
+void SimulatedRouter::Modify(const std::function<void(DeviceState&)>& change) {
+    std::lock_guard lock(mutex_);
+    change(state_);
+}
+
+bool SimulatedRouter::SaveState(std::string* error) const {
+    if (options_.statePath.empty()) {
+        *error = "no state file";
+        return false;
+    }
+    std::lock_guard lock(mutex_);
+    return sim::SaveState(options_.statePath, state_, error);
+}
+
+std::string SimulatedRouter::LastError() const {
+    std::lock_guard lock(mutex_);
+    return lastError_;
+}
+
+}  // namespace tapfix::sim

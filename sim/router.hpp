@@ -1,0 +1,123 @@
+#pragma once
+
+#include <chrono>
+#include <condition_variable>
+#include <filesystem>
+#include <functional>
+#include <map>
+#include <memory>
+#include <mutex>
+#include <optional>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "platform/clock.hpp"
+#include "sim/device_state.hpp"
+#include "sim/faults.hpp"
+#include "sim/mode_handler.hpp"
+#include "sim/pty_port.hpp"
+#include "sim/trace.hpp"
+
+namespace tapfix::sim {
+
+struct PortInfo {
+    int number = 0;
+    std::string displayName;
+    DeviceMode mode = DeviceMode::Normal;
+};
+
+struct RouterOptions {
+    // The port registry; empty means TAPFIX_PORTS_DIR.
+    std::filesystem::path registry;
+    // Ports take the lowest free number from here on.
+    int firstPortNumber = 7;
+    // Loaded at start (created with defaults when missing) and saved whenever the device
+    // reboots and at stop; empty keeps the state in memory only.
+    std::filesystem::path statePath;
+    std::filesystem::path tracePath;
+    FaultPlan faults;
+    DeviceProfile profile;
+    DefaultsOptions defaults;
+    DeviceMode initialMode = DeviceMode::Normal;
+    // Told on the device thread about every port that appears (true) or goes (false).
+    std::function<void(const PortInfo& port, bool present)> portListener;
+};
+
+// The simulated router: a device thread that owns the port and the mode handler, and the
+// state it keeps across power cycles. Everything a handler touches is guarded by one lock,
+// which the accessors below take too.
+class SimulatedRouter {
+  public:
+    explicit SimulatedRouter(RouterOptions options);
+    ~SimulatedRouter();
+    SimulatedRouter(const SimulatedRouter&) = delete;
+    SimulatedRouter& operator=(const SimulatedRouter&) = delete;
+
+    // Loads the state, shows the first port and starts answering. False with a reason.
+    bool Start(std::string* error);
+    // Leaves the bus and saves the state; false (with the reason in LastError) when the save
+    // failed. Safe to call twice.
+    bool Stop();
+
+    std::optional<PortInfo> CurrentPort() const;
+    // Waits until the port situation satisfies the predicate (nullopt: no port present).
+    bool WaitFor(const std::function<bool(const std::optional<PortInfo>&)>& predicate,
+                 std::chrono::milliseconds timeout) const;
+    bool WaitForPort(DeviceMode mode, std::chrono::milliseconds timeout,
+                     PortInfo* port = nullptr) const;
+
+    DeviceState Snapshot() const;
+    void Modify(const std::function<void(DeviceState&)>& change);
+    bool SaveState(std::string* error) const;
+    std::vector<nlohmann::json> TraceRecords() const { return trace_.Records(); }
+    std::string LastError() const;
+
+  private:
+    class Context;
+    struct Departure {
+        DeviceMode next;
+        std::chrono::milliseconds delay;
+        bool returns;
+        std::string reason;
+        platform::TimePoint earliest;
+        platform::TimePoint latest;
+    };
+    struct Arrival {
+        DeviceMode mode;
+        platform::TimePoint at;
+    };
+
+    bool LoadOrCreateState(std::string* error);
+    void Run();
+    int PollTimeoutMs() const;
+    void ServeInput();
+    void AdvanceTransitions();
+    bool Appear(DeviceMode mode);
+    void Leave(const std::string& reason);
+    int ChoosePortNumber(DeviceMode mode) const;
+    void SaveLocked();
+    void WriteAnswer(const Bytes& bytes);
+
+    const RouterOptions options_;
+    Trace trace_;
+    mutable std::mutex mutex_;
+    mutable std::condition_variable portChanged_;
+    DeviceState state_;
+    std::unique_ptr<ModeHandler> handler_;
+    std::unique_ptr<Context> context_;
+    PtyPort port_;
+    std::optional<PortInfo> current_;
+    std::map<DeviceMode, int> portNumbers_;
+    std::optional<Departure> departure_;
+    std::optional<Arrival> arrival_;
+    FaultCounter faults_;
+    std::string lastError_;
+    std::filesystem::path registry_;
+    bool stopping_ = false;
+    bool started_ = false;
+    int wakeFd_ = -1;
+    std::thread thread_;
+};
+
+}  // namespace tapfix::sim

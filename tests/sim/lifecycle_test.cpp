@@ -1,0 +1,142 @@
+#include <gtest/gtest.h>
+
+#include <fstream>
+#include <thread>
+
+#include "link/serial.hpp"
+#include "sim_fixture.hpp"
+
+namespace tapfix::sim::test {
+namespace {
+
+using namespace std::chrono_literals;
+using LifecycleTest = RouterTest;
+
+bool Gone(const std::optional<PortInfo>& port) {
+    return !port.has_value();
+}
+
+TEST_F(LifecycleTest, SwitchToDownloaderReplacesTheDiagPortWithADownloadPort) {
+    Start();
+    const int diagPort = router_->CurrentPort()->number;
+    EXPECT_EQ(Ask({0x3A}), (Bytes{0x3A}));
+    ASSERT_TRUE(router_->WaitFor(Gone, 5s));
+    EXPECT_TRUE(Ask({0x01}).empty());
+    EXPECT_FALSE(host_.IsPortOpen());
+    EXPECT_FALSE(
+        std::filesystem::exists(dir_.Path() / "ports" / ("COM" + std::to_string(diagPort))));
+
+    PortInfo download;
+    ASSERT_TRUE(router_->WaitForPort(DeviceMode::Download, 5s, &download));
+    EXPECT_NE(download.number, diagPort) << "download mode is another USB interface";
+    EXPECT_EQ(RegisteredName(download.number),
+              "Qualcomm HS-USB QDLoader 9008 (COM" + std::to_string(download.number) + ")");
+
+    // Nothing answers there yet, and the trace says so instead of pretending.
+    ASSERT_TRUE(host_.OpenPort(download.number));
+    EXPECT_TRUE(Ask({0x7E, 0x06}).empty());
+    bool reported = false;
+    for (const auto& record : router_->TraceRecords()) {
+        reported |= record.at("event") == "unhandled" && record.at("mode") == "download";
+    }
+    EXPECT_TRUE(reported);
+}
+
+TEST_F(LifecycleTest, StateFileRoundTripsWhatTheHostChanged) {
+    RouterOptions options = Options();
+    options.statePath = dir_.Path() / "router.json";
+    Start(options);
+    ASSERT_TRUE(std::filesystem::exists(options.statePath)) << "created with defaults";
+    const DeviceState before = router_->Snapshot();
+
+    Ask(NvRequest(0x27, 6700, {9, 8, 7}));
+    Bytes put{0x4B, 0x13, 0x26, 0x00};
+    wire::AppendLe32(put, 2);
+    wire::AppendLe32(put, 64);
+    wire::AppendLe16(put, 0);
+    const std::string path = "nv/item_files/rfnv/00020207";
+    put.insert(put.end(), {0x55, 0x66});
+    put.insert(put.end(), path.begin(), path.end());
+    put.push_back(0);
+    EXPECT_EQ(Le32At(Ask(put), 6), 0U);
+    Ask({0x4B, 0xC8, 0x02, 0x00, 0x10, 0x20, 0x30, 0x40, 0x50, 0x60});
+    const DeviceState changed = router_->Snapshot();
+    EXPECT_FALSE(changed == before);
+    host_.ClosePort();
+    ASSERT_TRUE(router_->Stop()) << router_->LastError();
+
+    DeviceState saved;
+    std::string error;
+    ASSERT_TRUE(LoadState(options.statePath, &saved, &error)) << error;
+    EXPECT_TRUE(saved == changed);
+    EXPECT_EQ(WifiMacText(saved), "102030405060");
+    EXPECT_EQ(saved.efs.at(path).data, (Bytes{0x55, 0x66}));
+
+    // The same device again: it answers with what it kept.
+    Start(options);
+    const Bytes item = Ask(NvRequest(0x26, 6700));
+    EXPECT_EQ(Bytes(item.begin() + 3, item.begin() + 6), (Bytes{9, 8, 7}));
+    EXPECT_TRUE(router_->Snapshot() == changed);
+}
+
+TEST_F(LifecycleTest, AnswerFaultsHappenOnTheNamedAnswers) {
+    RouterOptions options = Options();
+    std::string error;
+    ASSERT_TRUE(options.faults.Parse("silent:1,badcrc:2,diagerror:0x27", &error));
+    options.tracePath = dir_.Path() / "trace.jsonl";
+    Start(options);
+
+    EXPECT_TRUE(Ask({0x01}).empty());
+    EXPECT_EQ(host_.LastError(), "Port Cannot Receive Desired Data from the Phone");
+    EXPECT_TRUE(Ask({0x01}).empty());
+    EXPECT_EQ(host_.LastError(), "the Received Data is Wrong with Wrong CRC Checksum");
+    EXPECT_EQ(Ask({0x01}).size(), 5U) << "third answer is sound";
+
+    const DeviceState before = router_->Snapshot();
+    EXPECT_EQ(Ask(NvRequest(0x27, 6700, {1})).at(0), 0x13);
+    EXPECT_EQ(router_->Snapshot().nv.at(6700), before.nv.at(6700)) << "refused, not executed";
+
+    std::ifstream trace(options.tracePath);
+    std::string line;
+    std::vector<std::string> faults;
+    while (std::getline(trace, line)) {
+        const auto record = nlohmann::json::parse(line);
+        if (record.at("event") == "fault") {
+            faults.push_back(record.at("fault"));
+        } else if (record.contains("fault")) {
+            faults.push_back(record.at("fault"));
+        }
+    }
+    EXPECT_EQ(faults, (std::vector<std::string>{"silent", "badcrc", "diagerror"}));
+}
+
+TEST_F(LifecycleTest, SplitAnswersArriveInTwoPartsAGapApart) {
+    RouterOptions options = Options();
+    std::string error;
+    ASSERT_TRUE(options.faults.Parse("split:400", &error));
+    Start(options);
+    // The host takes the answer once its input stops growing: here the first half alone.
+    EXPECT_TRUE(Ask({0x01}).empty());
+    EXPECT_EQ(host_.LastError(), "the Received Data is Wrong without End Flag(0x7e)");
+    std::this_thread::sleep_for(500ms);
+    Bytes answer{0x01};
+    wire::AppendLe32(answer, EsnOf(router_->Snapshot()));
+    const std::size_t frame = EncodeFrame(answer, Opening::None).size();
+    EXPECT_EQ(host_.ReadWaiting(), frame - frame / 2) << "the second half follows";
+}
+
+TEST_F(LifecycleTest, NoPortAfterResetLeavesTheRegistryEmpty) {
+    RouterOptions options = Options();
+    options.profile.rebootTime = 1000ms;
+    std::string error;
+    ASSERT_TRUE(options.faults.Parse("noport-after-reset", &error));
+    Start(options);
+    Ask({0x29, 0x01, 0x00});
+    EXPECT_EQ(Ask({0x29, 0x02, 0x00}).at(0), 0x29);
+    ASSERT_TRUE(router_->WaitFor(Gone, 5s));
+    EXPECT_FALSE(router_->WaitFor([](const auto& port) { return port.has_value(); }, 300ms));
+    EXPECT_TRUE(std::filesystem::is_empty(dir_.Path() / "ports"));
+}
+
+}  // namespace
+}  // namespace tapfix::sim::test
