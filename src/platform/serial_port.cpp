@@ -83,8 +83,6 @@ bool SerialPort::Open(const std::filesystem::path& device, bool raiseDtr, Purge 
 }
 
 bool SerialPort::Configure(bool raiseDtr) {
-    // TIOCEXCL keeps other non-root openers out; root is not stopped, the flock covers it.
-    ::ioctl(fd_, TIOCEXCL);
     termios tio{};
     if (::tcgetattr(fd_, &tio) != 0) {
         return FailOpen("cannot read the line settings", errno);
@@ -105,6 +103,9 @@ bool SerialPort::Configure(bool raiseDtr) {
         serial.closing_wait = ASYNC_CLOSING_WAIT_NONE;
         ::ioctl(fd_, TIOCSSERIAL, &serial);
     }
+    // TIOCEXCL keeps other non-root openers out; root is not stopped, the flock covers it.
+    // Set last, so a failed open never leaves the flag behind.
+    ::ioctl(fd_, TIOCEXCL);
     if (raiseDtr) {
         // Best effort: qcserial answers EINVAL, a pseudo-terminal ENOTTY.
         int bits = TIOCM_DTR;
@@ -118,6 +119,8 @@ void SerialPort::Close() {
         return;
     }
     ::tcflush(fd_, TCIOFLUSH);
+    // A pseudo-terminal keeps the exclusive flag after we close; a non-root reopen would fail.
+    ::ioctl(fd_, TIOCNXCL);
     ::close(fd_);
     fd_ = -1;
     pending_.clear();

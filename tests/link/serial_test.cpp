@@ -1,5 +1,9 @@
 #include "link/serial.hpp"
 
+#include <fcntl.h>
+#include <sys/ioctl.h>
+#include <unistd.h>
+
 #include <gtest/gtest.h>
 
 #include "link/packet.hpp"
@@ -37,6 +41,24 @@ TEST(Serial, SecondOpenerIsRefused) {
     EXPECT_FALSE(second.IsPortOpen());
     first.ClosePort();
     EXPECT_TRUE(second.OpenPort(4)) << second.OpenFailure();
+}
+
+// Exclusive use is what a non-root second opener runs into; it must end with our use.
+TEST(Serial, ExclusiveUseEndsWithTheClose) {
+    PtyPeer peer(5);
+    CSerial serial;
+    ASSERT_TRUE(serial.OpenPort(5));
+    const auto device = peer.Registry() / "COM5";
+    const auto exclusiveFlag = [&] {
+        const int fd = ::open(device.c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK);
+        int exclusive = -1;
+        ::ioctl(fd, TIOCGEXCL, &exclusive);
+        ::close(fd);
+        return exclusive;
+    };
+    EXPECT_EQ(exclusiveFlag(), 1);
+    serial.ClosePort();
+    EXPECT_EQ(exclusiveFlag(), 0);
 }
 
 // Reads what the device sent before the open through the streaming receive path.
