@@ -31,12 +31,14 @@ int CBIWcdmaQualcommService::OnSlot(int slot, Operation&& operation) {
 }
 
 int CBIWcdmaQualcommService::RunSlotCommand(int number, int slot) {
-    return OnSlot(slot, [number](link::CPacket& packet) { return RunDeviceOperation(number, packet); });
+    return OnSlot(slot,
+                  [number](link::CPacket& packet) { return RunDeviceOperation(number, packet); });
 }
 
 int CBIWcdmaQualcommService::SlotEfsOpen(int slot, std::string_view path, EfsAccess access,
                                          std::uint32_t& descriptor) {
-    return OnSlot(slot, [&](link::CPacket& packet) { return EfsOpen(packet, path, access, descriptor); });
+    return OnSlot(slot,
+                  [&](link::CPacket& packet) { return EfsOpen(packet, path, access, descriptor); });
 }
 
 int CBIWcdmaQualcommService::SlotEfsRead(int slot, std::uint32_t descriptor, std::uint32_t offset,
@@ -57,7 +59,8 @@ int CBIWcdmaQualcommService::SlotEfsStat(int slot, std::string_view path, EfsSta
 
 int CBIWcdmaQualcommService::SlotReadNvItem(int slot, std::uint16_t item, NvItemData& data,
                                             std::uint16_t& status) {
-    return OnSlot(slot, [&](link::CPacket& packet) { return ReadNvItem(packet, item, data, status); });
+    return OnSlot(slot,
+                  [&](link::CPacket& packet) { return ReadNvItem(packet, item, data, status); });
 }
 
 int CBIWcdmaQualcommService::SlotStreamHello(int slot, std::string& flashId) {

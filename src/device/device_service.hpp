@@ -18,7 +18,7 @@ namespace tapfix::device {
 // and by slot. Slot operations answer 0 on success and -1 on failure (also for a bad slot);
 // the link's LastError keeps the reason.
 class CBIWcdmaQualcommService {
-public:
+  public:
     static constexpr int kSlotCount = 8;
     static constexpr std::size_t kSlotDataSize = 256;
 
@@ -49,7 +49,7 @@ public:
     // Copies the code byte and the next 256 bytes of the slot link's last response.
     const SlotResult* CopySlotResult(int slot);
 
-private:
+  private:
     template <typename Operation>
     int OnSlot(int slot, Operation&& operation);
 

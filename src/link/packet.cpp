@@ -15,7 +15,9 @@ using Clock = std::chrono::steady_clock;
 constexpr std::uint8_t kNvRead = 0x26;
 constexpr std::uint8_t kNvWrite = 0x27;
 
-bool IsFramedWithOpeningFlag(PacketMode mode) { return mode == MODE_DMSS || mode == MODE_STREAM; }
+bool IsFramedWithOpeningFlag(PacketMode mode) {
+    return mode == MODE_DMSS || mode == MODE_STREAM;
+}
 
 // Unstuffs in place-safe fashion from src into dst; returns the count written.
 std::size_t Unstuff(std::span<const std::uint8_t> src, std::span<std::uint8_t> dst) {
@@ -55,7 +57,8 @@ std::string_view DiagErrorText(std::uint8_t responseCode) {
     }
 }
 
-bool PacketProtocol::HandleFrame(CPacket& /*packet*/, std::span<const std::uint8_t> /*frame*/) const {
+bool PacketProtocol::HandleFrame(CPacket& /*packet*/,
+                                 std::span<const std::uint8_t> /*frame*/) const {
     return true;
 }
 
@@ -101,7 +104,8 @@ bool CPacket::AppendPayload(std::span<const std::uint8_t> bytes) {
     if (bytes.size() > kMaxPayload - transmitLength_) {
         return false;
     }
-    std::copy(bytes.begin(), bytes.end(), transmit_.begin() + static_cast<std::ptrdiff_t>(transmitLength_));
+    std::copy(bytes.begin(), bytes.end(),
+              transmit_.begin() + static_cast<std::ptrdiff_t>(transmitLength_));
     transmitLength_ += bytes.size();
     return true;
 }
@@ -309,7 +313,9 @@ bool CPacket::PurgeAndWrite() {
     return true;
 }
 
-bool CPacket::SendTransmitBuffer() { return PurgeAndWrite(); }
+bool CPacket::SendTransmitBuffer() {
+    return PurgeAndWrite();
+}
 
 std::size_t CPacket::ReadWaiting() {
     receiveLength_ = Port().Read({receive_.data(), kReceiveData});

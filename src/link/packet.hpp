@@ -20,7 +20,7 @@ class CPacket;
 // (DIAG, boot loader, streaming). The link frames, sends, receives and checks; the
 // protocol lays out requests and reads answers.
 class PacketProtocol {
-public:
+  public:
     virtual ~PacketProtocol() = default;
     // Appends the request record's bytes to the transmit buffer (CPacket::AppendPayload).
     virtual void BuildPayload(CPacket& packet, std::uint8_t argument) const = 0;
@@ -33,7 +33,8 @@ public:
 // Link texts, exactly as they reach the logs.
 namespace texts {
 inline constexpr std::string_view kCannotSend = "Port Cannot Send desired data to the Phone";
-inline constexpr std::string_view kCannotReceive = "Port Cannot Receive Desired Data from the Phone";
+inline constexpr std::string_view kCannotReceive =
+    "Port Cannot Receive Desired Data from the Phone";
 inline constexpr std::string_view kReceiveFailed = "The Received Data from the Phone is failed";
 inline constexpr std::string_view kNoEndFlag = "the Received Data is Wrong without End Flag(0x7e)";
 inline constexpr std::string_view kWrongCrc = "the Received Data is Wrong with Wrong CRC Checksum";
@@ -46,7 +47,7 @@ std::string_view DiagErrorText(std::uint8_t responseCode);
 // The link to one device port: buffers, framing with CRC-16, and the exchange routines.
 // Command operations fill the request record, pick a mode and call an exchange.
 class CPacket : public CSerial {
-public:
+  public:
     static constexpr std::size_t kRequestCapacity = 1288;
     static constexpr std::size_t kResponseCapacity = 1036;
     static constexpr std::size_t kCommandDataCapacity = 1024;
@@ -100,12 +101,16 @@ public:
     bool AppendPayloadByte(std::uint8_t byte) { return AppendPayload({&byte, 1}); }
     // MODE_RAW: the caller's payload, framed as it stands by the next exchange.
     bool SetRawPayload(std::span<const std::uint8_t> payload);
-    std::span<const std::uint8_t> TransmitBytes() const { return {transmit_.data(), transmitLength_}; }
+    std::span<const std::uint8_t> TransmitBytes() const {
+        return {transmit_.data(), transmitLength_};
+    }
 
     // Puts bytes into the receive buffer as if read from the port (replay, fuzzing);
     // false when they exceed one read.
     bool LoadReceiveBuffer(std::span<const std::uint8_t> bytes);
-    std::span<const std::uint8_t> ReceivedBytes() const { return {receive_.data(), receiveLength_}; }
+    std::span<const std::uint8_t> ReceivedBytes() const {
+        return {receive_.data(), receiveLength_};
+    }
     std::size_t RawReceiveLength() const { return rawReceiveLength_; }
     std::size_t DecodedLength() const { return decodedLength_; }
     // The last good payload without its FCS.
@@ -129,7 +134,7 @@ public:
     // with the previous LastError and its "%d" with `number`. Always returns false.
     bool FailWith(std::string_view format, long number = 0);
 
-private:
+  private:
     enum class AttemptOutcome { Done, Failed };
 
     const PacketProtocol* ProtocolFor(PacketMode mode) const;

@@ -4,7 +4,9 @@
 
 namespace tapfix::link {
 
-CSerial::~CSerial() { ClosePort(); }
+CSerial::~CSerial() {
+    ClosePort();
+}
 
 bool CSerial::Open(int portNumber, bool raiseDtr, platform::SerialPort::Purge purge) {
     if (IsPortOpen()) {

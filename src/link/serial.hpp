@@ -8,7 +8,7 @@ namespace tapfix::link {
 
 // One numbered serial port of the device, opened with the fixed line settings.
 class CSerial {
-public:
+  public:
     CSerial() = default;
     virtual ~CSerial();
     CSerial(const CSerial&) = delete;
@@ -25,10 +25,10 @@ public:
     // Why the last open failed, for logs; open failures set no LastError.
     const std::string& OpenFailure() const { return openFailure_; }
 
-protected:
+  protected:
     platform::SerialPort& Port() { return port_; }
 
-private:
+  private:
     bool Open(int portNumber, bool raiseDtr, platform::SerialPort::Purge purge);
 
     platform::SerialPort port_;

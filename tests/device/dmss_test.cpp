@@ -2,8 +2,8 @@
 #include <random>
 
 #include "device/dmss_commands.hpp"
-#include "loader_fixture.hpp"
 #include "link/wire.hpp"
+#include "loader_fixture.hpp"
 
 namespace tapfix::device::test {
 namespace {

@@ -59,11 +59,10 @@ TEST_F(OperationTableTest, LoaderAndProgrammerNumbersReachTheirOperations) {
     for (const int number : {12, 7, 10, 6}) {
         EXPECT_TRUE(RunDeviceOperation(number, packet)) << number << ": " << packet.LastError();
     }
-    EXPECT_EQ(Sent(), (std::vector<std::string>{
-                          Hex(test::ReferenceFrame({0x06}, true)),
-                          Hex(test::ReferenceFrame({0x09, 0x11}, true)),
-                          Hex(test::ReferenceFrame({0x15}, true)),
-                          Hex(test::ReferenceFrame({0x0B}, true))}));
+    EXPECT_EQ(Sent(), (std::vector<std::string>{Hex(test::ReferenceFrame({0x06}, true)),
+                                                Hex(test::ReferenceFrame({0x09, 0x11}, true)),
+                                                Hex(test::ReferenceFrame({0x15}, true)),
+                                                Hex(test::ReferenceFrame({0x0B}, true))}));
     EXPECT_TRUE(RunDeviceOperation(11, packet)) << "nothing waiting to drain";
 }
 

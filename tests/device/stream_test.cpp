@@ -1,8 +1,8 @@
 #include <random>
 
 #include "device/stream_commands.hpp"
-#include "loader_fixture.hpp"
 #include "link/wire.hpp"
+#include "loader_fixture.hpp"
 
 namespace tapfix::device::test {
 namespace {

@@ -1,10 +1,9 @@
 #include "link/serial.hpp"
 
 #include <fcntl.h>
+#include <gtest/gtest.h>
 #include <sys/ioctl.h>
 #include <unistd.h>
-
-#include <gtest/gtest.h>
 
 #include "link/packet.hpp"
 #include "support/pty_peer.hpp"

@@ -11,7 +11,7 @@ namespace tapfix::test {
 // A minimal command set: sends the first `length` request bytes, records every frame,
 // collects 0x08 block-written addresses and rejects 0x0D error frames.
 class EchoProtocol final : public link::PacketProtocol {
-public:
+  public:
     std::size_t length = 1;
     mutable std::vector<std::vector<std::uint8_t>> frames;
     mutable int parsed = 0;

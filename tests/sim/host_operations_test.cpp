@@ -153,8 +153,8 @@ TEST_F(HostOperationsTest, SwitchAndResetAreSeenAsAPortThatGoesAndAnotherThatCom
     link::CPacket again;
     device::AttachCommandSet(again);
     ASSERT_TRUE(again.OpenPort(after));
-    EXPECT_TRUE(device::ProbeDiag(again)) << "the rebooted device answers; port " << before
-                                          << " -> " << after;
+    EXPECT_TRUE(device::ProbeDiag(again))
+        << "the rebooted device answers; port " << before << " -> " << after;
 }
 
 }  // namespace

@@ -25,7 +25,7 @@ std::string Hex(const Bytes& bytes);
 // The device end of a pseudo-terminal pair, registered as a numbered port in a private
 // port registry (TAPFIX_PORTS_DIR points at it while the peer lives).
 class PtyPeer {
-public:
+  public:
     // Answers to one request: each entry is written separately, after its delay.
     struct Write {
         Bytes bytes;
@@ -57,7 +57,7 @@ public:
     // The device leaves the bus: the port's name goes and the host sees a hang-up.
     void Vanish();
 
-private:
+  private:
     void Serve();
     void HandleRequest(const Bytes& request);
 

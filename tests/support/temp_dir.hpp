@@ -6,14 +6,14 @@ namespace tapfix::test {
 
 // A fresh folder under the system's temporary folder, removed with everything in it.
 class TempDir {
-public:
+  public:
     TempDir();
     ~TempDir();
     TempDir(const TempDir&) = delete;
     TempDir& operator=(const TempDir&) = delete;
     const std::filesystem::path& Path() const { return path_; }
 
-private:
+  private:
     std::filesystem::path path_;
 };
 
