@@ -156,10 +156,7 @@ Bytes DefaultPartitionTable() {
 }
 
 void AddIdentity(DeviceState& state, const DefaultsOptions& options) {
-    state.versions = {
-        "TFR_9X15_V1.0.0B05", "TFR_PC_V1.0.0",    "TFR_MAC_V1.0",
-        "TFR_INT_V1.0.0B05",  "TFR_WEBUI_V1.0.0", "TFR_DASHBOARD_V1.0",
-        "TFR_HW_REV_A",       "TFR_BOOT_V1.0",    options.buildIdPrefix + options.buildIdSuffix};
+    state.versions = FirmwareVersions(options.buildIdPrefix, options.buildIdSuffix);
     state.compileDate = "Mar 05 2014";
     state.compileTime = "10:21:37";
     state.spc = "000000";
@@ -278,6 +275,23 @@ WifiSettings WifiFromJson(const json& in) {
     return wifi;
 }
 
+json FlashToJson(const std::map<std::string, FlashImage>& flash) {
+    json out = json::object();
+    for (const auto& [partition, image] : flash) {
+        out[partition] = {{"size", image.size}, {"sha256", image.sha256}};
+    }
+    return out;
+}
+
+std::map<std::string, FlashImage> FlashFromJson(const json& in) {
+    std::map<std::string, FlashImage> flash;
+    for (const auto& [partition, image] : in.items()) {
+        flash[partition] = {image.at("size").get<std::uint64_t>(),
+                            image.at("sha256").get<std::string>()};
+    }
+    return flash;
+}
+
 constexpr int kFormat = 1;
 
 }  // namespace
@@ -288,6 +302,13 @@ DeviceState DefaultDeviceState(const DefaultsOptions& options) {
     AddDefaultEfs(state);
     AddIdentity(state, options);
     return state;
+}
+
+std::array<std::string, kVersionCount> FirmwareVersions(const std::string& buildId,
+                                                        const std::string& suffix) {
+    return {"TFR_9X15_V1.0.0B05", "TFR_PC_V1.0.0",    "TFR_MAC_V1.0",
+            "TFR_INT_V1.0.0B05",  "TFR_WEBUI_V1.0.0", "TFR_DASHBOARD_V1.0",
+            "TFR_HW_REV_A",       "TFR_BOOT_V1.0",    buildId + suffix};
 }
 
 bool EncodeImei(std::string_view digits, NvValue* value) {
@@ -377,7 +398,9 @@ json ToJson(const DeviceState& state) {
             {"onboardBackup", NvMapToJson(state.onboardBackup)},
             {"specialDlMode", state.specialDlMode},
             {"autorun", state.autorun},
-            {"macKinds", state.macKinds}};
+            {"macKinds", state.macKinds},
+            {"flash", FlashToJson(state.flash)},
+            {"blank", state.blank}};
 }
 
 bool FromJson(const json& in, DeviceState* state, std::string* error) {
@@ -400,6 +423,9 @@ bool FromJson(const json& in, DeviceState* state, std::string* error) {
         loaded.specialDlMode = in.at("specialDlMode").get<std::uint8_t>();
         loaded.autorun = in.at("autorun").get<std::uint8_t>();
         loaded.macKinds = in.at("macKinds").get<std::set<int>>();
+        // Files written before the device had a flash model lack these two.
+        loaded.flash = FlashFromJson(in.value("flash", json::object()));
+        loaded.blank = in.value("blank", false);
         *state = std::move(loaded);
         return true;
     } catch (const std::exception& e) {

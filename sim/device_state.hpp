@@ -47,6 +47,13 @@ struct WifiSettings {
     bool operator==(const WifiSettings&) const = default;
 };
 
+// What the flash holds in one partition: the image's length and SHA-256 (hex).
+struct FlashImage {
+    std::uint64_t size = 0;
+    std::string sha256;
+    bool operator==(const FlashImage&) const = default;
+};
+
 // Everything the router keeps across power cycles. An NV item present in `nv` is active;
 // an absent one reads as "not active". The Wi-Fi MAC is NV item 4678 (bytes 0..5).
 struct DeviceState {
@@ -66,6 +73,10 @@ struct DeviceState {
     std::uint8_t autorun = 0;
     // Vendor MAC request kinds (0..3) this firmware implements; others answer "bad command".
     std::set<int> macKinds;
+    // Images written by the flash programmer, by partition name ("0:DSP2").
+    std::map<std::string, FlashImage> flash;
+    // No bootable firmware (power lost during a download): the device stays in its boot stage.
+    bool blank = false;
 
     bool operator==(const DeviceState&) const = default;
 };
@@ -82,6 +93,10 @@ struct DefaultsOptions {
 // sizes real items have, RF item files under nv/item_files/rfnv/ between 20085 and 25015,
 // the tcxomgr calibration files, identity, Wi-Fi settings and version strings.
 DeviceState DefaultDeviceState(const DefaultsOptions& options);
+// The nine version strings a firmware of this build id reports; the ninth is
+// "<build id><suffix>".
+std::array<std::string, kVersionCount> FirmwareVersions(const std::string& buildId,
+                                                        const std::string& suffix);
 
 // NV item 550 as the device stores an IMEI: length byte 8, then the digits as nibbles with
 // the identity type 0xA in the first low nibble. False when digits is not 15 decimal digits.

@@ -48,6 +48,20 @@ bool ParseAnswerIndex(std::string_view text, std::set<unsigned>& into) {
     return true;
 }
 
+// "name:N[:VALUE]": the Nth event gets VALUE (at most `maximum`; `fallback` when left out).
+template <typename Value>
+bool ParseCountedValue(const std::vector<std::string_view>& fields, unsigned long fallback,
+                       unsigned long maximum, std::map<unsigned, Value>& into) {
+    std::set<unsigned> index;
+    unsigned long value = fallback;
+    if (!ParseAnswerIndex(fields[1], index) ||
+        (fields.size() == 3 && (!ParseNumber(fields[2], &value) || value > maximum))) {
+        return false;
+    }
+    into[*index.begin()] = static_cast<Value>(value);
+    return true;
+}
+
 bool ParseEntry(const std::vector<std::string_view>& fields, FaultPlan& plan) {
     const std::string_view name = fields[0];
     const std::size_t arguments = fields.size() - 1;
@@ -75,6 +89,20 @@ bool ParseEntry(const std::vector<std::string_view>& fields, FaultPlan& plan) {
         plan.diagErrors[command] = error;
         return true;
     }
+    if (name == "nak" && (arguments == 1 || arguments == 2)) {
+        return ParseCountedValue(fields, 7, 0xFFFF, plan.nakWrites);
+    }
+    if (name == "badsum" && (arguments == 1 || arguments == 2)) {
+        std::map<unsigned, unsigned> times;
+        if (!ParseCountedValue(fields, 1, 2, times) || times.begin()->second == 0) {
+            return false;
+        }
+        plan.badSums.insert(times.begin(), times.end());
+        return true;
+    }
+    if (name == "powerloss" && arguments == 1) {
+        return ParseAnswerIndex(fields[1], plan.powerLossImages);
+    }
     if (name == "noport-after-reset" && arguments == 0) {
         plan.noPortAfterReset = true;
         return true;
@@ -99,6 +127,20 @@ bool FaultPlan::Parse(std::string_view text, std::string* error) {
     }
     *this = std::move(parsed);
     return true;
+}
+
+std::optional<std::uint16_t> FaultCounter::NextBootWrite() {
+    const auto found = plan_.nakWrites.find(++bootWrites_);
+    return found == plan_.nakWrites.end() ? std::nullopt : std::optional(found->second);
+}
+
+unsigned FaultCounter::NextUnit() {
+    const auto found = plan_.badSums.find(++units_);
+    return found == plan_.badSums.end() ? 0 : found->second;
+}
+
+bool FaultCounter::NextImage() {
+    return plan_.powerLossImages.contains(++images_);
 }
 
 AnswerFate FaultCounter::NextAnswer() {

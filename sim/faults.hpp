@@ -3,6 +3,7 @@
 #include <chrono>
 #include <cstdint>
 #include <map>
+#include <optional>
 #include <set>
 #include <string>
 #include <string_view>
@@ -16,6 +17,12 @@ namespace tapfix::sim {
 //   split[:MS]          every answer goes out as two writes MS ms apart (default 1 ms, unscaled)
 //   diagerror:CMD[:ERR] requests with DIAG command CMD get the error byte ERR (default 0x13)
 //   noport-after-reset  after a reset the port does not come back
+//   nak:N[:REASON]      the Nth boot-loader memory write is refused with NAK REASON (default 7)
+//   badsum:K[:TIMES]    the Kth checksummed or high-speed unit of the programmer fails its checksum
+//                       TIMES times in a row (1 or 2, default 1); units count first sendings only
+//   powerloss:K         the power fails as the first data of the Kth opened image is written
+// Boot-loader writes, units and images are counted over the whole run, across reboots, so a
+// fault strikes once.
 struct FaultPlan {
     std::set<unsigned> silentAnswers;
     std::set<unsigned> badCrcAnswers;
@@ -23,6 +30,9 @@ struct FaultPlan {
     std::chrono::milliseconds splitGap{1};
     std::map<std::uint8_t, std::uint8_t> diagErrors;
     bool noPortAfterReset = false;
+    std::map<unsigned, std::uint16_t> nakWrites;
+    std::map<unsigned, unsigned> badSums;
+    std::set<unsigned> powerLossImages;
 
     // False with a reason for a malformed list; the plan is then unchanged.
     bool Parse(std::string_view text, std::string* error);
@@ -40,10 +50,19 @@ class FaultCounter {
     // Counts one more answer and tells its fate.
     AnswerFate NextAnswer();
     unsigned AnswersCounted() const { return count_; }
+    // Counts one more boot-loader write; the NAK reason it is refused with, if any.
+    std::optional<std::uint16_t> NextBootWrite();
+    // Counts one more transfer unit; how many of its sendings fail their checksum.
+    unsigned NextUnit();
+    // Counts one more opened image; true when the power fails in it.
+    bool NextImage();
 
   private:
     const FaultPlan& plan_;
     unsigned count_ = 0;
+    unsigned bootWrites_ = 0;
+    unsigned units_ = 0;
+    unsigned images_ = 0;
 };
 
 }  // namespace tapfix::sim

@@ -39,6 +39,10 @@ void AwaitStop(const sigset_t& signals, double seconds) {
     }
 }
 
+std::chrono::microseconds ToMicroseconds(double milliseconds) {
+    return std::chrono::microseconds(static_cast<long>(milliseconds * 1000));
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
@@ -68,7 +72,34 @@ int main(int argc, char** argv) {
             tapfix::sim::DeviceState probe;
             return tapfix::sim::SetWifiMac(probe, text) ? "" : "must be 12 hex digits";
         });
+    std::string boot = "dmss";
+    std::filesystem::path firmware;
+    double latencyMs = 0;
+    double gapMs = 0;
+    app.add_option("--boot", boot, "boot stage protocol")->check(CLI::IsMember({"dmss", "sahara"}));
+    app.add_option("--firmware", firmware,
+                   "firmware folder: the boot stage runs only its narmprg.bin / armprg.bin");
+    app.add_option("--sahara-image-id", options.profile.saharaImageId,
+                   "image id Sahara asks for (7, or 13 announcing a pending image)")
+        ->check(CLI::IsMember({7, 13}));
+    app.add_option("--link-latency", latencyMs, "link model: milliseconds before every answer")
+        ->check(CLI::NonNegativeNumber);
+    app.add_option("--link-rate", options.profile.link.bytesPerSecond,
+                   "link model: bytes per second in both directions (0: unlimited)")
+        ->check(CLI::NonNegativeNumber);
+    app.add_option("--link-packet", options.profile.link.packetSize,
+                   "link model: answers leave in packets of this many bytes");
+    app.add_option("--link-gap", gapMs, "link model: milliseconds between packets")
+        ->check(CLI::NonNegativeNumber);
     CLI11_PARSE(app, argc, argv);
+    options.profile.boot =
+        boot == "sahara" ? tapfix::sim::BootProtocol::Sahara : tapfix::sim::BootProtocol::Dmss;
+    options.profile.link.latency = ToMicroseconds(latencyMs);
+    options.profile.link.packetGap = ToMicroseconds(gapMs);
+    if (!firmware.empty() && !tapfix::sim::LoadProgrammers(firmware, options.profile, &faults)) {
+        std::fprintf(stderr, "tapfix-sim: %s\n", faults.c_str());
+        return 2;
+    }
     if (!options.faults.Parse(faults, &faults)) {
         std::fprintf(stderr, "tapfix-sim: %s\n", faults.c_str());
         return 2;

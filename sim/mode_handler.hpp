@@ -2,6 +2,7 @@
 
 #include <chrono>
 #include <cstdint>
+#include <filesystem>
 #include <memory>
 #include <nlohmann/json.hpp>
 #include <optional>
@@ -14,9 +15,27 @@
 
 namespace tapfix::sim {
 
-// What the router is running, and so what its USB port is called. Further stages of the
-// download side (boot loader, Sahara, flash programmer) join here as their handlers appear.
-enum class DeviceMode { Normal, Download };
+// What the router is running, and so what its USB port is called: its normal software, its
+// boot stage (download mode: the boot loader or Sahara, as the profile says) or the flash
+// programmer the boot stage was given. The programmer runs on the boot stage's port.
+enum class DeviceMode { Normal, Download, Programmer };
+
+// The protocol of the boot stage.
+enum class BootProtocol { Dmss, Sahara };
+
+// The USB link's pace, for benchmarks; all zero (the default) is as fast as the machine.
+// Not scaled by TAPFIX_TIME_SCALE: it models the wire, not the device.
+struct LinkModel {
+    // Before every answer.
+    std::chrono::microseconds latency{0};
+    // Both directions; 0 is unlimited.
+    double bytesPerSecond = 0;
+    // Answers leave in packets of this many bytes (0: whole) with this gap between them.
+    std::size_t packetSize = 0;
+    std::chrono::microseconds packetGap{0};
+
+    bool Active() const { return latency.count() > 0 || bytesPerSecond > 0 || packetSize > 0; }
+};
 
 std::string_view ModeName(DeviceMode mode);
 
@@ -32,7 +51,24 @@ struct DeviceProfile {
     std::chrono::milliseconds downloaderTime{3000};
     // "Busy" answers the on-board backup service gives before its result.
     unsigned onboardBusyPolls = 2;
+
+    BootProtocol boot = BootProtocol::Dmss;
+    // The programmers of the firmware package ("narmprg.bin" for the boot loader,
+    // "armprg.bin" for Sahara); the boot stage runs only what equals them. Empty: anything
+    // with a programmer image header runs.
+    Bytes dmssProgrammer;
+    Bytes saharaProgrammer;
+    // The image id Sahara asks for: 7, or 13 on devices that announce a pending image.
+    std::uint32_t saharaImageId = 7;
+    LinkModel link;
 };
+
+// Reads "narmprg.bin" and "armprg.bin" of a firmware folder into the profile; false with a
+// reason when either cannot be read.
+bool LoadProgrammers(const std::filesystem::path& folder, DeviceProfile& profile,
+                     std::string* error);
+
+class FaultCounter;
 
 // What a mode handler may do to the device and its port. Handlers run on the router's
 // thread with the state lock held, so they use State() freely.
@@ -47,13 +83,16 @@ class DeviceContext {
     virtual void SendRaw(std::span<const std::uint8_t> bytes) = 0;
     // The error byte the fault plan forces on this DIAG command, if any.
     virtual std::optional<std::uint8_t> InjectedDiagError(std::uint8_t command) const = 0;
+    // The counted faults of the plan (boot-loader writes, transfer units, images).
+    virtual FaultCounter& Faults() = 0;
     virtual void Trace(std::string_view event, nlohmann::json fields) = 0;
     // Leaves the bus once the host has read the last answer and comes back in `next` after
     // `delay` (scaled), possibly under another port number. `reason` names it in the trace;
     // "reset" is subject to the no-port-after-reset fault.
     virtual void Reenumerate(DeviceMode next, std::chrono::milliseconds delay,
                              std::string_view reason) = 0;
-    // Goes on in another mode on the same port (a programmer started without re-enumerating).
+    // Goes on in another mode on the same port (a programmer started without re-enumerating),
+    // once the current handler has returned; input after that point reaches the new handler.
     virtual void ContinueIn(DeviceMode next) = 0;
 };
 
@@ -72,6 +111,6 @@ class ModeHandler {
 };
 
 // The one place that maps a mode to its handler.
-std::unique_ptr<ModeHandler> CreateModeHandler(DeviceMode mode);
+std::unique_ptr<ModeHandler> CreateModeHandler(DeviceMode mode, const DeviceProfile& profile);
 
 }  // namespace tapfix::sim

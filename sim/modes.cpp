@@ -1,6 +1,8 @@
-#include "sim/download_mode.hpp"
+#include "sim/boot_loader.hpp"
 #include "sim/mode_handler.hpp"
 #include "sim/normal_mode.hpp"
+#include "sim/programmer.hpp"
+#include "sim/sahara_mode.hpp"
 
 namespace tapfix::sim {
 
@@ -10,16 +12,23 @@ std::string_view ModeName(DeviceMode mode) {
             return "normal";
         case DeviceMode::Download:
             return "download";
+        case DeviceMode::Programmer:
+            return "programmer";
     }
     return "unknown";
 }
 
-std::unique_ptr<ModeHandler> CreateModeHandler(DeviceMode mode) {
+std::unique_ptr<ModeHandler> CreateModeHandler(DeviceMode mode, const DeviceProfile& profile) {
     switch (mode) {
         case DeviceMode::Normal:
             return std::make_unique<NormalModeHandler>();
         case DeviceMode::Download:
-            return std::make_unique<DownloadModePlaceholder>();
+            if (profile.boot == BootProtocol::Sahara) {
+                return std::make_unique<SaharaHandler>();
+            }
+            return std::make_unique<BootLoaderHandler>();
+        case DeviceMode::Programmer:
+            return std::make_unique<ProgrammerHandler>();
     }
     return nullptr;
 }

@@ -58,6 +58,8 @@ class SimulatedRouter::Context final : public DeviceContext {
         return found == errors.end() ? std::nullopt : std::optional(found->second);
     }
 
+    FaultCounter& Faults() override { return router_.faults_; }
+
     void Trace(std::string_view event, nlohmann::json fields) override {
         router_.trace_.Record(event, std::move(fields));
     }
@@ -77,14 +79,8 @@ class SimulatedRouter::Context final : public DeviceContext {
                                        now + platform::ScaledTimeout(profile.leaveAtLatest)};
     }
 
-    void ContinueIn(DeviceMode next) override {
-        Trace("mode", {{"from", ModeName(router_.handler_->Mode())}, {"to", ModeName(next)}});
-        router_.handler_ = CreateModeHandler(next);
-        if (router_.current_) {
-            router_.current_->mode = next;
-        }
-        router_.handler_->OnAttach(*this);
-    }
+    // The handler that asks is still running; the router switches once it has returned.
+    void ContinueIn(DeviceMode next) override { router_.continueIn_ = next; }
 
   private:
     bool Silenced(const AnswerFate& fate) {
@@ -213,11 +209,40 @@ int SimulatedRouter::PollTimeoutMs() const {
 }
 
 void SimulatedRouter::ServeInput() {
-    std::lock_guard lock(mutex_);
     std::array<std::uint8_t, kReadChunk> chunk{};
-    const std::size_t got = port_.Read(chunk);
-    if (got > 0 && handler_) {
+    std::size_t got = 0;
+    {
+        std::lock_guard lock(mutex_);
+        got = port_.Read(chunk);
+    }
+    if (got == 0) {
+        return;
+    }
+    PaceLink(got);
+    std::lock_guard lock(mutex_);
+    if (handler_) {
         handler_->OnBytes(std::span(chunk).first(got), *context_);
+        ApplyContinuation();
+    }
+}
+
+void SimulatedRouter::ApplyContinuation() {
+    while (continueIn_ && handler_) {
+        const DeviceMode next = *continueIn_;
+        continueIn_.reset();
+        trace_.Record("mode", {{"from", ModeName(handler_->Mode())}, {"to", ModeName(next)}});
+        handler_ = CreateModeHandler(next, options_.profile);
+        current_->mode = next;
+        portChanged_.notify_all();
+        handler_->OnAttach(*context_);
+    }
+}
+
+void SimulatedRouter::PaceLink(std::size_t bytes) const {
+    const double rate = options_.profile.link.bytesPerSecond;
+    if (rate > 0) {
+        std::this_thread::sleep_for(
+            std::chrono::duration<double>(static_cast<double>(bytes) / rate));
     }
 }
 
@@ -263,7 +288,12 @@ int SimulatedRouter::ChoosePortNumber(DeviceMode mode) const {
 }
 
 bool SimulatedRouter::Appear(DeviceMode mode) {
-    auto handler = CreateModeHandler(mode);
+    if (mode == DeviceMode::Normal && state_.blank) {
+        // Nothing bootable in the flash: the boot stage waits for a download.
+        trace_.Record("no_firmware", {{"mode", ModeName(DeviceMode::Download)}});
+        mode = DeviceMode::Download;
+    }
+    auto handler = CreateModeHandler(mode, options_.profile);
     const int number = ChoosePortNumber(mode);
     std::string error;
     if (!port_.Appear(registry_, number, handler->PortDescription(), &error)) {
@@ -280,6 +310,7 @@ bool SimulatedRouter::Appear(DeviceMode mode) {
         options_.portListener(*current_, true);
     }
     handler_->OnAttach(*context_);
+    ApplyContinuation();
     return true;
 }
 
@@ -289,6 +320,7 @@ void SimulatedRouter::Leave(const std::string& reason) {
     fields["reason"] = reason;
     port_.Leave();
     handler_.reset();
+    continueIn_.reset();
     current_.reset();
     trace_.Record("port_removed", std::move(fields));
     portChanged_.notify_all();
@@ -297,16 +329,34 @@ void SimulatedRouter::Leave(const std::string& reason) {
     }
 }
 
+// An answer leaves whole, or in two halves (split fault), or in packets (link model).
 void SimulatedRouter::WriteAnswer(const Bytes& bytes) {
     const FaultPlan& plan = options_.faults;
-    if (!plan.split || bytes.size() < 2) {
-        port_.Write(bytes, kWritePatienceMs);
-        return;
+    const LinkModel& link = options_.profile.link;
+    if (link.latency.count() > 0) {
+        std::this_thread::sleep_for(link.latency);
     }
-    const std::size_t half = bytes.size() / 2;
-    port_.Write(std::span(bytes).first(half), kWritePatienceMs);
-    std::this_thread::sleep_for(plan.splitGap);
-    port_.Write(std::span(bytes).subspan(half), kWritePatienceMs);
+    std::size_t piece = bytes.size();
+    std::chrono::microseconds gap{0};
+    if (plan.split && bytes.size() >= 2) {
+        piece = bytes.size() / 2;
+        gap = plan.splitGap;
+    } else if (link.packetSize > 0) {
+        piece = link.packetSize;
+        gap = link.packetGap;
+    }
+    std::size_t at = 0;
+    while (at < bytes.size()) {
+        if (at > 0) {
+            std::this_thread::sleep_for(gap);
+        }
+        // The second half of a split answer is all the rest.
+        const std::size_t length =
+            plan.split && at > 0 ? bytes.size() - at : std::min(piece, bytes.size() - at);
+        port_.Write(std::span(bytes).subspan(at, length), kWritePatienceMs);
+        PaceLink(length);
+        at += length;
+    }
 }
 
 void SimulatedRouter::SaveLocked() {

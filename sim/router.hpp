@@ -98,6 +98,10 @@ class SimulatedRouter {
     int ChoosePortNumber(DeviceMode mode) const;
     void SaveLocked();
     void WriteAnswer(const Bytes& bytes);
+    // Runs the mode a handler asked to continue in.
+    void ApplyContinuation();
+    // Holds the device thread as long as `bytes` take on the modelled link.
+    void PaceLink(std::size_t bytes) const;
 
     const RouterOptions options_;
     Trace trace_;
@@ -105,6 +109,7 @@ class SimulatedRouter {
     mutable std::condition_variable portChanged_;
     DeviceState state_;
     std::unique_ptr<ModeHandler> handler_;
+    std::optional<DeviceMode> continueIn_;
     std::unique_ptr<Context> context_;
     PtyPort port_;
     std::optional<PortInfo> current_;
