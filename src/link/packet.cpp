@@ -303,10 +303,9 @@ std::size_t CPacket::AwaitAnswer(milliseconds timeout, milliseconds settle, bool
     }
 }
 
-bool CPacket::PurgeAndWrite() {
+bool CPacket::WriteRaw(std::span<const std::uint8_t> bytes) {
     Port().PurgeBuffers(platform::SerialPort::Purge::Both);
-    const std::span<const std::uint8_t> frame = TransmitBytes();
-    if (Port().Write(frame) < frame.size()) {
+    if (Port().Write(bytes) < bytes.size()) {
         lastError_ = texts::kCannotSend;
         return false;
     }
@@ -314,7 +313,7 @@ bool CPacket::PurgeAndWrite() {
 }
 
 bool CPacket::SendTransmitBuffer() {
-    return PurgeAndWrite();
+    return WriteRaw(TransmitBytes());
 }
 
 std::size_t CPacket::ReadWaiting() {
@@ -323,7 +322,7 @@ std::size_t CPacket::ReadWaiting() {
 }
 
 CPacket::AttemptOutcome CPacket::RunAttempt(milliseconds timeout) {
-    if (!PurgeAndWrite()) {
+    if (!SendTransmitBuffer()) {
         return AttemptOutcome::Failed;
     }
     bool timedOut = false;
@@ -360,7 +359,7 @@ bool CPacket::Transact(std::uint8_t attempts, std::uint32_t timeoutMs) {
 
 bool CPacket::TransactStream(std::uint32_t timeoutMs) {
     BuildFrame(0);
-    if (!PurgeAndWrite()) {
+    if (!SendTransmitBuffer()) {
         return false;
     }
     const auto start = Clock::now();
@@ -385,7 +384,7 @@ bool CPacket::SendOnly(std::uint8_t code, std::uint32_t value) {
             static_cast<std::uint8_t>(value >> (24 - 8 * i));
     }
     BuildFrame(1);
-    return PurgeAndWrite();
+    return SendTransmitBuffer();
 }
 
 // Moves staged bytes onto the frame being collected; true when a frame is ready to parse.

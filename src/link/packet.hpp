@@ -81,6 +81,9 @@ class CPacket : public CSerial {
     bool ReceiveFrame();
     // Writes the transmit buffer as it stands (a frame built elsewhere); false on a short write.
     bool SendTransmitBuffer();
+    // Purges both directions and writes bytes as they are (raw transfer blocks, Sahara data);
+    // a short write sets the send-failure text.
+    bool WriteRaw(std::span<const std::uint8_t> bytes);
     // One read of what is waiting, at most a receive buffer full, into the receive buffer.
     std::size_t ReadWaiting();
 
@@ -144,7 +147,6 @@ class CPacket : public CSerial {
     std::size_t AwaitAnswer(std::chrono::milliseconds timeout, std::chrono::milliseconds settle,
                             bool* timedOut);
     std::chrono::milliseconds SettleInterval() const;
-    bool PurgeAndWrite();
     bool ParseOneFrame(std::size_t begin, std::size_t end);
     bool MoveStagedIntoFrame();
 

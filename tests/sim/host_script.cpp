@@ -150,14 +150,6 @@ HostLink::HostLink() {
     device::AttachCommandSet(*this);
 }
 
-bool HostLink::WriteRaw(std::span<const std::uint8_t> bytes) {
-    Port().PurgeBuffers(platform::SerialPort::Purge::Both);
-    if (Port().Write(bytes) != bytes.size()) {
-        return Fail(*this, link::texts::kCannotSend);
-    }
-    return true;
-}
-
 Bytes ReadFile(const std::filesystem::path& file) {
     std::ifstream in(file, std::ios::binary);
     return Bytes(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());

@@ -20,8 +20,6 @@ using Bytes = std::vector<std::uint8_t>;
 class HostLink : public link::CPacket {
   public:
     HostLink();
-    // Purges both directions and writes the bytes as they are.
-    bool WriteRaw(std::span<const std::uint8_t> bytes);
 };
 
 enum class OpenBy { Name, Type, Header };
