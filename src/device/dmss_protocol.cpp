@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <array>
 
+#include "device/command_pattern.hpp"
 #include "device/loader_exchange.hpp"
 #include "link/wire.hpp"
 
@@ -95,7 +96,7 @@ class DmssProtocolImpl final : public link::PacketProtocol {
         // version, minimum version, 4-byte maximum write size, model, size code, device type
         constexpr std::size_t kParameterAnswerSize = 10;
         if (answer.size() < kParameterAnswerSize) {
-            packet.SetLastError("the parameter answer is too short");
+            packet.SetLastError(texts::kShortAnswer);
             return false;
         }
         const auto record = packet.Response().first(dmss::kFlashInfoSize);

@@ -94,7 +94,7 @@ TEST_F(DmssTest, FlashInfoNeverHandsOverStaleOrMissingParameters) {
     AnswerParametersWith({0x08, 0x03, 0x01, 0x00});
     EXPECT_FALSE(GetFlashInfo(packet, record));
     EXPECT_EQ(packet.LastError(),
-              "Cannot Get flash Information, Since the parameter answer is too short");
+              "Cannot Get flash Information, Since the Answer from the Phone is too short");
 }
 
 TEST_F(DmssTest, NakReasonsEndUpInTheFailureText) {
