@@ -293,6 +293,8 @@ std::size_t CPacket::AwaitAnswer(milliseconds timeout, milliseconds settle, bool
         }
         // The answer is complete once the waiting count stops growing for one interval.
         if (!Port().WaitForMoreInput(settle)) {
+            // A device that left mid-answer took its bytes along: as good as silence.
+            *timedOut = !IsPortOpen();
             return Port().BytesWaiting();
         }
         count = Port().BytesWaiting();

@@ -1,6 +1,7 @@
 #include <gtest/gtest.h>
 
 #include <chrono>
+#include <thread>
 
 #include "link/packet.hpp"
 #include "platform/clock.hpp"
@@ -162,6 +163,27 @@ TEST_F(ExchangeTest, VanishedPortFailsQuicklyAndClosesTheLink) {
     EXPECT_FALSE(packet.IsPortOpen());
     EXPECT_FALSE(packet.ReceiveFrame() && !packet.AckedAddresses().empty());
     EXPECT_FALSE(packet.OpenPort(peer.PortNumber()));
+}
+
+TEST_F(ExchangeTest, StreamAnswerCutOffByAVanishingDeviceIsNoSuccess) {
+    // The device keeps sending for a while and leaves the bus before the answer settles.
+    platform::SetTimeScale(1.0);
+    std::vector<PtyPeer::Write> trickle;
+    for (int i = 0; i < 15; ++i) {
+        trickle.push_back({{0x08}, 2ms});
+    }
+    peer.AnswerAlways(trickle);
+    Open();
+    Request(MODE_STREAM, {0x07});
+    std::thread leaver([&] {
+        peer.WaitForRequests(1, 2s);
+        peer.Vanish();
+    });
+    EXPECT_FALSE(packet.TransactStream(1000));
+    leaver.join();
+    platform::SetTimeScale(0.01);
+    EXPECT_EQ(packet.LastError(), "Port Cannot Receive Desired Data from the Phone");
+    EXPECT_FALSE(packet.IsPortOpen());
 }
 
 }  // namespace
