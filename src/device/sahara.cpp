@@ -25,7 +25,7 @@ bool SendWords(link::CPacket& packet, std::initializer_list<std::uint32_t> words
     }
     message.resize(message.size() + 4 * zeroWords, 0);
     packet.ResetBuffers();
-    return packet.SetRawPayload(message) && packet.SendTransmitBuffer();
+    return packet.WriteRaw(message);
 }
 
 // Every message states its length in word 1; one that has not all arrived is waited for

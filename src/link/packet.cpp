@@ -83,6 +83,8 @@ void CPacket::ResetBuffers() {
     commandData_.fill(0);
     receiveLength_ = 0;
     receive_.fill(0);
+    payloadLength_ = 0;
+    payload_.fill(0);
     transmitLength_ = 0;
     transmit_.fill(0);
     staging_.fill(0);
@@ -101,12 +103,12 @@ bool CPacket::SetCommandData(std::span<const std::uint8_t> data) {
 }
 
 bool CPacket::AppendPayload(std::span<const std::uint8_t> bytes) {
-    if (bytes.size() > kMaxPayload - transmitLength_) {
+    if (bytes.size() > kMaxPayload - payloadLength_) {
         return false;
     }
     std::copy(bytes.begin(), bytes.end(),
-              transmit_.begin() + static_cast<std::ptrdiff_t>(transmitLength_));
-    transmitLength_ += bytes.size();
+              payload_.begin() + static_cast<std::ptrdiff_t>(payloadLength_));
+    payloadLength_ += bytes.size();
     return true;
 }
 
@@ -120,7 +122,7 @@ bool CPacket::LoadReceiveBuffer(std::span<const std::uint8_t> bytes) {
 }
 
 bool CPacket::SetRawPayload(std::span<const std::uint8_t> payload) {
-    transmitLength_ = 0;
+    payloadLength_ = 0;
     return AppendPayload(payload);
 }
 
@@ -156,31 +158,32 @@ bool CPacket::AppendAckedAddress(std::uint32_t address) {
 
 std::size_t CPacket::BuildFrame(std::uint8_t argument) {
     if (mode_ != MODE_RAW) {
-        transmitLength_ = 0;
+        payloadLength_ = 0;
         if (const PacketProtocol* protocol = ProtocolFor(mode_)) {
             protocol->BuildPayload(*this, argument);
         }
     }
-    const std::uint16_t fcs = Fcs16({transmit_.data(), transmitLength_});
-    transmit_[transmitLength_++] = static_cast<std::uint8_t>(fcs & 0xFFU);
-    transmit_[transmitLength_++] = static_cast<std::uint8_t>(fcs >> 8);
+    std::array<std::uint8_t, kMaxPayload + 2> body{};
+    std::copy_n(payload_.begin(), payloadLength_, body.begin());
+    std::size_t bodyLength = payloadLength_;
+    const std::uint16_t fcs = Fcs16({body.data(), bodyLength});
+    body[bodyLength++] = static_cast<std::uint8_t>(fcs & 0xFFU);
+    body[bodyLength++] = static_cast<std::uint8_t>(fcs >> 8);
 
-    std::array<std::uint8_t, kTransmitCapacity> framed{};
     std::size_t length = 0;
     if (IsFramedWithOpeningFlag(mode_)) {
-        framed[length++] = kFlag;
+        transmit_[length++] = kFlag;
     }
-    for (std::size_t i = 0; i < transmitLength_; ++i) {
-        const std::uint8_t byte = transmit_[i];
+    for (std::size_t i = 0; i < bodyLength; ++i) {
+        const std::uint8_t byte = body[i];
         if (byte == kFlag || byte == kEscape) {
-            framed[length++] = kEscape;
-            framed[length++] = static_cast<std::uint8_t>(byte ^ 0x20U);
+            transmit_[length++] = kEscape;
+            transmit_[length++] = static_cast<std::uint8_t>(byte ^ 0x20U);
         } else {
-            framed[length++] = byte;
+            transmit_[length++] = byte;
         }
     }
-    framed[length++] = kFlag;
-    std::copy_n(framed.begin(), length, transmit_.begin());
+    transmit_[length++] = kFlag;
     transmitLength_ = length;
     return length;
 }
@@ -245,6 +248,7 @@ bool CPacket::ParseOneFrame(std::size_t begin, std::size_t end) {
 
 bool CPacket::ParseFrames() {
     ackedCount_ = 0;
+    framesParsed_ = 0;
     InsertOpeningFlagIfMissing();
     bool allGood = true;
     bool open = false;
@@ -259,6 +263,7 @@ bool CPacket::ParseFrames() {
             continue;
         }
         open = false;
+        ++framesParsed_;
         if (!ParseOneFrame(openedAt + 1, i)) {
             allGood = false;
         }
@@ -278,8 +283,10 @@ std::size_t CPacket::AwaitAnswer(milliseconds timeout, milliseconds settle, bool
     std::size_t count = Port().BytesWaiting();
     for (;;) {
         if (!IsPortOpen()) {
-            *timedOut = true;
-            return 0;
+            // Nothing more can come; what arrived before the device left is the answer.
+            count = Port().BytesWaiting();
+            *timedOut = count == 0;
+            return count;
         }
         const auto now = Clock::now();
         if (count == 0) {
@@ -293,9 +300,9 @@ std::size_t CPacket::AwaitAnswer(milliseconds timeout, milliseconds settle, bool
         }
         // The answer is complete once the waiting count stops growing for one interval.
         if (!Port().WaitForMoreInput(settle)) {
-            // A device that left mid-answer took its bytes along: as good as silence.
-            *timedOut = !IsPortOpen();
-            return Port().BytesWaiting();
+            count = Port().BytesWaiting();
+            *timedOut = count == 0;
+            return count;
         }
         count = Port().BytesWaiting();
         if (Clock::now() > deadline) {
@@ -374,7 +381,15 @@ bool CPacket::TransactStream(std::uint32_t timeoutMs) {
         return false;
     }
     ReadWaiting();
-    return ParseFrames();
+    if (!ParseFrames()) {
+        return false;
+    }
+    // Bytes without one whole frame are no answer (a device that left mid-answer).
+    if (framesParsed_ == 0) {
+        lastError_ = texts::kCannotReceive;
+        return false;
+    }
+    return true;
 }
 
 bool CPacket::SendOnly(std::uint8_t code, std::uint32_t value) {

@@ -104,6 +104,9 @@ class CPacket : public CSerial {
     bool AppendPayloadByte(std::uint8_t byte) { return AppendPayload({&byte, 1}); }
     // MODE_RAW: the caller's payload, framed as it stands by the next exchange.
     bool SetRawPayload(std::span<const std::uint8_t> payload);
+    // The unframed payload; framing leaves it as it is, so a frame can be built again.
+    std::span<const std::uint8_t> PayloadBytes() const { return {payload_.data(), payloadLength_}; }
+    // The last frame built.
     std::span<const std::uint8_t> TransmitBytes() const {
         return {transmit_.data(), transmitLength_};
     }
@@ -158,6 +161,8 @@ class CPacket : public CSerial {
     std::array<std::uint8_t, kCommandDataCapacity> commandData_{};
     std::size_t commandDataLength_ = 0;
 
+    std::array<std::uint8_t, kMaxPayload + 2> payload_{};
+    std::size_t payloadLength_ = 0;
     std::array<std::uint8_t, kTransmitCapacity> transmit_{};
     std::size_t transmitLength_ = 0;
     std::array<std::uint8_t, kReceiveCapacity> receive_{};
@@ -172,6 +177,8 @@ class CPacket : public CSerial {
 
     std::array<std::uint32_t, kAckCapacity> acked_{};
     std::size_t ackedCount_ = 0;
+    // Whole frames the last ParseFrames met, good or bad.
+    std::size_t framesParsed_ = 0;
 
     std::uint32_t overrideFlag_ = 0;
     std::array<std::uint8_t, 4> extensionValue_{};

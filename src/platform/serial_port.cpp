@@ -126,14 +126,18 @@ void SerialPort::Close() {
     pending_.clear();
 }
 
+// What arrived before the hang-up stays readable: a router answers the switch to its
+// download mode and leaves the bus at once, and that answer is the one the host waits for.
 void SerialPort::Vanished() {
     ::close(fd_);
     fd_ = -1;
-    pending_.clear();
 }
 
 void SerialPort::PurgeBuffers(Purge purge) {
     if (fd_ < 0) {
+        if (purge == Purge::Both) {
+            pending_.clear();
+        }
         return;
     }
     if (purge == Purge::Both) {
@@ -181,7 +185,7 @@ bool SerialPort::PollFor(short events, milliseconds timeout, short* revents) {
 
 std::size_t SerialPort::BytesWaiting() {
     if (fd_ < 0) {
-        return 0;
+        return pending_.size();
     }
     int kernel = 0;
     if (::ioctl(fd_, FIONREAD, &kernel) != 0 || kernel < 0) {
@@ -210,14 +214,14 @@ bool SerialPort::WaitForMoreInput(milliseconds timeout) {
 }
 
 std::size_t SerialPort::Read(std::span<std::uint8_t> out) {
-    if (fd_ < 0 || out.empty()) {
+    if (out.empty()) {
         return 0;
     }
     if (BytesWaiting() == 0) {
         WaitForMoreInput(kReadBound);
     }
-    if (fd_ < 0 || !DrainKernelInput()) {
-        return 0;
+    if (fd_ >= 0) {
+        DrainKernelInput();
     }
     const std::size_t count = std::min(out.size(), pending_.size());
     std::copy_n(pending_.begin(), count, out.begin());

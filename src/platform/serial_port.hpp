@@ -35,7 +35,8 @@ class SerialPort {
     // Waits until more input than is waiting now arrives, or the time-out passes.
     // True when input grew. A vanished device closes the port and returns false.
     bool WaitForMoreInput(std::chrono::milliseconds timeout);
-    // Returns what is waiting, waiting at most 30 ms for the first byte; 0 on a closed port.
+    // Returns what is waiting, waiting at most 30 ms for the first byte. Input that arrived
+    // before the device vanished is still returned; Close() and a purge discard it.
     std::size_t Read(std::span<std::uint8_t> out);
     // Writes everything or gives up after 2 ms per byte + 500 ms; returns the bytes written.
     std::size_t Write(std::span<const std::uint8_t> data);

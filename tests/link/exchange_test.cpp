@@ -165,6 +165,27 @@ TEST_F(ExchangeTest, VanishedPortFailsQuicklyAndClosesTheLink) {
     EXPECT_FALSE(packet.OpenPort(peer.PortNumber()));
 }
 
+TEST_F(ExchangeTest, AnswerSentJustBeforeTheDeviceLeavesIsKept) {
+    // A router acknowledges the switch to its download mode and drops off the bus at once.
+    platform::SetTimeScale(1.0);
+    peer.AnswerAlways({{ReferenceFrame({0x3A}, false)}});
+    Open();
+    Request(MODE_DIAG, {0x3A});
+    std::thread leaver([&] {
+        peer.WaitForRequests(1, 2s);
+        std::this_thread::sleep_for(1ms);
+        peer.Vanish();
+    });
+    const bool answered = packet.Transact(1, 2000);
+    leaver.join();
+    platform::SetTimeScale(0.01);
+    EXPECT_TRUE(answered) << packet.LastError();
+    EXPECT_EQ(packet.Response()[0], 0x3A);
+    Request(MODE_DIAG, {0x0C});
+    EXPECT_FALSE(packet.Transact(1, 2000));
+    EXPECT_FALSE(packet.IsPortOpen());
+}
+
 TEST_F(ExchangeTest, StreamAnswerCutOffByAVanishingDeviceIsNoSuccess) {
     // The device keeps sending for a while and leaves the bus before the answer settles.
     platform::SetTimeScale(1.0);

@@ -103,6 +103,19 @@ TEST_F(FrameTest, LargestPayloadStuffedInTheWorstCaseFits) {
     EXPECT_LE(packet.TransmitBytes().size(), CPacket::kTransmitCapacity);
 }
 
+TEST_F(FrameTest, FramingAgainSendsTheSameFrameAndNeverGrowsPastTheBuffer) {
+    packet.SetMode(MODE_RAW);
+    packet.ResetBuffers();
+    const Bytes flags(CPacket::kMaxPayload, 0x7D);
+    ASSERT_TRUE(packet.SetRawPayload(flags));
+    const std::size_t first = packet.BuildFrame(0);
+    const Bytes frame(packet.TransmitBytes().begin(), packet.TransmitBytes().end());
+    EXPECT_EQ(packet.BuildFrame(0), first) << "a retried raw exchange frames the payload again";
+    EXPECT_EQ(Hex({packet.TransmitBytes().begin(), packet.TransmitBytes().end()}), Hex(frame));
+    EXPECT_FALSE(packet.AppendPayloadByte(0x01)) << "the frame is not counted as payload";
+    EXPECT_EQ(packet.PayloadBytes().size(), CPacket::kMaxPayload);
+}
+
 TEST_F(FrameTest, DecodesAnswersWithMissingOpeningFlagOrRepeatedClosingFlags) {
     const Bytes payload{0x02, 0x7E, 0x10, 0x7D};
     for (const PacketMode mode : {MODE_DMSS, MODE_STREAM}) {
