@@ -249,7 +249,10 @@ void SimulatedRouter::PaceLink(std::size_t bytes) const {
 void SimulatedRouter::AdvanceTransitions() {
     const auto now = Clock::now();
     if (departure_ && port_.Present()) {
-        const bool hostHasAnswer = port_.BytesUnreadByHost() == 0;
+        const bool unread = port_.BytesUnreadByHost() > 0;
+        departure_->answerArrived = departure_->answerArrived || unread;
+        const bool hostHasAnswer =
+            !unread && (departure_->answerArrived || !departure_->answerSent);
         if ((now >= departure_->earliest && hostHasAnswer) || now >= departure_->latest) {
             const Departure departure = *departure_;
             departure_.reset();
@@ -333,6 +336,9 @@ void SimulatedRouter::Leave(const std::string& reason) {
 void SimulatedRouter::WriteAnswer(const Bytes& bytes) {
     const FaultPlan& plan = options_.faults;
     const LinkModel& link = options_.profile.link;
+    if (departure_) {
+        departure_->answerSent = true;
+    }
     if (link.latency.count() > 0) {
         std::this_thread::sleep_for(link.latency);
     }

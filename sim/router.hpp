@@ -82,6 +82,10 @@ class SimulatedRouter {
         std::string reason;
         platform::TimePoint earliest;
         platform::TimePoint latest;
+        // A pty delivers what the device wrote a moment later: an empty host queue means the
+        // answer was read only once it has been seen there.
+        bool answerSent = false;
+        bool answerArrived = false;
     };
     struct Arrival {
         DeviceMode mode;

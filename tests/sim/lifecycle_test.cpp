@@ -1,4 +1,7 @@
+#include <fcntl.h>
 #include <gtest/gtest.h>
+#include <poll.h>
+#include <unistd.h>
 
 #include <fstream>
 #include <thread>
@@ -38,6 +41,33 @@ TEST_F(LifecycleTest, SwitchToDownloaderReplacesTheDiagPortWithADownloadPort) {
     ASSERT_TRUE(host_.OpenPort(download.number));
     device::AttachCommandSet(host_);
     EXPECT_TRUE(device::DmssNop(host_)) << host_.LastError();
+}
+
+// The answer that sends the device away reaches the host's queue a moment after the device
+// wrote it; the port must not leave in that moment. The host reads with a plain descriptor,
+// taking every byte the moment it arrives.
+TEST_F(LifecycleTest, AnswerBeforeLeavingIsAlwaysDelivered) {
+    const Bytes request = tapfix::test::ReferenceFrame({0x3A}, false);
+    for (int round = 0; round < 40; ++round) {
+        if (router_) {
+            router_->Stop();
+        }
+        router_ = std::make_unique<SimulatedRouter>(Options());
+        std::string error;
+        ASSERT_TRUE(router_->Start(&error)) << error;
+        const auto device = std::filesystem::canonical(
+            dir_.Path() / "ports" / ("COM" + std::to_string(router_->CurrentPort()->number)));
+        const int fd = ::open(device.c_str(), O_RDWR | O_NOCTTY);
+        ASSERT_GE(fd, 0);
+        ASSERT_EQ(::write(fd, request.data(), request.size()),
+                  static_cast<ssize_t>(request.size()));
+        pollfd entry{fd, POLLIN, 0};
+        std::uint8_t answer[16] = {};
+        const ssize_t got = ::poll(&entry, 1, 2000) > 0 ? ::read(fd, answer, sizeof answer) : -1;
+        ::close(fd);
+        ASSERT_GT(got, 0) << "round " << round;
+        EXPECT_EQ(answer[0], 0x3A);
+    }
 }
 
 TEST_F(LifecycleTest, StateFileRoundTripsWhatTheHostChanged) {
