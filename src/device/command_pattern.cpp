@@ -7,13 +7,6 @@
 namespace tapfix::device {
 namespace {
 
-bool Finish(link::CPacket& packet, bool exchanged, std::string_view failure, long number) {
-    if (exchanged) {
-        return true;
-    }
-    return failure.empty() ? false : packet.FailWith(failure, number);
-}
-
 template <typename Value>
 std::optional<Value> Present(link::CPacket& packet, std::optional<Value> value) {
     if (!value) {
@@ -24,16 +17,23 @@ std::optional<Value> Present(link::CPacket& packet, std::optional<Value> value) 
 
 }  // namespace
 
+bool WrapFailure(link::CPacket& packet, bool ok, std::string_view failure, long number) {
+    if (ok || failure.empty()) {
+        return ok;
+    }
+    return packet.FailWith(failure, number);
+}
+
 bool ExchangeDiag(link::CPacket& packet, ConstBytes record, ExchangePlan plan,
                   std::string_view failure, long number) {
     packet.ResetBuffers();
     packet.SetMode(link::MODE_DIAG);
     if (record.size() > packet.Request().size()) {
         packet.SetLastError(texts::kRequestTooLong);
-        return Finish(packet, false, failure, number);
+        return WrapFailure(packet, false, failure, number);
     }
     std::copy(record.begin(), record.end(), packet.Request().begin());
-    return Finish(packet, packet.Transact(plan.attempts, plan.timeoutMs), failure, number);
+    return WrapFailure(packet, packet.Transact(plan.attempts, plan.timeoutMs), failure, number);
 }
 
 bool ExchangeRaw(link::CPacket& packet, ConstBytes payload, ExchangePlan plan,
@@ -42,9 +42,9 @@ bool ExchangeRaw(link::CPacket& packet, ConstBytes payload, ExchangePlan plan,
     packet.SetMode(link::MODE_RAW);
     if (!packet.SetRawPayload(payload)) {
         packet.SetLastError(texts::kRequestTooLong);
-        return Finish(packet, false, failure, 0);
+        return WrapFailure(packet, false, failure);
     }
-    return Finish(packet, packet.Transact(plan.attempts, plan.timeoutMs), failure, 0);
+    return WrapFailure(packet, packet.Transact(plan.attempts, plan.timeoutMs), failure);
 }
 
 bool AnswerAccepted(link::CPacket& packet, ConstBytes echo, std::size_t statusOffset) {

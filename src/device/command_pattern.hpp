@@ -30,6 +30,10 @@ inline constexpr std::string_view kTooMuchData =
 inline constexpr std::string_view kRequestTooLong = "the Request does not fit into one packet";
 }  // namespace texts
 
+// `ok` as it is; a failure wraps the link's reason in a non-empty `failure` ("%s"; "%d"
+// takes `number`), an empty one keeps the reason as it stands.
+bool WrapFailure(link::CPacket& packet, bool ok, std::string_view failure, long number = 0);
+
 // MODE_DIAG: the request record begins with `record`; the DIAG builder lays it out.
 // On failure a non-empty `failure` wraps the reason ("%s"; "%d" takes `number`).
 bool ExchangeDiag(link::CPacket& packet, ConstBytes record, ExchangePlan plan,

@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <string>
 
+#include "device/command_pattern.hpp"
 #include "link/wire.hpp"
 
 namespace tapfix::device::loader {
@@ -15,13 +16,6 @@ void Begin(link::CPacket& packet, link::PacketMode mode, std::uint8_t code) {
 
 namespace {
 
-bool Wrap(link::CPacket& packet, bool ok, std::string_view failure) {
-    if (ok || failure.empty()) {
-        return ok;
-    }
-    return packet.FailWith(failure);
-}
-
 bool FailTooLong(link::CPacket& packet, std::size_t size, std::size_t capacity,
                  std::string_view failure) {
     packet.SetLastError("the block of " + std::to_string(size) + " bytes is longer than " +
@@ -33,11 +27,11 @@ bool FailTooLong(link::CPacket& packet, std::size_t size, std::size_t capacity,
 
 bool Exchange(link::CPacket& packet, std::uint8_t attempts, std::uint32_t timeoutMs,
               std::string_view failure) {
-    return Wrap(packet, packet.Transact(attempts, timeoutMs), failure);
+    return WrapFailure(packet, packet.Transact(attempts, timeoutMs), failure);
 }
 
 bool ExchangeStream(link::CPacket& packet, std::uint32_t timeoutMs, std::string_view failure) {
-    return Wrap(packet, packet.TransactStream(timeoutMs), failure);
+    return WrapFailure(packet, packet.TransactStream(timeoutMs), failure);
 }
 
 bool PutBlock(link::CPacket& packet, std::uint32_t address, std::span<const std::uint8_t> data,
