@@ -1,0 +1,27 @@
+#pragma once
+
+#include <filesystem>
+
+namespace tapfix::session {
+
+enum ActionMode : int {
+    kActionDownload = 0,
+    kActionRepair = 1,
+    kActionBackupNv = 2,
+    kActionRestoreNv = 3,
+};
+
+// The device and folders one action works on; filled at start-up, the port number kept up to
+// date by the watcher and by the steps that follow the device to a new port.
+struct PortContext {
+    int portNumber = 0;
+    int slot = 0;
+    int actionMode = kActionDownload;
+    // 1: back the device's NV data up before the download (normal update); 0: restore from the
+    // backup an earlier, failed run saved (resume).
+    int backupFirst = 1;
+    std::filesystem::path imageFolder;
+    std::filesystem::path nvRoot;
+};
+
+}  // namespace tapfix::session
