@@ -9,23 +9,9 @@
 #include <cstring>
 #include <ctime>
 
+#include "platform/file_io.hpp"
+
 namespace tapfix::platform {
-namespace {
-
-void WriteAll(int fd, std::string_view bytes) {
-    while (!bytes.empty()) {
-        const ssize_t written = ::write(fd, bytes.data(), bytes.size());
-        if (written < 0 && errno == EINTR) {
-            continue;
-        }
-        if (written <= 0) {
-            return;
-        }
-        bytes.remove_prefix(static_cast<std::size_t>(written));
-    }
-}
-
-}  // namespace
 
 DebugOutput::~DebugOutput() {
     if (fd_ >= 0) {
