@@ -122,7 +122,10 @@ TEST_P(LastGoodBackupTest, TheWorkFolderNeverLosesTheLastGoodBackup) {
 }
 
 INSTANTIATE_TEST_SUITE_P(Mishaps, LastGoodBackupTest,
-                         ::testing::Values(Mishap::UnpluggedHalfway, Mishap::BlankRouter));
+                         ::testing::Values(Mishap::UnpluggedHalfway, Mishap::BlankRouter),
+                         [](const auto& info) {
+                             return info.param == Mishap::UnpluggedHalfway ? "Unplugged" : "Blank";
+                         });
 
 }  // namespace
 }  // namespace tapfix::nv::test
