@@ -103,6 +103,12 @@ bool ParseEntry(const std::vector<std::string_view>& fields, FaultPlan& plan) {
     if (name == "powerloss" && arguments == 1) {
         return ParseAnswerIndex(fields[1], plan.powerLossImages);
     }
+    if (name == "sahara-repeat" && arguments == 1) {
+        return ParseAnswerIndex(fields[1], plan.saharaRepeats);
+    }
+    if (name == "sahara-swap" && arguments == 1) {
+        return ParseAnswerIndex(fields[1], plan.saharaSwaps);
+    }
     if (name == "noport-after-reset" && arguments == 0) {
         plan.noPortAfterReset = true;
         return true;
@@ -141,6 +147,12 @@ unsigned FaultCounter::NextUnit() {
 
 bool FaultCounter::NextImage() {
     return plan_.powerLossImages.contains(++images_);
+}
+
+SaharaRequestFate FaultCounter::NextSaharaRequest() {
+    ++saharaRequests_;
+    return {plan_.saharaRepeats.contains(saharaRequests_),
+            plan_.saharaSwaps.contains(saharaRequests_)};
 }
 
 AnswerFate FaultCounter::NextAnswer() {
