@@ -109,6 +109,14 @@ bool ParseEntry(const std::vector<std::string_view>& fields, FaultPlan& plan) {
     if (name == "sahara-swap" && arguments == 1) {
         return ParseAnswerIndex(fields[1], plan.saharaSwaps);
     }
+    if (name == "dlflag-refused" && arguments == 1) {
+        std::set<unsigned> count;
+        if (!ParseAnswerIndex(fields[1], count)) {
+            return false;
+        }
+        plan.refusedDlFlags = *count.begin();
+        return true;
+    }
     if (name == "noport-after-reset" && arguments == 0) {
         plan.noPortAfterReset = true;
         return true;
@@ -153,6 +161,10 @@ SaharaRequestFate FaultCounter::NextSaharaRequest() {
     ++saharaRequests_;
     return {plan_.saharaRepeats.contains(saharaRequests_),
             plan_.saharaSwaps.contains(saharaRequests_)};
+}
+
+bool FaultCounter::NextDlFlagRefused() {
+    return ++dlFlagRequests_ <= plan_.refusedDlFlags;
 }
 
 AnswerFate FaultCounter::NextAnswer() {

@@ -23,8 +23,9 @@ namespace tapfix::sim {
 //   powerloss:K         the power fails as the first data of the Kth opened image is written
 //   sahara-repeat:K     Sahara asks for the piece of its Kth read-data request once more, at once
 //   sahara-swap:K       Sahara makes its Kth and (K+1)th read-data requests in the other order
-// Boot-loader writes, units, images and Sahara requests are counted over the whole run, across
-// reboots, so a fault strikes once.
+//   dlflag-refused:N    the first N requests for the special download-mode flag are refused
+// Boot-loader writes, units, images, Sahara requests and flag requests are counted over the
+// whole run, across reboots, so a fault strikes once.
 struct FaultPlan {
     std::set<unsigned> silentAnswers;
     std::set<unsigned> badCrcAnswers;
@@ -37,6 +38,7 @@ struct FaultPlan {
     std::set<unsigned> powerLossImages;
     std::set<unsigned> saharaRepeats;
     std::set<unsigned> saharaSwaps;
+    unsigned refusedDlFlags = 0;
 
     // False with a reason for a malformed list; the plan is then unchanged.
     bool Parse(std::string_view text, std::string* error);
@@ -68,6 +70,8 @@ class FaultCounter {
     bool NextImage();
     // Counts one more Sahara read-data request.
     SaharaRequestFate NextSaharaRequest();
+    // Counts one more request for the special download-mode flag; true when it is refused.
+    bool NextDlFlagRefused();
 
   private:
     const FaultPlan& plan_;
@@ -76,6 +80,7 @@ class FaultCounter {
     unsigned units_ = 0;
     unsigned images_ = 0;
     unsigned saharaRequests_ = 0;
+    unsigned dlFlagRequests_ = 0;
 };
 
 }  // namespace tapfix::sim
