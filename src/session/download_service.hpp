@@ -209,7 +209,9 @@ class CDownloadService {
 
     // Detection and the switch (mode_detection.cpp).
     bool FormatVersionText(const device::VersionRecord& record, std::string& text) const;
-    bool ProbeNewDevice(int slot, int portNumber, device::VersionRecord& record);
+    // What the first probes of a device not identified yet found.
+    enum class Probe { Known, Silent, Answered, SaharaHello };
+    Probe ProbeNewDevice(int slot, int portNumber, device::VersionRecord& record);
     bool DetectSahara(int slot);
     bool ReadSaharaDeviceVersion(int slot, device::VersionRecord& record);
     bool ProbeNormalMode(int slot, device::VersionRecord& record);

@@ -42,11 +42,12 @@ constexpr int kSaharaHelloTries = 5;
 constexpr int kBootLoaderTries = 40;
 constexpr int kDownloadModeQueries = 3;
 
-// The mode text goes where the first version text would be.
-void SetModeText(device::VersionRecord& record, std::string_view text) {
+// The mode text goes where the first version text would be; true, for use as a result.
+bool SetModeText(device::VersionRecord& record, std::string_view text) {
     const auto slot = record.begin() + device::diag::kVersionFirstSlot;
     std::fill_n(slot, device::diag::kVersionSlot, 0);
     std::copy_n(text.begin(), std::min(text.size(), device::diag::kVersionTextLength), slot);
+    return true;
 }
 
 bool IsSaharaHello(const link::CPacket& packet) {
@@ -64,11 +65,19 @@ bool CDownloadService::ReportDeviceVersion(int slot, int portNumber, std::string
     GrowModeTables(slot);
     std::lock_guard lock(serviceLock_);
     device::VersionRecord record{};
-    if (identified_[slot] == 0 && !ProbeNewDevice(slot, portNumber, record)) {
-        return false;
+    Probe probe = Probe::Known;
+    if (identified_[slot] == 0) {
+        probe = ProbeNewDevice(slot, portNumber, record);
+        if (probe == Probe::Silent) {
+            return false;
+        }
     }
-    identified_[slot] = DetectMode(slot, record) ? 1 : 0;
-    return identified_[slot] != 0 && FormatVersionText(record, text);
+    // A Sahara boot stage has just said hello, and it speaks nothing the boot loader's
+    // confirming probe could reach: the probe's bytes would only garble its next message.
+    const bool confirmed =
+        probe == Probe::SaharaHello ? SetModeText(record, kBootModeText) : DetectMode(slot, record);
+    identified_[slot] = confirmed ? 1 : 0;
+    return confirmed && FormatVersionText(record, text);
 }
 
 bool CDownloadService::FormatVersionText(const device::VersionRecord& record,
@@ -86,15 +95,19 @@ bool CDownloadService::FormatVersionText(const device::VersionRecord& record,
     return true;
 }
 
-bool CDownloadService::ProbeNewDevice(int slot, int portNumber, device::VersionRecord& record) {
+CDownloadService::Probe CDownloadService::ProbeNewDevice(int slot, int portNumber,
+                                                         device::VersionRecord& record) {
     if (!ReopenLink(slot, portNumber)) {
-        return false;
+        return Probe::Silent;
     }
     if (SaharaOption()) {
-        return DetectSahara(slot) || ReadSaharaDeviceVersion(slot, record);
+        if (DetectSahara(slot)) {
+            return Probe::SaharaHello;
+        }
+        return ReadSaharaDeviceVersion(slot, record) ? Probe::Answered : Probe::Silent;
     }
     if (ProbeNormalMode(slot, record)) {
-        return true;
+        return Probe::Answered;
     }
     if (BootLoaderAnswers(slot)) {
         SetMode(slot, true, false);
@@ -104,7 +117,7 @@ bool CDownloadService::ProbeNewDevice(int slot, int portNumber, device::VersionR
         SetMode(slot, false, false);
         Run(op::kProbe, slot);
     }
-    return true;
+    return Probe::Answered;
 }
 
 bool CDownloadService::DetectSahara(int slot) {

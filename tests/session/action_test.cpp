@@ -2,6 +2,8 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <fstream>
+#include <functional>
 
 #include "nv_steps_stand_in.hpp"
 #include "session_checks.hpp"
@@ -154,6 +156,240 @@ TEST_F(ActionTest, AfterDownloadRetriesTheFlagThenRunsAutorunAndResets) {
                                  std::chrono::seconds(5)))
         << "the device restarts";
 }
+
+TEST_F(ActionTest, RepairOfADeviceWaitingForSaharaWritesTheUrgentListAndStillFails) {
+    // A boot stage that asks for one piece twice and two pieces out of order.
+    service_.Config().saharaProgrammer = 1;
+    sim::RouterOptions options = RouterOptions(sim::DeviceMode::Download);
+    options.profile.boot = sim::BootProtocol::Sahara;
+    options.profile.saharaImageId = 13;
+    std::string error;
+    ASSERT_TRUE(options.faults.Parse("sahara-repeat:3,sahara-swap:6", &error)) << error;
+    StartRouter(std::move(options));
+    PortContext context = Context();
+    context.actionMode = kActionRepair;
+    context.backupFirst = 0;
+    context.nvRoot = work_ / "SaveNV";
+    std::string version;
+    ASSERT_TRUE(service_.ReportDeviceVersion(0, context.portNumber, version));
+    ASSERT_TRUE(service_.ModeOf(0).saharaPending);
+
+    EXPECT_EQ(service_.Download(context), -1);
+
+    const auto loaded = Events("programmer_loaded");
+    ASSERT_EQ(loaded.size(), 1U) << ::testing::PrintToString(notifier_.Texts(kNotifyLog));
+    EXPECT_EQ(loaded[0].at("sha256"), test::FileSha256(work_ / "armprg.bin"))
+        << "every piece was answered from where the device asked";
+    std::vector<std::uint32_t> offsets;
+    for (const auto& record : Events("sahara")) {
+        if (record.at("name") == "read_data") {
+            offsets.push_back(record.at("offset").get<std::uint32_t>());
+        }
+    }
+    ASSERT_GT(offsets.size(), 7U);
+    EXPECT_EQ(offsets[2], offsets[3]) << "asked twice";
+    EXPECT_GT(offsets[5], offsets[6]) << "asked out of order";
+
+    test::ExpectImagesWritten(Events("image_written"), service_.Config().urgentFiles);
+    test::ExpectInOrder(notifier_.Recorded(),
+                        {{kNotifyHint, service_.Text("ID_HINT_DOWNLOADARMPRG")},
+                         {kNotifyHint, " Send Hello_Resp"},
+                         {kNotifyHint, service_.Text("ID_HINT_SENDSECURITYCODE")},
+                         {kNotifyHint, service_.Text("ID_HINT_DOWNPARTITION")},
+                         {kNotifyHint, service_.Text("ID_HINT_DOWNSDPFILE") + "rpm"},
+                         {kNotifyHint, service_.Text("ID_HINT_RESETSDP")},
+                         {kNotifyLog, "ResetMobileSDP 0 InitPort:Com"}});
+    // The urgent list's images go by 1,024-byte blocks: each moves the bar one point at a
+    // time from just after its start to its end, counted from 4 against the total of both
+    // lists.
+    std::vector<int> expected = {0, 17, 2, 3};
+    const std::uint64_t step = service_.Config().totalBytes / 70;
+    std::uint64_t running = 0;
+    for (const auto& entry : service_.Config().urgentFiles) {
+        const int start = static_cast<int>(running / step) + 4;
+        running += entry.size;
+        const int end = start + static_cast<int>(entry.size / step);
+        for (int value = std::max(start + 1, expected.back() + 1); value <= end; ++value) {
+            expected.push_back(value);
+        }
+    }
+    EXPECT_EQ(notifier_.Progress(), expected);
+    EXPECT_TRUE(nv_.Calls().empty()) << "nothing is restored on this path";
+    EXPECT_EQ(router_->CurrentPort()->mode, sim::DeviceMode::Normal);
+}
+
+TEST_F(ActionTest, BackupOnlyActionKeepsTheMacBesideTheBackup) {
+    nv_.SetOnboardBackup(true);
+    PortContext context = Context();
+    context.actionMode = kActionBackupNv;
+
+    EXPECT_EQ(service_.Download(context), 0);
+
+    EXPECT_EQ(nv_.Calls(), (std::vector<std::string>{"ReadBarcode", "OnboardBackup",
+                                                     "BackupNvToFiles", "SaveWifiMac"}));
+    EXPECT_EQ(service_.Config().operation, kActionBackupNv);
+    EXPECT_EQ(service_.Config().partitionDownload, 0)
+        << "the device keeps its NV data: its partition table must stay";
+    const auto mac =
+        test::FileBytes(std::filesystem::path(service_.Config().nvFilePath) / "wifi_mac");
+    EXPECT_EQ(std::string(mac.begin(), mac.end()), std::string(NvStepsStandIn::kMac, 13));
+}
+
+TEST_F(ActionTest, BackupFailsWhenTheMacCannotBeRead) {
+    nv_.Fail("SaveWifiMac");
+    PortContext context = Context();
+    context.actionMode = kActionBackupNv;
+
+    EXPECT_EQ(service_.Download(context), -1);
+
+    const auto hints = notifier_.Texts(kNotifyHint);
+    EXPECT_EQ(std::count(hints.begin(), hints.end(), "备份WIFI地址失败！"), 1);
+    EXPECT_EQ(service_.Config().partitionDownload, 1) << "no on-board backup";
+}
+
+TEST_F(ActionTest, RestoreOnlyActionRestoresAndRemovesTheBackupFolder) {
+    const auto saved = work_ / "SaveNV";
+    std::filesystem::create_directory(saved);
+    std::ofstream(saved / "wifi_mac", std::ios::binary).write("A1B2C3D4E5F6", 13);
+    PortContext context = Context();
+    context.actionMode = kActionRestoreNv;
+    context.nvRoot = saved;
+
+    EXPECT_EQ(service_.Download(context), 0);
+
+    ASSERT_EQ(nv_.Restored().size(), 1U);
+    EXPECT_STREQ(nv_.Restored()[0].wifiMac.data(), "A1B2C3D4E5F6");
+    EXPECT_EQ(nv_.Restored()[0].nvBackupFile, saved / "Channel0.nv");
+    test::ExpectInOrder(notifier_.Recorded(),
+                        {{kNotifyHint, service_.Text("ID_SUCCESS_RESTORENV")}});
+    EXPECT_EQ(nv_.Removed(), std::vector{saved});
+}
+
+struct ResumeCase {
+    const char* name;
+    bool macSaved;
+    int restoreFailures;
+    int result;
+    // Lines telling of a failed repetition (none for the first attempt).
+    int repetitionLines;
+    bool backupRemoved;
+};
+
+class ResumeTest : public ActionTest, public ::testing::WithParamInterface<ResumeCase> {};
+
+// A resume: the device runs its programmer after an update that failed, the backup waits in
+// "SaveNV". The restore is tried up to four times, 10 s apart, the link reopened before each
+// repetition; the saved backup goes only after a restore that succeeded.
+TEST_P(ResumeTest, RestoresFromTheSavedBackup) {
+    const ResumeCase& c = GetParam();
+    const auto saved = work_ / "SaveNV";
+    std::filesystem::create_directory(saved);
+    if (c.macSaved) {
+        std::ofstream(saved / "wifi_mac", std::ios::binary).write("A1B2C3D4E5F6", 13);
+    }
+    nv_.Fail("RestoreAfterDownload", c.restoreFailures);
+    auto& files = service_.Config().files;
+    files.erase(files.begin() + 1, files.end());
+    StartRouter(RouterOptions(sim::DeviceMode::Programmer));
+    PortContext context = Context();
+    context.actionMode = kActionRepair;
+    context.backupFirst = 0;
+    context.nvRoot = saved;
+    std::string version;
+    ASSERT_TRUE(service_.ReportDeviceVersion(0, context.portNumber, version));
+
+    EXPECT_EQ(service_.Download(context), c.result);
+
+    const auto restored = nv_.Restored();
+    EXPECT_EQ(restored.size(), c.macSaved ? std::min(c.restoreFailures + 1, 4) : 0);
+    for (const auto& record : restored) {
+        EXPECT_STREQ(record.wifiMac.data(), "A1B2C3D4E5F6");
+        EXPECT_EQ(record.nvBackupFile, saved / "Channel0.nv");
+    }
+    const auto lines = notifier_.Texts(kNotifyLog);
+    EXPECT_EQ(std::count(lines.begin(), lines.end(), "恢复nv失败，重新恢复!"), c.repetitionLines);
+    EXPECT_EQ(nv_.Removed(),
+              c.backupRemoved ? std::vector{saved} : std::vector<std::filesystem::path>{});
+    EXPECT_EQ(Events("image_written").size(), 1U) << "the firmware was written first";
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Resumes, ResumeTest,
+    ::testing::Values(ResumeCase{"RestoredAtTheLastRepetition", true, 3, 0, 2, true},
+                      ResumeCase{"RestoreFailsFourTimes", true, 4, -1, 3, false},
+                      ResumeCase{"NoSavedMac", false, 0, -1, 0, false}),
+    [](const ::testing::TestParamInfo<ResumeCase>& info) { return info.param.name; });
+
+class ActionFailureTest;
+
+struct ActionFailure {
+    const char* name;
+    std::function<void(ActionFailureTest&)> prepare;
+    int actionMode;
+    std::vector<Heard> heard;
+};
+
+class ActionFailureTest : public ActionTest, public ::testing::WithParamInterface<ActionFailure> {
+  public:
+    // The device found in the boot loader by the detection that runs before every action.
+    void DetectBootLoader() {
+        StartRouter(RouterOptions(sim::DeviceMode::Download));
+        std::string version;
+        ASSERT_TRUE(service_.ReportDeviceVersion(0, Context().portNumber, version));
+    }
+    void RemovePackageFile(const char* name) { std::filesystem::remove(work_ / name); }
+    void DetachNvSteps() { service_.SetNvSteps(nullptr); }
+    void SetNvOption(int option) { service_.Config().nvOption = option; }
+};
+
+TEST_P(ActionFailureTest, EndsBeforeTouchingTheDevice) {
+    const ActionFailure& c = GetParam();
+    c.prepare(*this);
+    PortContext context = Context();
+    context.actionMode = c.actionMode;
+    notifier_.Clear();
+
+    EXPECT_EQ(service_.Download(context), -1);
+
+    EXPECT_EQ(test::HeardOf(notifier_.Recorded()), c.heard);
+    EXPECT_TRUE(nv_.Calls().empty());
+    if (router_) {
+        EXPECT_EQ(Events("port_removed").size(), 0U) << "the device stays where it is";
+    }
+}
+
+const Heard kEnter{kNotifyLog, "CDownloadService::Download Enter", 0};
+const Heard kLeave{kNotifyLog, "CDownloadService::Download Leave", 0};
+const Heard kDownloadEnter{kNotifyLog, "CDownloadService::Operation_Download Enter", 0};
+
+INSTANTIATE_TEST_SUITE_P(
+    Actions, ActionFailureTest,
+    ::testing::Values(
+        ActionFailure{"ActionModeFour", [](ActionFailureTest&) {}, 4, {kEnter, kLeave}},
+        ActionFailure{"NegativeActionMode", [](ActionFailureTest&) {}, -1, {kEnter, kLeave}},
+        ActionFailure{"UpdateOfADeviceInBootMode",
+                      [](ActionFailureTest& t) { t.DetectBootLoader(); },
+                      kActionDownload,
+                      {kEnter, kDownloadEnter, kLeave}},
+        ActionFailure{"PackageWithoutBootLoaderProgrammer",
+                      [](ActionFailureTest& t) { t.RemovePackageFile("narmprg.bin"); },
+                      kActionDownload,
+                      {kEnter,
+                       kDownloadEnter,
+                       {kNotifyLog, "Missing firmware file: narmprg.bin", 0},
+                       kLeave}},
+        ActionFailure{"NoNvSteps",
+                      [](ActionFailureTest& t) { t.DetachNvSteps(); },
+                      kActionDownload,
+                      {kEnter,
+                       kDownloadEnter,
+                       {kNotifyLog, "No NV steps are attached to the download service", 0},
+                       kLeave}},
+        ActionFailure{"RepairOfANormalDeviceWithoutNvPreservation",
+                      [](ActionFailureTest& t) { t.SetNvOption(0); },
+                      kActionRepair,
+                      {kEnter, kLeave}}),
+    [](const ::testing::TestParamInfo<ActionFailure>& info) { return info.param.name; });
 
 }  // namespace
 }  // namespace tapfix::session

@@ -81,21 +81,19 @@ INSTANTIATE_TEST_SUITE_P(
                                     .mode = Mode::Programmer,
                                     .expected = Slot{.programmerMode = true},
                                     .shown = "Phone in armprg mode"},
-                      // A Sahara boot stage is recorded, but it does not answer the boot loader's
-                      // confirming no-operation.
                       DetectionCase{.name = "SaharaWithImagePending",
                                     .mode = Mode::Download,
                                     .boot = Boot::Sahara,
                                     .saharaImageId = 13,
                                     .saharaOption = true,
-                                    .found = false,
-                                    .expected = Slot{.bootMode = true, .saharaPending = true}},
+                                    .expected = Slot{.bootMode = true, .saharaPending = true},
+                                    .shown = "Phone in boot mode"},
                       DetectionCase{.name = "SaharaLoadingItsImage",
                                     .mode = Mode::Download,
                                     .boot = Boot::Sahara,
                                     .saharaOption = true,
-                                    .found = false,
-                                    .expected = Slot{.bootMode = true}},
+                                    .expected = Slot{.bootMode = true},
+                                    .shown = "Phone in boot mode"},
                       DetectionCase{.name = "NoDevice", .device = false, .found = false}),
     [](const ::testing::TestParamInfo<DetectionCase>& info) { return info.param.name; });
 

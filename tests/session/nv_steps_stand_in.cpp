@@ -1,7 +1,6 @@
 #include "nv_steps_stand_in.hpp"
 
 #include <algorithm>
-#include <fstream>
 
 namespace tapfix::test {
 
@@ -48,8 +47,6 @@ bool NvStepsStandIn::SaveWifiMac(session::CDownloadService&, int, session::Sessi
         return false;
     }
     std::copy_n(kMac, 12, record.wifiMac.begin());
-    std::ofstream(record.nvBackupFile.parent_path() / "wifi_mac", std::ios::binary)
-        .write(record.wifiMac.data(), 13);
     return true;
 }
 

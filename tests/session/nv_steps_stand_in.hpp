@@ -10,9 +10,9 @@
 
 namespace tapfix::test {
 
-// NV steps that touch no device: each call is recorded by name; a step can be told to fail
-// a number of times. The backup names "Channel0.nv" in the configuration's NV folder and the
-// MAC step writes "wifi_mac" beside it, as the real steps do.
+// NV steps that touch no device and write nothing: each call is recorded by name; a step can
+// be told to fail a number of times. The backup names "Channel0.nv" in the configuration's NV
+// folder, and the MAC step fills the record with kMac.
 class NvStepsStandIn : public session::NvSteps {
   public:
     static constexpr const char* kMac = "0A1B2C3D4E5F";

@@ -1,5 +1,6 @@
 #include "session_checks.hpp"
 
+#include <algorithm>
 #include <fstream>
 #include <iterator>
 
@@ -13,6 +14,24 @@ std::vector<Heard> HeardOf(const std::vector<session::Notification>& notificatio
         heard.push_back({notification.kind, notification.text, notification.value});
     }
     return heard;
+}
+
+void ExpectInOrder(const std::vector<session::Notification>& notifications,
+                   const std::vector<Expected>& expected) {
+    auto next = notifications.begin();
+    for (const Expected& wanted : expected) {
+        next = std::find_if(next, notifications.end(), [&](const auto& notification) {
+            return notification.kind == wanted.kind &&
+                   notification.text.find(wanted.part) != std::string::npos;
+        });
+        if (next == notifications.end()) {
+            ADD_FAILURE() << "no kind " << wanted.kind << " \"" << wanted.part
+                          << "\" in order; heard: "
+                          << ::testing::PrintToString(HeardOf(notifications));
+            return;
+        }
+        ++next;
+    }
 }
 
 std::vector<std::uint8_t> FileBytes(const std::filesystem::path& file) {

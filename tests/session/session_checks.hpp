@@ -29,6 +29,15 @@ struct Heard {
 
 std::vector<Heard> HeardOf(const std::vector<session::Notification>& notifications);
 
+// A notification of `kind` whose text contains `part`.
+struct Expected {
+    int kind = 0;
+    std::string part;
+};
+// The notifications hold the expected ones in this order (others may come between).
+void ExpectInOrder(const std::vector<session::Notification>& notifications,
+                   const std::vector<Expected>& expected);
+
 std::vector<std::uint8_t> FileBytes(const std::filesystem::path& file);
 std::string FileSha256(const std::filesystem::path& file);
 
