@@ -17,13 +17,24 @@ constexpr int kPortSearchesAfterReset = 101;
 constexpr int kReopenAttempts = 3;
 constexpr int kStageAttempts = 3;
 
+// The diagnostic port of the rebooted device. The programmer's download port may still be
+// listed when the search begins; it is not the port the device comes back on.
+bool FindRebootedPort(int* port) {
+    int found = 0;
+    if (!link::FindDiagPort(&found) || link::IsPortAbsent(found)) {
+        return false;
+    }
+    *port = found;
+    return true;
+}
+
 }  // namespace
 
 bool CDownloadService::ResetMobileSDP(PortContext& context) {
     const int slot = context.slot;
     Run(op::kStreamReset, slot);
     Pause(25000ms);
-    for (int search = 0; !link::FindDiagPort(&context.portNumber); ++search) {
+    for (int search = 0; !FindRebootedPort(&context.portNumber); ++search) {
         if (search == kPortSearchesAfterReset) {
             return false;
         }

@@ -206,6 +206,9 @@ class CDownloadService {
     bool EnterTrustMode(PortContext& context);
     bool SendConfiguredPartitionTable(PortContext& context);
     bool DownloadFileList(PortContext& context);
+    // Writes every image of a list; the main list's lines tell more than the urgent list's.
+    bool DownloadList(int slot, const std::vector<config::DownloadFile>& files, int base,
+                      bool mainList);
 
     // Detection and the switch (mode_detection.cpp).
     bool FormatVersionText(const device::VersionRecord& record, std::string& text) const;
@@ -222,6 +225,8 @@ class CDownloadService {
     void PrepareSwitch(int slot);
     bool FindPortAfterSwitch(PortContext& context);
     bool AwaitSaharaHello(PortContext& context);
+    // Up to `tries` probes, the link reopened and 1 s waited after each miss.
+    bool ProbeWithReopens(PortContext& context, int tries, bool (CDownloadService::*probe)(int));
     bool FindBootLoader(PortContext& context);
 
     // Follows a device that re-enumerates after the jump; true when its programmer answered

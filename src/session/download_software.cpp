@@ -149,35 +149,32 @@ bool CDownloadService::SendConfiguredPartitionTable(PortContext& context) {
 }
 
 bool CDownloadService::DownloadFileList(PortContext& context) {
-    const int slot = context.slot;
-    ProgressState progress{config_.totalBytes, 0, kMainListBase};
-    for (const config::DownloadFile& entry : config_.files) {
+    return DownloadList(context.slot, config_.files, kMainListBase, true);
+}
+
+bool CDownloadService::DownloadUrgentList(PortContext& context) {
+    return DownloadList(context.slot, config_.urgentFiles, kUrgentListBase, false);
+}
+
+bool CDownloadService::DownloadList(int slot, const std::vector<config::DownloadFile>& files,
+                                    int base, bool mainList) {
+    ProgressState progress{config_.totalBytes, 0, base};
+    for (const config::DownloadFile& entry : files) {
         const std::string name = ImageName(entry);
         if (name == kSettlingImage) {
             Pause(2000ms);
         }
         const std::string line = Text("ID_HINT_DOWNSDPFILE") + name;
-        LogHint(slot, line + "...");
-        LogLine(slot, line + "(" + std::to_string(entry.dlType) + ")");
-        if (!DownloadImage(entry, slot, progress)) {
-            LogLine(slot, name + " download is fail " + Text("ID_ERROR_DOWNSDPFILE") + "...");
-            return false;
+        if (mainList) {
+            LogHint(slot, line + "...");
+            LogLine(slot, line + "(" + std::to_string(entry.dlType) + ")");
+        } else {
+            LogHint(slot, line);
         }
-    }
-    return true;
-}
-
-bool CDownloadService::DownloadUrgentList(PortContext& context) {
-    const int slot = context.slot;
-    ProgressState progress{config_.totalBytes, 0, kUrgentListBase};
-    for (const config::DownloadFile& entry : config_.urgentFiles) {
-        const std::string name = ImageName(entry);
-        if (name == kSettlingImage) {
-            Pause(2000ms);
-        }
-        LogHint(slot, Text("ID_HINT_DOWNSDPFILE") + name);
         if (!DownloadImage(entry, slot, progress)) {
-            LogLine(slot, name + ":" + Text("ID_ERROR_DOWNSDPFILE"));
+            const std::string failure = Text("ID_ERROR_DOWNSDPFILE");
+            LogLine(slot, mainList ? name + " download is fail " + failure + "..."
+                                   : name + ":" + failure);
             return false;
         }
     }

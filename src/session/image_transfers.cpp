@@ -78,6 +78,30 @@ class Transfer {
         block.resize(static_cast<std::size_t>(std::min<std::uint64_t>(kBlock, Length() - offset)));
         return file_.ReadAt(offset, block);
     }
+    // The file in blocks of 1,024 bytes, each handed to `write` with its file offset as its
+    // address; the bar moves a point every so many blocks.
+    template <typename Write>
+    bool WriteBlocks(ProgressMeter& meter, Write write) {
+        const std::uint64_t blocksPerPoint = UnitsPerPoint(Length() / kBlock, meter.Range());
+        std::vector<std::uint8_t> block;
+        std::uint64_t count = 0;
+        for (std::uint64_t offset = 0; offset < Length(); offset += kBlock) {
+            if (!ReadBlock(offset, block) || !write(block, static_cast<std::uint32_t>(offset))) {
+                return false;
+            }
+            if (++count % blocksPerPoint == 0) {
+                meter.Advance();
+            }
+        }
+        return true;
+    }
+    bool CloseAndFinish(ProgressMeter& meter) {
+        if (!Close()) {
+            return false;
+        }
+        meter.Finish();
+        return true;
+    }
     bool Fail(std::string_view reason) {
         link_.SetLastError(reason);
         service_.LogLine(job_.slot, reason);
@@ -108,24 +132,11 @@ class NormalWriter : public Transfer {
             return false;
         }
         ProgressMeter meter = Meter(kPoints);
-        const std::uint64_t blocksPerPoint = UnitsPerPoint(Length() / kBlock, meter.Range());
-        std::vector<std::uint8_t> block;
-        std::uint64_t count = 0;
-        for (std::uint64_t offset = 0; offset < Length(); offset += kBlock) {
-            if (!ReadBlock(offset, block) ||
-                !device::StreamWrite(link_, block, static_cast<std::uint32_t>(offset),
-                                     service_.Clock())) {
-                return false;
-            }
-            if (++count % blocksPerPoint == 0) {
-                meter.Advance();
-            }
-        }
-        if (!Close()) {
-            return false;
-        }
-        meter.Finish();
-        return true;
+        return WriteBlocks(meter,
+                           [&](std::span<const std::uint8_t> block, std::uint32_t address) {
+                               return device::StreamWrite(link_, block, address, service_.Clock());
+                           }) &&
+               CloseAndFinish(meter);
     }
 };
 
@@ -138,25 +149,11 @@ class PipelinedWriter : public Transfer {
             return false;
         }
         ProgressMeter meter = Meter(kPipelinedPoints);
-        const std::uint64_t blocksPerPoint = UnitsPerPoint(Length() / kBlock, meter.Range());
-        std::vector<std::uint8_t> block;
-        std::uint64_t count = 0;
-        for (std::uint64_t offset = 0; offset < Length(); offset += kBlock) {
-            if (!ReadBlock(offset, block) || !Send(block, static_cast<std::uint32_t>(offset))) {
-                return false;
-            }
-            if (++count % blocksPerPoint == 0) {
-                meter.Advance();
-            }
-            if (!KeepPipelineShort()) {
-                return false;
-            }
-        }
-        if (!CollectLastAcknowledgements() || !Resend() || !Close()) {
-            return false;
-        }
-        meter.Finish();
-        return true;
+        return WriteBlocks(meter,
+                           [&](std::span<const std::uint8_t> block, std::uint32_t address) {
+                               return Send(block, address) && KeepPipelineShort();
+                           }) &&
+               CollectLastAcknowledgements() && Resend() && CloseAndFinish(meter);
     }
 
   private:

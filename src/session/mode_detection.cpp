@@ -50,6 +50,17 @@ bool SetModeText(device::VersionRecord& record, std::string_view text) {
     return true;
 }
 
+// The port the device shows after the switch. The normal-mode port it is leaving may still be
+// listed when the search begins; while it is, it is not the new port.
+bool FindDownloadPort(int leaving, int* port) {
+    int found = 0;
+    if (!link::FindDiagPort(&found) || (found == leaving && !link::IsPortAbsent(leaving))) {
+        return false;
+    }
+    *port = found;
+    return true;
+}
+
 bool IsSaharaHello(const link::CPacket& packet) {
     return device::SaharaWord(packet, 0) == device::sahara::kHello &&
            device::SaharaWord(packet, 2) == kSaharaVersion;
@@ -257,8 +268,9 @@ void CDownloadService::PrepareSwitch(int slot) {
 bool CDownloadService::FindPortAfterSwitch(PortContext& context) {
     Pause(20000ms);
     Notify(ValueNotification(kNotifyPortSearch, context.slot, context.portNumber));
+    const int leaving = context.portNumber;
     for (int search = 1;; ++search) {
-        if (link::FindDiagPort(&context.portNumber)) {
+        if (FindDownloadPort(leaving, &context.portNumber)) {
             return true;
         }
         if (search == kPortSearchesAfterSwitch) {
@@ -269,17 +281,22 @@ bool CDownloadService::FindPortAfterSwitch(PortContext& context) {
 }
 
 bool CDownloadService::AwaitSaharaHello(PortContext& context) {
-    const int slot = context.slot;
-    ReopenLink(slot, context.portNumber);
-    for (int attempt = 0; attempt < kSaharaHelloTries; ++attempt) {
-        if (SaharaHelloArrives(slot)) {
-            return true;
-        }
-        ReopenLink(slot, context.portNumber);
-        Pause(1000ms);
-    }
+    ReopenLink(context.slot, context.portNumber);
+    ProbeWithReopens(context, kSaharaHelloTries, &CDownloadService::SaharaHelloArrives);
     // The hello may have come before the port was open; the transfer answers it anyway.
     return true;
+}
+
+bool CDownloadService::ProbeWithReopens(PortContext& context, int tries,
+                                        bool (CDownloadService::*probe)(int)) {
+    for (int attempt = 0; attempt < tries; ++attempt) {
+        if ((this->*probe)(context.slot)) {
+            return true;
+        }
+        ReopenLink(context.slot, context.portNumber);
+        Pause(1000ms);
+    }
+    return false;
 }
 
 bool CDownloadService::SaharaHelloArrives(int slot) {
@@ -297,14 +314,7 @@ bool CDownloadService::FindBootLoader(PortContext& context) {
         return true;
     }
     ReopenLink(slot, context.portNumber);
-    for (int attempt = 0; attempt < kBootLoaderTries; ++attempt) {
-        if (BootLoaderAnswers(slot)) {
-            return true;
-        }
-        ReopenLink(slot, context.portNumber);
-        Pause(1000ms);
-    }
-    return false;
+    return ProbeWithReopens(context, kBootLoaderTries, &CDownloadService::BootLoaderAnswers);
 }
 
 }  // namespace tapfix::session

@@ -71,7 +71,8 @@ TEST_F(ActionTest, NormalUpdateRunsFromNormalModeToTheNewFirmware) {
     std::string version;
     ASSERT_TRUE(service_.ReportDeviceVersion(0, normalPort, version));
 
-    ASSERT_EQ(service_.Download(context), 0);
+    ASSERT_EQ(service_.Download(context), 0)
+        << ::testing::PrintToString(test::HeardOf(notifier_.Recorded()));
 
     const auto downloadPort = Events("port_added").at(1).at("port").get<int>();
     std::vector<Heard> expected = {
