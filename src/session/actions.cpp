@@ -1,12 +1,12 @@
 // The four actions of Download, each a list of steps.
 #include <algorithm>
 #include <chrono>
+#include <fstream>
 #include <string_view>
 
 #include "device/diag_commands.hpp"
 #include "platform/file_io.hpp"
 #include "session/download_service.hpp"
-#include "session/file_bytes.hpp"
 
 namespace tapfix::session {
 namespace {
@@ -222,15 +222,14 @@ bool CDownloadService::ReadNewVersion(ActionRun& run) {
 bool CDownloadService::LoadSavedMac(ActionRun& run) {
     const std::filesystem::path macFile = run.context.nvRoot / kMacFileName;
     if (WifiIdentityKept()) {
-        std::string error;
-        const auto saved = ReadFileBytes(macFile, 4096, error);
-        if (!saved || saved->empty()) {
-            LogLine(run.context.slot, error.empty() ? "Empty " + macFile.string() : error);
-            return false;
-        }
         auto& mac = run.record.wifiMac;
         mac.fill('\0');
-        std::copy_n(saved->begin(), std::min(saved->size(), mac.size() - 1), mac.begin());
+        std::ifstream saved(macFile, std::ios::binary);
+        saved.read(mac.data(), static_cast<std::streamsize>(mac.size() - 1));
+        if (saved.gcount() == 0) {
+            LogLine(run.context.slot, "No saved Wi-Fi MAC in " + macFile.string());
+            return false;
+        }
     }
     run.record.nvBackupFile = macFile.parent_path() / kResumeNvFile;
     return true;

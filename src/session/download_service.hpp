@@ -70,7 +70,6 @@ class CDownloadService {
     bool LoadProgrammerDmss(int slot);
     bool StartProgrammer(PortContext& context);
     bool LoadProgrammerSahara(int slot);
-    std::uint16_t ProgrammerStartSegment() const { return programmerStartSegment_; }
     // What the running programmer is sent.
     bool EnterSecurityMode(int slot, std::uint8_t trustMode);
     bool SendPartitionTable(int slot, std::uint32_t overrideFlag);

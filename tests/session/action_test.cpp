@@ -339,6 +339,14 @@ class ActionFailureTest : public ActionTest, public ::testing::WithParamInterfac
         ASSERT_TRUE(service_.ReportDeviceVersion(0, Context().portNumber, version));
     }
     void RemovePackageFile(const char* name) { std::filesystem::remove(work_ / name); }
+    // A normal device that refuses the download-mode query every time.
+    void CheckDownloadModeOfARefusingDevice() {
+        service_.Config().checkDownloadMode = 1;
+        sim::RouterOptions options = RouterOptions();
+        std::string error;
+        ASSERT_TRUE(options.faults.Parse("dlflag-refused:3", &error)) << error;
+        StartRouter(std::move(options));
+    }
     void DetachNvSteps() { service_.SetNvSteps(nullptr); }
     void SetNvOption(int option) { service_.Config().nvOption = option; }
 };
@@ -378,6 +386,14 @@ INSTANTIATE_TEST_SUITE_P(
                       {kEnter,
                        kDownloadEnter,
                        {kNotifyLog, "Missing firmware file: narmprg.bin", 0},
+                       kLeave}},
+        ActionFailure{"DownloadModeRefused",
+                      [](ActionFailureTest& t) { t.CheckDownloadModeOfARefusingDevice(); },
+                      kActionDownload,
+                      {kEnter,
+                       kDownloadEnter,
+                       {kNotifyHint, "Update started", 0},
+                       {kNotifyLog, "The device is not in download mode", 0},
                        kLeave}},
         ActionFailure{"NoNvSteps",
                       [](ActionFailureTest& t) { t.DetachNvSteps(); },
