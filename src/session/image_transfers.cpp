@@ -28,9 +28,7 @@ constexpr int kFinalDrains = 3;
 constexpr std::size_t kMaxMissed = 5999;
 // Many missed writes mean a device that fell behind: give it time before the resends.
 constexpr std::size_t kManyMissed = 65;
-// Acknowledged addresses: one at every 128 KiB boundary inside a larger unit, then the
-// unit's last address.
-constexpr std::uint64_t kAckGranule = 128 * 1024;
+constexpr std::uint64_t kAckGranule = device::stream::kAckGranule;
 constexpr int kEmptyAckPolls = 100;
 constexpr std::size_t kChecksumSize = 4;
 constexpr std::string_view kNoCloseImage = "partition.bin";
