@@ -219,6 +219,22 @@ TEST_F(ActionTest, RepairOfADeviceWaitingForSaharaWritesTheUrgentListAndStillFai
     EXPECT_EQ(router_->CurrentPort()->mode, sim::DeviceMode::Normal);
 }
 
+TEST_F(ActionTest, SaharaTransferEndsAtOnceWhenAnotherImageIsAskedFor) {
+    // The device waits with an image pending (id 13); the session saw no hello telling so.
+    service_.Config().saharaProgrammer = 1;
+    sim::RouterOptions options = RouterOptions(sim::DeviceMode::Download);
+    options.profile.boot = sim::BootProtocol::Sahara;
+    options.profile.saharaImageId = 13;
+    StartRouter(std::move(options));
+    ASSERT_TRUE(service_.ReopenLink(0, Context().portNumber));
+
+    EXPECT_FALSE(service_.LoadProgrammerSahara(0));
+
+    test::ExpectInOrder(notifier_.Recorded(),
+                        {{kNotifyLog, "the device asked for image 13 instead of image 7"}});
+    EXPECT_EQ(Events("sahara").size(), 3U) << "hello, hello response, one read-data request";
+}
+
 TEST_F(ActionTest, BackupOnlyActionKeepsTheMacBesideTheBackup) {
     nv_.SetOnboardBackup(true);
     PortContext context = Context();
