@@ -15,7 +15,6 @@ using namespace std::chrono_literals;
 
 constexpr std::string_view kMacFileName = "wifi_mac";
 constexpr std::string_view kResumeNvFile = "Channel0.nv";
-constexpr std::string_view kNoMac = "000000000000";
 constexpr int kRestoreRepetitions = 3;
 
 }  // namespace
@@ -179,22 +178,16 @@ bool CDownloadService::BackupBeforeDownload(ActionRun& run) {
     if (!nvSteps_->BackupNvToFiles(*this, record.barcodeRead, record, slot)) {
         return false;
     }
-    return !WifiIdentityKept() || SaveWifiMac(run);
+    if (WifiIdentityKept() && !SaveWifiMac(run)) {
+        return false;
+    }
+    backupTaken_ = config_.nvOption != 0;
+    return true;
 }
 
 bool CDownloadService::SaveWifiMac(ActionRun& run) {
-    SessionRecord& record = run.record;
-    if (!nvSteps_->SaveWifiMac(*this, run.context.slot, record)) {
-        // No MAC in the record: the read failed (a write failure has its own reason).
-        if (record.wifiMac[0] == '\0') {
-            LogHint(run.context.slot, "备份WIFI地址失败！");
-        }
-        return false;
-    }
-    if (std::string_view(record.wifiMac.data(), kNoMac.size()) == kNoMac) {
-        SetWifiMacValid(false);
-    }
-    return true;
+    // The step hints its own failure and clears WifiMacValid for an all-zero MAC.
+    return nvSteps_->SaveWifiMac(*this, run.context.slot, run.record);
 }
 
 bool CDownloadService::RunDownloadSoftware(ActionRun& run) {

@@ -141,6 +141,7 @@ int CDownloadService::Download(PortContext& context) {
 
     LogLine(context.slot, "CDownloadService::Download Enter");
     config_.operation = context.actionMode;
+    backupTaken_ = false;
     int result = -1;
     if (context.actionMode >= 0 && static_cast<std::size_t>(context.actionMode) < kActions.size()) {
         result = (this->*kActions[static_cast<std::size_t>(context.actionMode)])(context);

@@ -93,6 +93,9 @@ class CDownloadService {
     void HintKey(int slot, std::string_view key) { LogHint(slot, Text(key)); }
 
     // --- state the NV steps share ---
+    // The last action wrote a fresh NV backup of the device to files. Only such a backup may
+    // be kept for a resume: an older one in the work folder may be another router's.
+    bool BackupTaken() const { return backupTaken_; }
     bool WifiMacValid() const { return wifiMacValid_ != 0; }
     void SetWifiMacValid(bool valid) { wifiMacValid_ = valid ? 1 : 0; }
 
@@ -243,6 +246,7 @@ class CDownloadService {
     std::uint16_t programmerStartSegment_ = 0;
     SessionRecord nvRecord_;
     std::uint8_t wifiMacValid_ = 1;
+    bool backupTaken_ = false;
     std::array<int, kSlotCount> saharaPending_{};
     std::vector<int> bootMode_;
     std::vector<int> programmerMode_;

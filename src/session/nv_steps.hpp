@@ -23,7 +23,8 @@ class NvSteps {
     // NV items and EFS RF files into the NV folder; sets the record's nvBackupFile.
     virtual bool BackupNvToFiles(CDownloadService& session, bool barcodeRead, SessionRecord& record,
                                  int slot) = 0;
-    // Reads the Wi-Fi MAC into the record and writes "wifi_mac" beside nvBackupFile.
+    // Reads the Wi-Fi MAC into the record and writes "wifi_mac" beside nvBackupFile; hints a
+    // failed read and clears the session's WifiMacValid for an all-zero MAC.
     virtual bool SaveWifiMac(CDownloadService& session, int slot, SessionRecord& record) = 0;
     // Puts the backup back after the download: NV items, EFS RF files, Wi-Fi identity.
     virtual bool RestoreAfterDownload(CDownloadService& session, const PortContext& context,

@@ -48,6 +48,27 @@ bool NvFixture::Restore() {
     return seam_.RestoreAfterDownload(service_, Context(), record_);
 }
 
+std::map<std::string, std::string> NvFixture::KeptData(const sim::DeviceState& state) const {
+    const auto& config = service_.Config();
+    std::vector<std::int32_t> items = config.rfNv;
+    items.insert(items.end(), config.commonNv.begin(), config.commonNv.end());
+    items.insert(items.end(), config.lockNv.begin(), config.lockNv.end());
+    std::map<std::string, std::string> data;
+    for (const std::int32_t item : items) {
+        if (const auto value = state.nv.find(static_cast<std::uint16_t>(item));
+            value != state.nv.end()) {
+            data["nv " + std::to_string(item)].assign(value->second.begin(), value->second.end());
+        }
+    }
+    for (const auto& [path, name] : ListedEfsFiles(config)) {
+        if (const auto file = state.efs.find(path); file != state.efs.end()) {
+            data[path + (file->second.type == sim::EfsType::Item ? " item" : " regular")].assign(
+                file->second.data.begin(), file->second.data.end());
+        }
+    }
+    return data;
+}
+
 std::vector<nlohmann::json> NvFixture::Requests(std::string_view name) const {
     std::vector<nlohmann::json> found;
     for (const auto& request : Events("request")) {
@@ -94,6 +115,22 @@ unsigned ModeOf(const fs::path& path) {
     struct stat info {};
     EXPECT_EQ(::stat(path.c_str(), &info), 0) << path;
     return info.st_mode & 0777;
+}
+
+std::map<std::string, std::string> ListedEfsFiles(const config::DownloadServiceConfig& config) {
+    const auto name = [](std::int32_t number) {
+        char digits[16];
+        std::snprintf(digits, sizeof digits, "%08d", number);
+        return std::string(digits);
+    };
+    std::map<std::string, std::string> files;
+    for (const std::int32_t number : config.efsRfNv) {
+        files["nv/item_files/rfnv/" + name(number)] = name(number);
+    }
+    for (const auto& pair : config.efsRfNvOver6w) {
+        files[pair.efsPath] = name(pair.number);
+    }
+    return files;
 }
 
 }  // namespace tapfix::nv::test

@@ -35,12 +35,16 @@ class NvFixture : public SessionFixture {
     fs::path NvFile() const { return work_ / "Channel0.nv"; }
     fs::path EfsFolder() const { return work_ / "ITEM_EFS_RFNV"; }
     bool Logged(std::string_view text) const;
+    // What the backup lists keep of a router: NV items and EFS files present on it, by name.
+    std::map<std::string, std::string> KeptData(const sim::DeviceState& state) const;
 
     CNvPreservation steps_;
     session::NvSteps& seam_ = steps_;
     session::SessionRecord record_;
 };
 
+// EFS path -> backup file name, for every file the configuration lists.
+std::map<std::string, std::string> ListedEfsFiles(const config::DownloadServiceConfig& config);
 // Every file below a folder, by path relative to it, with its bytes.
 std::map<std::string, std::string> FolderContents(const fs::path& folder);
 unsigned ModeOf(const fs::path& path);

@@ -17,23 +17,6 @@ struct RoundTrip {
 
 class RoundTripTest : public NvFixture, public ::testing::WithParamInterface<RoundTrip> {};
 
-// EFS path -> backup file name, for every file the configuration lists.
-std::map<std::string, std::string> ListedEfsFiles(const config::DownloadServiceConfig& config) {
-    const auto name = [](std::int32_t number) {
-        char digits[16];
-        std::snprintf(digits, sizeof digits, "%08d", number);
-        return std::string(digits);
-    };
-    std::map<std::string, std::string> files;
-    for (const std::int32_t number : config.efsRfNv) {
-        files["nv/item_files/rfnv/" + name(number)] = name(number);
-    }
-    for (const auto& pair : config.efsRfNvOver6w) {
-        files[pair.efsPath] = name(pair.number);
-    }
-    return files;
-}
-
 TEST_P(RoundTripTest, TheRestoreGivesBackWhatTheBackupKept) {
     const RoundTrip& trip = GetParam();
     StartAndOpen();
@@ -91,23 +74,7 @@ TEST_P(RoundTripTest, TheRestoreGivesBackWhatTheBackupKept) {
     notifier_.Clear();
     ASSERT_TRUE(seam_.RestoreAfterDownload(service_, Context(), record_));
     const sim::DeviceState after = router_->Snapshot();
-    const auto keptData = [&](const sim::DeviceState& state) {
-        std::map<std::string, std::string> data;
-        for (const std::uint16_t item : kept) {
-            if (const auto value = state.nv.find(item); value != state.nv.end()) {
-                data["nv " + std::to_string(item)].assign(value->second.begin(),
-                                                          value->second.end());
-            }
-        }
-        for (const auto& [path, name] : ListedEfsFiles(config)) {
-            if (const auto file = state.efs.find(path); file != state.efs.end()) {
-                data[path + (file->second.type == sim::EfsType::Item ? " item" : " regular")]
-                    .assign(file->second.data.begin(), file->second.data.end());
-            }
-        }
-        return data;
-    };
-    EXPECT_EQ(keptData(after), keptData(before));
+    EXPECT_EQ(KeptData(after), KeptData(before));
     const auto puts = Requests("efs_put");
     EXPECT_TRUE(std::any_of(puts.begin(), puts.end(), [](const auto& put) {
         return put.value("path", "") == kFieldCalParams;

@@ -1,0 +1,69 @@
+// A whole update through the session with the real NV steps: what the router had comes back,
+// after a normal update and after a resume from the copy a failed update left behind.
+#include <gtest/gtest.h>
+
+#include "nv_fixture.hpp"
+#include "sim/flash_model.hpp"
+
+namespace tapfix::nv::test {
+namespace {
+
+using namespace std::chrono_literals;
+
+class WholeUpdateTest : public NvFixture {
+  protected:
+    WholeUpdateTest() { service_.SetNvSteps(&steps_); }
+
+    // Reads the router's mode, as the worker does, then runs the action.
+    int Run(session::PortContext context) {
+        std::string version;
+        service_.ReportDeviceVersion(context.slot, context.portNumber, version);
+        return service_.Download(context);
+    }
+
+    // The router's preserved data: listed NV items, listed EFS files, MAC and Wi-Fi secrets.
+    std::map<std::string, std::string> Preserved(const sim::DeviceState& state) const {
+        std::map<std::string, std::string> data = KeptData(state);
+        data["mac"] = sim::WifiMacText(state);
+        data["ssid"] = state.wifi.ssid;
+        data["password"] = state.wifi.password;
+        return data;
+    }
+};
+
+TEST_F(WholeUpdateTest, ANormalUpdateKeepsCalibrationAndIdentity) {
+    StartRouter();
+    const auto before = Preserved(router_->Snapshot());
+
+    ASSERT_EQ(Run(Context()), 0);
+
+    const sim::DeviceState after = router_->Snapshot();
+    EXPECT_FALSE(after.flash.empty()) << "the firmware was written";
+    EXPECT_FALSE(Requests("nv_write").empty()) << "the new partition table wiped NV";
+    EXPECT_EQ(Preserved(after), before);
+}
+
+TEST_F(WholeUpdateTest, AResumeAfterPowerLossRestoresFromTheSavedCopy) {
+    sim::RouterOptions options = RouterOptions();
+    options.faults.powerLossImages = {3};
+    StartRouter(std::move(options));
+    const auto before = Preserved(router_->Snapshot());
+    ASSERT_EQ(Run(Context()), -1);
+    ASSERT_TRUE(service_.BackupTaken()) << "the failed update's own backup may be kept";
+    ASSERT_TRUE(SaveBackupCopy(work_));
+    ASSERT_TRUE(router_->WaitForPort(sim::DeviceMode::Download, 5s));
+    ASSERT_TRUE(router_->Snapshot().blank);
+
+    session::PortContext resume = Context();
+    resume.actionMode = session::kActionRepair;
+    resume.backupFirst = 0;
+    resume.nvRoot = work_ / "SaveNV";
+    ASSERT_EQ(Run(resume), 0);
+
+    EXPECT_FALSE(router_->Snapshot().blank);
+    EXPECT_EQ(Preserved(router_->Snapshot()), before);
+    EXPECT_FALSE(fs::exists(work_ / "SaveNV")) << "a successful resume removes the saved copy";
+}
+
+}  // namespace
+}  // namespace tapfix::nv::test
