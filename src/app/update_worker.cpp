@@ -1,38 +1,10 @@
 #include "app/update_worker.hpp"
 
-#include <optional>
 #include <string>
-#include <system_error>
 
 #include "nv/nv_preservation.hpp"
 
 namespace tapfix::app {
-namespace {
-
-using namespace std::chrono_literals;
-
-// When and how big a file was, to tell whether this update rewrote it.
-struct FileStamp {
-    std::filesystem::file_time_type written;
-    std::uintmax_t size = 0;
-    bool operator==(const FileStamp&) const = default;
-};
-
-std::optional<FileStamp> StampOf(const std::filesystem::path& file) {
-    std::error_code ec;
-    const auto written = std::filesystem::last_write_time(file, ec);
-    const auto size = std::filesystem::file_size(file, ec);
-    if (ec) {
-        return std::nullopt;
-    }
-    return FileStamp{written, size};
-}
-
-std::filesystem::path NvBackupFile(const session::PortContext& context) {
-    return context.nvRoot / ("Channel" + std::to_string(context.slot) + ".nv");
-}
-
-}  // namespace
 
 CUpdateWorker::CUpdateWorker(session::CDownloadService& service, SharedState& shared,
                              platform::Clock& clock)
@@ -41,7 +13,6 @@ CUpdateWorker::CUpdateWorker(session::CDownloadService& service, SharedState& sh
 int CUpdateWorker::RunUpdateWorker(const DeviceFacts& facts) {
     shared_.updateRunning = true;
     session::PortContext& context = shared_.context;
-    const std::optional<FileStamp> backupBefore = StampOf(NvBackupFile(context));
     const UpdateRoute route = DecideRoute(facts);
     int result = route == UpdateRoute::NoImei ? kResultNoImei : kResultVersionMismatch;
     if (route == UpdateRoute::Normal) {
@@ -57,13 +28,11 @@ int CUpdateWorker::RunUpdateWorker(const DeviceFacts& facts) {
     }
     if (result == kResultSuccess) {
         service_.NotifyProgress(context.slot, 100);
-    } else if (route == UpdateRoute::Normal && context.actionMode == session::kActionDownload) {
-        // Only a backup this update wrote is this router's: copying an older one into the
+    } else if (route == UpdateRoute::Normal && context.actionMode == session::kActionDownload &&
+               service_.BackupTaken()) {
+        // Only a backup this update took is this router's: copying an older one into the
         // resume folder could later restore another router's identity onto this one.
-        const std::optional<FileStamp> backupAfter = StampOf(NvBackupFile(context));
-        if (backupAfter && backupAfter != backupBefore) {
-            KeepBackupForResume();
-        }
+        KeepBackupForResume();
     }
     service_.Notify(session::ValueNotification(session::kNotifyEnd, context.slot, result));
     return result;
