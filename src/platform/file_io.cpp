@@ -31,6 +31,8 @@ class FileDescriptor {
     int fd_;
 };
 
+}  // namespace
+
 bool WriteAll(int fd, std::string_view bytes) {
     while (!bytes.empty()) {
         const ssize_t written = ::write(fd, bytes.data(), bytes.size());
@@ -44,8 +46,6 @@ bool WriteAll(int fd, std::string_view bytes) {
     }
     return true;
 }
-
-}  // namespace
 
 bool ReadWholeFile(const std::filesystem::path& file, std::size_t maxBytes, std::string& bytes,
                    std::string& error) {

@@ -7,6 +7,9 @@
 
 namespace tapfix::platform {
 
+// Writes every byte, resuming after interruptions and short writes; false on an error.
+bool WriteAll(int fd, std::string_view bytes);
+
 // Reads a whole regular file of at most `maxBytes` bytes. False with a reason otherwise.
 bool ReadWholeFile(const std::filesystem::path& file, std::size_t maxBytes, std::string& bytes,
                    std::string& error);

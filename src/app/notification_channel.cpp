@@ -1,0 +1,102 @@
+#include "app/notification_channel.hpp"
+
+namespace tapfix::app {
+
+CNotificationChannel::CNotificationChannel() : servingThread_(std::this_thread::get_id()) {}
+
+CNotificationChannel::~CNotificationChannel() {
+    Close();
+}
+
+void CNotificationChannel::Notify(const session::Notification& notification) {
+    Send(notification, {});
+}
+
+void CNotificationChannel::Send(const session::Notification& notification,
+                                StillWanted stillWanted) {
+    if (std::this_thread::get_id() == servingThread_) {
+        if (!Closed()) {
+            Handle(notification, stillWanted);
+        }
+        return;
+    }
+    Item item{&notification, std::move(stillWanted)};
+    {
+        std::lock_guard lock(mutex_);
+        if (closed_) {
+            return;
+        }
+        queue_.push_back(&item);
+    }
+    changed_.notify_all();
+    if (wakeUp_) {
+        wakeUp_();
+    }
+    std::unique_lock lock(mutex_);
+    changed_.wait(lock, [&item] { return item.done; });
+}
+
+bool CNotificationChannel::Closed() {
+    std::lock_guard lock(mutex_);
+    return closed_;
+}
+
+bool CNotificationChannel::ServePending() {
+    bool served = false;
+    while (ServeOne()) {
+        served = true;
+    }
+    return served;
+}
+
+bool CNotificationChannel::WaitAndServe(platform::Milliseconds timeout) {
+    {
+        std::unique_lock lock(mutex_);
+        changed_.wait_for(lock, timeout, [this] { return !queue_.empty() || closed_; });
+    }
+    return ServePending();
+}
+
+void CNotificationChannel::Close() {
+    {
+        std::lock_guard lock(mutex_);
+        closed_ = true;
+        for (Item* item : queue_) {
+            item->done = true;
+        }
+        queue_.clear();
+    }
+    changed_.notify_all();
+}
+
+bool CNotificationChannel::ServeOne() {
+    Item* item = nullptr;
+    {
+        std::lock_guard lock(mutex_);
+        if (queue_.empty()) {
+            return false;
+        }
+        item = queue_.front();
+        queue_.pop_front();
+    }
+    // The sender stays blocked until `done`, so the item outlives the handler.
+    Handle(*item->notification, item->stillWanted);
+    {
+        std::lock_guard lock(mutex_);
+        item->done = true;
+    }
+    changed_.notify_all();
+    return true;
+}
+
+void CNotificationChannel::Handle(const session::Notification& notification,
+                                  const StillWanted& stillWanted) {
+    if (stillWanted && !stillWanted()) {
+        return;
+    }
+    if (handler_) {
+        handler_(notification);
+    }
+}
+
+}  // namespace tapfix::app

@@ -1,0 +1,26 @@
+#pragma once
+
+#include <filesystem>
+#include <string_view>
+
+#include "platform/clock.hpp"
+#include "session/port_context.hpp"
+
+// Whether the package fits the router, and whether an earlier, failed update left a backup to
+// resume from.
+namespace tapfix::app {
+
+inline constexpr std::string_view kSavedBackupFolder = "SaveNV";
+
+// The saved backup of an earlier, failed update: <nvRoot>/SaveNV/Channel0.nv can be read.
+bool HasSavedBackup(const session::PortContext& context);
+// The router's build id, up to its last "V", occurs in the image (searched twice, 500 ms
+// apart). An empty prefix never matches.
+bool PackageMatchesDevice(const std::filesystem::path& image, std::string_view buildId,
+                          platform::Clock& clock);
+// Searches the file in 1,024-byte windows that overlap by the text's length + 18 bytes, zero
+// bytes read as spaces, so a text across a window boundary is found too; the file's last,
+// shorter window is searched as well.
+bool SearchFileForText(const std::filesystem::path& file, std::string_view text);
+
+}  // namespace tapfix::app
