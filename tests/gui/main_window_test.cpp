@@ -1,0 +1,311 @@
+#include "gui/main_window.hpp"
+
+#include <gtest/gtest.h>
+
+#include <QApplication>
+#include <QLabel>
+#include <QMessageBox>
+#include <QProgressBar>
+#include <QPushButton>
+#include <QSignalSpy>
+#include <QTest>
+#include <QTimer>
+#include <atomic>
+#include <thread>
+
+#include "app/app_fakes.hpp"
+#include "config/ui_text.hpp"
+
+namespace tapfix::test {
+namespace {
+
+using session::Notification;
+using session::TextNotification;
+using session::ValueNotification;
+
+constexpr int kWaitMs = 10000;
+
+QString Ui(int id) {
+    const std::string_view text = config::UiText(id);
+    return QString::fromUtf8(text.data(), static_cast<qsizetype>(text.size()));
+}
+
+QString FromUtf8(std::string_view text) {
+    return QString::fromUtf8(text.data(), static_cast<qsizetype>(text.size()));
+}
+
+// What a modal message box showed before the test pressed its OK button.
+struct SeenBox {
+    QString text;
+    QString caption;
+    int buttons = 0;
+    bool senderWasWaiting = false;
+};
+
+// Presses OK on every message box that opens while it lives, and remembers the boxes.
+class BoxAnswerer {
+  public:
+    explicit BoxAnswerer(const std::atomic<bool>* senderDone = nullptr) : senderDone_(senderDone) {
+        QObject::connect(&timer_, &QTimer::timeout, [this] { AnswerOpenBox(); });
+        timer_.start(1);
+    }
+    const std::vector<SeenBox>& Boxes() const { return boxes_; }
+
+  private:
+    void AnswerOpenBox() {
+        auto* box = qobject_cast<QMessageBox*>(QApplication::activeModalWidget());
+        if (box == nullptr || !box->isVisible()) {
+            return;
+        }
+        boxes_.push_back({box->text(), box->windowTitle(), static_cast<int>(box->buttons().size()),
+                          senderDone_ != nullptr && !senderDone_->load()});
+        QTest::mouseClick(box->button(QMessageBox::Ok), Qt::LeftButton);
+    }
+
+    const std::atomic<bool>* senderDone_;
+    QTimer timer_;
+    std::vector<SeenBox> boxes_;
+};
+
+class MainWindowTest : public ::testing::Test {
+  protected:
+    MainWindowTest()
+        : window_(control_, channel_,
+                  [this](std::string_view text) { debugLines_.emplace_back(text); }) {}
+
+    void Start(bool english) {
+        window_.Controller().Initialize(english);
+        window_.Controller().WatcherStarted();
+        window_.show();
+        ASSERT_TRUE(QTest::qWaitForWindowExposed(&window_));
+    }
+
+    // Sends from a background thread, as the watcher and the worker do, and serves the window's
+    // event loop until the sender was let go.
+    void SendFromThread(const Notification& notification) {
+        senderDone_ = false;
+        std::thread sender([this, notification] {
+            channel_.Notify(notification);
+            senderDone_ = true;
+        });
+        const bool released = QTest::qWaitFor([this] { return senderDone_.load(); }, kWaitMs);
+        sender.join();
+        ASSERT_TRUE(released);
+    }
+
+    QLabel* Label(int id) const { return qobject_cast<QLabel*>(window_.Control(id)); }
+    QPushButton* Button(int id) const { return qobject_cast<QPushButton*>(window_.Control(id)); }
+    QProgressBar* Bar() const {
+        return qobject_cast<QProgressBar*>(window_.Control(app::kControlProgressBar));
+    }
+    // The whole text of a control, also when it had to be cut to fit.
+    QString Text(int id) const {
+        if (QPushButton* button = Button(id)) {
+            return button->text();
+        }
+        QLabel* label = Label(id);
+        return label->toolTip().isEmpty() ? label->text() : label->toolTip();
+    }
+
+    void EnableUpdateThroughThePort() {
+        SendFromThread(TextNotification(session::kNotifyPort, 0, "COM7"));
+        ASSERT_TRUE(Button(app::kControlUpdateButton)->isEnabled());
+    }
+
+    FakeControl control_;
+    app::CNotificationChannel channel_;
+    std::vector<std::string> debugLines_;
+    gui::CUITapfixDlg window_;
+    std::atomic<bool> senderDone_{false};
+};
+
+void ExpectTextsOf(bool english, const std::function<QString(int)>& textOf) {
+    for (const app::ControlText& entry : app::ControlTexts()) {
+        EXPECT_EQ(textOf(entry.control), Ui(english ? entry.englishId : entry.russianId))
+            << "control " << entry.control;
+    }
+    EXPECT_EQ(textOf(app::kControlUpdateButton), english ? "Update" : "Загрузка");
+    EXPECT_EQ(textOf(app::kControlLanguageButton), english ? "Russian" : "English");
+    EXPECT_EQ(textOf(app::kControlPercent), "0%");
+    for (const int value : {app::kControlPortValue, app::kControlVersionValue, app::kControlHint}) {
+        EXPECT_EQ(textOf(value), "") << "control " << value;
+    }
+}
+
+TEST_F(MainWindowTest, StartsWithTheLanguagesTextsAndFlipsToTheOther) {
+    for (const bool english : {false, true}) {
+        SCOPED_TRACE(english ? "English first" : "Russian first");
+        FakeControl control;
+        app::CNotificationChannel channel;
+        gui::CUITapfixDlg window(control, channel, [](std::string_view) {});
+        window.Controller().Initialize(english);
+        const auto textOf = [&window](int id) {
+            if (auto* button = qobject_cast<QPushButton*>(window.Control(id))) {
+                return button->text();
+            }
+            return qobject_cast<QLabel*>(window.Control(id))->text();
+        };
+        ExpectTextsOf(english, textOf);
+        EXPECT_EQ(window.windowTitle(), "DL_QX17_NRD_RU_EUV1.00.00");
+        QWidget* language = window.Control(app::kControlLanguageButton);
+        EXPECT_FALSE(language->isEnabled());
+        EXPECT_TRUE(language->isHidden());
+        EXPECT_FALSE(window.Control(app::kControlUpdateButton)->isEnabled());
+
+        // Flipping is the language button's job; the button itself stays out of reach.
+        window.Controller().OnLanguageClicked();
+        ExpectTextsOf(!english, textOf);
+        EXPECT_EQ(window.windowTitle(), "DL_QX17_NRD_RU_EUV1.00.00");
+    }
+}
+
+TEST_F(MainWindowTest, WarningLinesAreRedOnTheWindowsBackground) {
+    Start(false);
+    const QColor red(255, 40, 0);
+    for (const gui::ControlLayout& layout : gui::WindowLayout()) {
+        QLabel* label = Label(layout.id);
+        if (label == nullptr) {
+            continue;
+        }
+        const bool warning = layout.kind == gui::ControlKind::WarningText;
+        EXPECT_EQ(label->palette().color(QPalette::WindowText) == red, warning)
+            << "control " << layout.id;
+        EXPECT_FALSE(label->autoFillBackground()) << "control " << layout.id;
+    }
+}
+
+TEST_F(MainWindowTest, ControlsSitWhereTheLayoutPutsThemAndNoTextIsClipped) {
+    for (const bool english : {false, true}) {
+        SCOPED_TRACE(english ? "English" : "Russian");
+        window_.Controller().Initialize(english);
+        const gui::PixelRect area = gui::ToPixels(gui::kDialogArea, window_.Units());
+        EXPECT_EQ(window_.minimumSize(), QSize(area.width, area.height));
+        EXPECT_EQ(window_.maximumSize(), QSize(area.width, area.height));
+        for (const gui::ControlLayout& layout : gui::WindowLayout()) {
+            const gui::PixelRect want = gui::ToPixels(layout.rect, window_.Units());
+            const QRect got = window_.Control(layout.id)->geometry();
+            EXPECT_EQ(got.topLeft(), QPoint(want.x, want.y)) << "control " << layout.id;
+            EXPECT_EQ(got.height(), want.height) << "control " << layout.id;
+            EXPECT_GE(got.width(), want.width) << "control " << layout.id;
+            EXPECT_LE(got.right(), area.width) << "control " << layout.id;
+            if (QLabel* label = Label(layout.id)) {
+                EXPECT_TRUE(label->toolTip().isEmpty()) << "control " << layout.id;
+                EXPECT_GE(got.width(), label->fontMetrics().horizontalAdvance(label->text()))
+                    << "control " << layout.id;
+            }
+        }
+    }
+}
+
+TEST_F(MainWindowTest, DialogUnitsComeFromDejaVuSansAtNinePoints) {
+    EXPECT_EQ(QFontInfo(window_.font()).family(), "DejaVu Sans");
+    EXPECT_EQ(window_.Units().averageWidth, 7);
+    EXPECT_EQ(window_.Units().height, 14);
+}
+
+TEST_F(MainWindowTest, AHintTooWideForItsRowIsCutAndShownWholeAsToolTip) {
+    Start(false);
+    const struct {
+        int textId;
+        bool cut;
+    } cases[] = {{160, false}, {162, true}, {185, true}, {135, false}};
+    for (const auto& entry : cases) {
+        SendFromThread(
+            TextNotification(session::kNotifyHint, 0, std::string(config::UiText(entry.textId))));
+        QLabel* hint = Label(app::kControlHint);
+        EXPECT_EQ(Text(app::kControlHint), Ui(entry.textId)) << entry.textId;
+        EXPECT_EQ(hint->text() == Ui(entry.textId), !entry.cut) << entry.textId;
+        EXPECT_TRUE(hint->text().endsWith(QChar(0x2026)) || !entry.cut) << entry.textId;
+        EXPECT_GE(hint->width(), hint->fontMetrics().horizontalAdvance(hint->text()))
+            << entry.textId;
+        EXPECT_LT(hint->geometry().right(), Button(app::kControlUpdateButton)->geometry().left())
+            << entry.textId;
+    }
+}
+
+TEST_F(MainWindowTest, ProgressFromAnotherThreadMovesTheBarAndThePercentOnce) {
+    Start(false);
+    QSignalSpy moves(Bar(), &QProgressBar::valueChanged);
+    for (const int percent : {40, 40, 101, -1}) {
+        SendFromThread(ValueNotification(session::kNotifyProgress, 0, percent));
+    }
+    EXPECT_EQ(moves.count(), 1);
+    EXPECT_EQ(Bar()->value(), 40);
+    EXPECT_EQ(Text(app::kControlPercent), "40%");
+}
+
+TEST_F(MainWindowTest, EndResultShowsItsTextInABoxAndClosesTheWindowExceptForNoDevice) {
+    for (const int result : {0, 1, 2, 3, 4, -1}) {
+        SCOPED_TRACE("result " + std::to_string(result));
+        FakeControl control;
+        app::CNotificationChannel channel;
+        gui::CUITapfixDlg window(control, channel, [](std::string_view) {});
+        window.Controller().Initialize(false);
+        window.Controller().WatcherStarted();
+        window.show();
+        ASSERT_TRUE(QTest::qWaitForWindowExposed(&window));
+
+        std::atomic<bool> done{false};
+        BoxAnswerer answerer(&done);
+        std::thread sender([&channel, &done, result] {
+            channel.Notify(ValueNotification(session::kNotifyEnd, 0, result));
+            done = true;
+        });
+        const bool released = QTest::qWaitFor([&done] { return done.load(); }, kWaitMs);
+        sender.join();
+        ASSERT_TRUE(released);
+
+        const QString text = FromUtf8(app::EndResultText(result, false));
+        ASSERT_EQ(answerer.Boxes().size(), 1u);
+        const SeenBox& box = answerer.Boxes().front();
+        EXPECT_EQ(box.text, text);
+        EXPECT_EQ(box.caption, "");
+        EXPECT_EQ(box.buttons, 1);
+        EXPECT_TRUE(box.senderWasWaiting);
+        EXPECT_EQ(window.isVisible(), result == 3);
+        const auto* hint = qobject_cast<QLabel*>(window.Control(app::kControlHint));
+        EXPECT_EQ(hint->toolTip().isEmpty() ? hint->text() : hint->toolTip(), text);
+    }
+}
+
+TEST_F(MainWindowTest, CloseDuringAnUpdateIsRefusedWithABox) {
+    Start(false);
+    EnableUpdateThroughThePort();
+    QTest::mouseClick(Button(app::kControlUpdateButton), Qt::LeftButton);
+    ASSERT_EQ(control_.calls, (std::vector<std::string>{"Russian", "StopWatcher", "StartWorker"}));
+    EXPECT_FALSE(Button(app::kControlUpdateButton)->isEnabled());
+    EXPECT_EQ(Text(app::kControlHint), Ui(137));
+
+    BoxAnswerer answerer;
+    EXPECT_FALSE(window_.close());
+    EXPECT_TRUE(window_.isVisible());
+    ASSERT_EQ(answerer.Boxes().size(), 1u);
+    EXPECT_EQ(answerer.Boxes().front().text, Ui(152));
+    EXPECT_EQ(answerer.Boxes().front().caption, "");
+}
+
+TEST_F(MainWindowTest, CloseWhileWaitingStopsTheWatcherAndFinishesTheRouter) {
+    Start(false);
+    EXPECT_TRUE(window_.close());
+    EXPECT_FALSE(window_.isVisible());
+    EXPECT_EQ(control_.calls, (std::vector<std::string>{"Russian", "StopWatcher", "FinishDevice"}));
+}
+
+TEST_F(MainWindowTest, EnterAndEscapeNeitherPressUpdateNorCloseTheWindow) {
+    Start(false);
+    EnableUpdateThroughThePort();
+    QPushButton* update = Button(app::kControlUpdateButton);
+    update->setFocus();
+    for (const Qt::Key key : {Qt::Key_Return, Qt::Key_Enter, Qt::Key_Escape}) {
+        QTest::keyClick(update, key);
+        QTest::keyClick(&window_, key);
+    }
+    EXPECT_TRUE(window_.isVisible());
+    EXPECT_EQ(control_.calls, std::vector<std::string>{"Russian"});
+    // Other keys still reach the button.
+    QTest::keyClick(update, Qt::Key_Space);
+    EXPECT_EQ(control_.calls.back(), "StartWorker");
+}
+
+}  // namespace
+}  // namespace tapfix::test
