@@ -247,8 +247,9 @@ Bytes VendorServices::OnboardListBatch(Exchange& exchange, const DeviceProfile& 
 }
 
 VendorServices::OnboardResult VendorServices::RunOnboardBackup(DeviceState& state) const {
+    // The host knows how many it sent; the answer leads with what the firmware counted.
     if (list_.sent != list_.parsed) {
-        return {kOnboardCountMismatch, list_.sent, list_.parsed};
+        return {kOnboardCountMismatch, list_.parsed, list_.sent};
     }
     std::map<std::uint16_t, NvValue> kept;
     for (const std::uint32_t item : list_.items) {

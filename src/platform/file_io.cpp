@@ -100,11 +100,14 @@ void AtomicFile::Discard() {
     }
 }
 
-bool AtomicFile::Open(const std::filesystem::path& file, std::string& error) {
+bool AtomicFile::Open(const std::filesystem::path& file, std::string& error, unsigned permissions) {
     Discard();
     target_ = file;
     temporary_ = file.parent_path() / ("." + file.filename().string() + ".partial");
-    fd_ = ::open(temporary_.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC | O_NOFOLLOW, 0644);
+    // A temporary left by an interrupted writer keeps its old mode when reused: start afresh.
+    ::unlink(temporary_.c_str());
+    fd_ = ::open(temporary_.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC | O_NOFOLLOW,
+                 static_cast<mode_t>(permissions));
     if (fd_ < 0) {
         error = Reason("cannot create", temporary_, errno);
         temporary_.clear();
@@ -144,9 +147,9 @@ bool AtomicFile::Commit(std::string& error) {
 }
 
 bool WriteFileAtomically(const std::filesystem::path& file, std::string_view bytes,
-                         std::string& error) {
+                         std::string& error, unsigned permissions) {
     AtomicFile out;
-    return out.Open(file, error) && out.Write(bytes, error) && out.Commit(error);
+    return out.Open(file, error, permissions) && out.Write(bytes, error) && out.Commit(error);
 }
 
 }  // namespace tapfix::platform

@@ -17,6 +17,11 @@ bool ReadWholeFile(const std::filesystem::path& file, std::size_t maxBytes, std:
 // A file written whole: the bytes go to a temporary name beside the target, are flushed, and
 // the temporary is renamed over the target on Commit, so an interrupted writer never leaves
 // half a file under the real name. Without Commit the temporary is removed.
+// The file is created with `permissions` (less the process's umask); a private file passes
+// kPrivateFile.
+inline constexpr unsigned kSharedFile = 0644;
+inline constexpr unsigned kPrivateFile = 0600;
+
 class AtomicFile {
   public:
     AtomicFile() = default;
@@ -24,7 +29,8 @@ class AtomicFile {
     AtomicFile(const AtomicFile&) = delete;
     AtomicFile& operator=(const AtomicFile&) = delete;
 
-    bool Open(const std::filesystem::path& file, std::string& error);
+    bool Open(const std::filesystem::path& file, std::string& error,
+              unsigned permissions = kSharedFile);
     bool Write(std::string_view bytes, std::string& error);
     bool Commit(std::string& error);
 
@@ -37,6 +43,6 @@ class AtomicFile {
 };
 
 bool WriteFileAtomically(const std::filesystem::path& file, std::string_view bytes,
-                         std::string& error);
+                         std::string& error, unsigned permissions = kSharedFile);
 
 }  // namespace tapfix::platform

@@ -92,8 +92,8 @@ TEST_F(VendorTest, OnboardBackupKeepsItemsAndRestoresThemAfterBusyAnswers) {
         result = Ask(query);
     } while (result.size() > 5 && result[5] == 5);
     EXPECT_EQ(result.at(5), 2);
-    EXPECT_EQ(Le32At(result, 6), 3U);
-    EXPECT_EQ(Le32At(result, 10), 2U);
+    EXPECT_EQ(Le32At(result, 6), 2U) << "the entries the firmware parsed";
+    EXPECT_EQ(Le32At(result, 10), 3U) << "the count it was given";
 }
 
 TEST_F(VendorTest, WifiSettingsFlagsAndPartitionTable) {

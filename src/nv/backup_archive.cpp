@@ -1,0 +1,149 @@
+#include "nv/backup_archive.hpp"
+
+#include <sys/stat.h>
+
+#include <algorithm>
+#include <cerrno>
+#include <chrono>
+#include <cstring>
+#include <ctime>
+
+#include "nv/backup_files.hpp"
+#include "platform/file_io.hpp"
+
+namespace tapfix::nv {
+namespace {
+
+namespace fs = std::filesystem;
+
+constexpr std::string_view kUnknownDevice = "unknown-device";
+constexpr std::size_t kMaxIdentity = 64;
+// Archives of one device made within the same second get a counter.
+constexpr int kMaxArchivesPerSecond = 1000;
+
+std::string SafeName(std::string_view text) {
+    std::string name(text.substr(0, kMaxIdentity));
+    for (char& c : name) {
+        const bool safe = (c >= '0' && c <= '9') || (c >= 'A' && c <= 'Z') ||
+                          (c >= 'a' && c <= 'z') || c == '-' || c == '_' || c == '.';
+        c = safe ? c : '_';
+    }
+    return name;
+}
+
+bool IsRealImei(std::string_view imei) {
+    return imei.size() == 15 &&
+           std::all_of(imei.begin(), imei.end(), [](char c) { return c >= '0' && c <= '9'; }) &&
+           imei.find_first_not_of('0') != std::string_view::npos;
+}
+
+bool IsBackupFile(std::string_view name) {
+    return IsNvFileName(name) || name == kWifiMacName || name == kIdentityName;
+}
+
+bool HoldsBackup(const fs::path& folder) {
+    std::vector<std::string> names;
+    std::string ignored;
+    std::error_code ec;
+    return fs::is_directory(folder / kEfsFolderName, ec) ||
+           (ListFolderFiles(folder, names, ignored) &&
+            std::any_of(names.begin(), names.end(), [](const std::string& name) {
+                return IsNvFileName(name) || name == kWifiMacName;
+            }));
+}
+
+std::string RecordedIdentity(const fs::path& backupFolder) {
+    std::string text;
+    std::string ignored;
+    platform::ReadWholeFile(backupFolder / kIdentityName, kMaxIdentity, text, ignored);
+    while (!text.empty() && (text.back() == '\n' || text.back() == '\r')) {
+        text.pop_back();
+    }
+    const std::string identity = SafeName(text);
+    return identity.empty() || identity == "." || identity == ".." ? std::string(kUnknownDevice)
+                                                                   : identity;
+}
+
+std::string LocalTimestamp() {
+    const std::time_t now = std::chrono::system_clock::to_time_t(std::chrono::system_clock::now());
+    std::tm local{};
+    localtime_r(&now, &local);
+    char stamp[32];
+    std::strftime(stamp, sizeof stamp, "%Y%m%d-%H%M%S", &local);
+    return stamp;
+}
+
+// Claims a new folder under `deviceFolder`; mkdir fails on an existing name, so two archives
+// never share one.
+bool ClaimArchiveFolder(const fs::path& deviceFolder, fs::path& folder, std::string& error) {
+    const std::string stamp = LocalTimestamp();
+    for (int n = 1; n <= kMaxArchivesPerSecond; ++n) {
+        folder = deviceFolder / (n == 1 ? stamp : stamp + "-" + std::to_string(n));
+        if (::mkdir(folder.c_str(), 0700) == 0) {
+            return true;
+        }
+        if (errno != EEXIST) {
+            break;
+        }
+    }
+    error =
+        "cannot create an archive folder in " + deviceFolder.string() + ": " + std::strerror(errno);
+    return false;
+}
+
+bool CopyBackup(const fs::path& from, const fs::path& to, std::string& error) {
+    std::vector<std::string> names;
+    if (!ListFolderFiles(from, names, error)) {
+        return false;
+    }
+    for (const std::string& name : names) {
+        if (IsBackupFile(name) && !CopyPrivateFile(from / name, to / name, error)) {
+            return false;
+        }
+    }
+    std::error_code ec;
+    if (!fs::is_directory(from / kEfsFolderName, ec)) {
+        return true;
+    }
+    return CreatePrivateFolder(to / kEfsFolderName, error) &&
+           CopyFolderFiles(from / kEfsFolderName, to / kEfsFolderName, error);
+}
+
+}  // namespace
+
+std::string DeviceIdentity(std::string_view imei, std::string_view barcode) {
+    if (IsRealImei(imei)) {
+        return "IMEI-" + std::string(imei);
+    }
+    return barcode.empty() ? std::string() : SafeName("barcode-" + std::string(barcode));
+}
+
+bool WriteDeviceIdentity(const fs::path& backupFolder, std::string_view identity,
+                         std::string& error) {
+    return WritePrivateFile(backupFolder / kIdentityName, std::string(identity) + "\n", error);
+}
+
+bool ArchiveBackup(const fs::path& backupFolder, const fs::path& workFolder, fs::path& archived,
+                   std::string& error) {
+    archived.clear();
+    if (!HoldsBackup(backupFolder)) {
+        return true;
+    }
+    const fs::path root = workFolder / kArchiveName;
+    const fs::path deviceFolder = root / RecordedIdentity(backupFolder);
+    fs::path folder;
+    if (!CreatePrivateFolder(root, error) || !CreatePrivateFolder(deviceFolder, error) ||
+        !ClaimArchiveFolder(deviceFolder, folder, error)) {
+        return false;
+    }
+    if (!CopyBackup(backupFolder, folder, error)) {
+        // Not an archive yet: an incomplete copy must not pass for one.
+        std::error_code ec;
+        fs::remove_all(folder, ec);
+        return false;
+    }
+    archived = folder;
+    return true;
+}
+
+}  // namespace tapfix::nv

@@ -1,0 +1,110 @@
+// Single NV steps on their edge cases, against the simulated router.
+#include <gtest/gtest.h>
+
+#include "nv_fixture.hpp"
+#include "support/file_bytes.hpp"
+
+namespace tapfix::nv::test {
+namespace {
+
+std::string FileOf(const std::vector<NvRecord>& records) {
+    std::string bytes;
+    for (const NvRecord& record : records) {
+        const NvRecordBytes encoded = EncodeNvRecord(record);
+        bytes.append(encoded.begin(), encoded.end());
+    }
+    return bytes;
+}
+
+NvRecord Saved(std::uint16_t item, std::uint8_t fill, std::uint16_t status = 0) {
+    NvRecord record{item, {}, status};
+    record.data.fill(fill);
+    return record;
+}
+
+// The NV item requests since the `first` request, as "nv_write 6735".
+std::vector<std::string> NvTraffic(const std::vector<nlohmann::json>& requests, std::size_t first) {
+    std::vector<std::string> traffic;
+    for (std::size_t k = first; k < requests.size(); ++k) {
+        const std::string name = requests[k].value("name", "");
+        if (name.starts_with("nv_")) {
+            traffic.push_back(name + " " + std::to_string(requests[k].value("item", -1)));
+        }
+    }
+    return traffic;
+}
+
+TEST_F(NvFixture, RestoreWritesOnlyWholeRecordsThatWereReadAndAcceptsReadOnlyItems) {
+    StartAndOpen();
+    service_.Config().operation = session::kActionRestoreNv;
+    struct Case {
+        std::string file;
+        bool restored;
+        std::vector<std::string> traffic;
+        std::vector<int> progress;
+    };
+    const std::vector<Case> cases = {
+        {FileOf({Saved(6700, 1)}) + "x", false, {}, {}},
+        {FileOf({Saved(6700, 2, 4), Saved(6735, 3)}),
+         true,
+         {"nv_write 6735", "nv_read 6735"},
+         {0, 50}},
+        {FileOf({Saved(0, 4)}), true, {"nv_write 0"}, {0}},
+    };
+    for (const Case& c : cases) {
+        tapfix::test::WriteFileBytes(NvFile(), c.file);
+        notifier_.Clear();
+        const std::size_t first = Events("request").size();
+        EXPECT_EQ(steps_.RestoreNvFromFile(service_, 0, NvFile()), c.restored);
+        const auto requests = Events("request");
+        EXPECT_EQ(NvTraffic(requests, first), c.traffic);
+        EXPECT_EQ(requests.size() > first, c.restored) << "a broken file is refused unsent";
+        EXPECT_EQ(notifier_.Progress(), c.progress);
+    }
+    EXPECT_EQ(router_->Snapshot().nv.at(6735), Saved(6735, 3).data);
+    EXPECT_TRUE(Logged("0: Variable was not active or read-only"));
+}
+
+TEST_F(NvFixture, ARefusedWriteCountsWhenTheDeviceAlreadyHoldsTheSavedValue) {
+    auto options = RouterOptions();
+    options.faults.diagErrors[0x27] = 0x13;
+    StartAndOpen(std::move(options));
+    const NvRecord same{6700, router_->Snapshot().nv.at(6700), 0};
+    EXPECT_TRUE(steps_.WriteNvRecord(service_, 0, same));
+    EXPECT_FALSE(steps_.WriteNvRecord(service_, 0, Saved(6700, 9)));
+}
+
+TEST_F(NvFixture, AFileTheNewFirmwareLacksBecomesAnItemFileBelow106Bytes) {
+    StartAndOpen();
+    const std::string path = "nv/item_files/rfnv/00020999";
+    for (const auto& [size, type] :
+         {std::pair{50, sim::EfsType::Item}, std::pair{105, sim::EfsType::Item},
+          std::pair{106, sim::EfsType::Regular}}) {
+        router_->Modify([&](sim::DeviceState& state) { state.efs.erase(path); });
+        const std::string bytes(static_cast<std::size_t>(size), '\x7E');
+        tapfix::test::WriteFileBytes(work_ / "00020999", bytes);
+        ASSERT_TRUE(steps_.PutEfsNvFile(service_, 0, work_ / "00020999", path, "00020999"));
+        const sim::EfsFile written = router_->Snapshot().efs.at(path);
+        EXPECT_EQ(written.type, type) << size;
+        EXPECT_EQ(std::string(written.data.begin(), written.data.end()), bytes);
+    }
+}
+
+TEST_F(NvFixture, TheWifiMacIsNeitherLostNorMadeUp) {
+    StartAndOpen();
+    session::SessionRecord damaged;
+    std::copy_n("0012AB34CD5G", 13, damaged.wifiMac.begin());
+    EXPECT_FALSE(steps_.RestoreWifiIdentity(service_, 0, damaged));
+    EXPECT_TRUE(Requests("mac_write").empty());
+    EXPECT_TRUE(Logged("还原WIFI地址失败！"));
+
+    router_->Modify([](sim::DeviceState& state) { state.macKinds.clear(); });
+    record_.nvBackupFile = NvFile();
+    EXPECT_FALSE(seam_.SaveWifiMac(service_, 0, record_));
+    EXPECT_EQ(notifier_.Texts(session::kNotifyHint),
+              std::vector<std::string>{"备份WIFI地址失败！"});
+    EXPECT_FALSE(fs::exists(work_ / "wifi_mac"));
+}
+
+}  // namespace
+}  // namespace tapfix::nv::test
