@@ -67,11 +67,10 @@ class BoxAnswerer {
     std::vector<SeenBox> boxes_;
 };
 
-class MainWindowTest : public ::testing::Test {
-  protected:
-    MainWindowTest()
-        : window_(control_, channel_,
-                  [this](std::string_view text) { debugLines_.emplace_back(text); }) {}
+// A window with a fake rest of the program, as the tests drive it.
+class WindowRig {
+  public:
+    WindowRig() : window_(control_, channel_, [](std::string_view) {}) {}
 
     void Start(bool english) {
         window_.Controller().Initialize(english);
@@ -93,69 +92,63 @@ class MainWindowTest : public ::testing::Test {
         ASSERT_TRUE(released);
     }
 
-    QLabel* Label(int id) const { return qobject_cast<QLabel*>(window_.Control(id)); }
-    QPushButton* Button(int id) const { return qobject_cast<QPushButton*>(window_.Control(id)); }
-    QProgressBar* Bar() const {
-        return qobject_cast<QProgressBar*>(window_.Control(app::kControlProgressBar));
-    }
-    // The whole text of a control, also when it had to be cut to fit.
-    QString Text(int id) const {
-        if (QPushButton* button = Button(id)) {
-            return button->text();
-        }
-        QLabel* label = Label(id);
-        return label->toolTip().isEmpty() ? label->text() : label->toolTip();
-    }
-
     void EnableUpdateThroughThePort() {
         SendFromThread(TextNotification(session::kNotifyPort, 0, "COM7"));
         ASSERT_TRUE(Button(app::kControlUpdateButton)->isEnabled());
     }
 
+    QLabel* Label(int id) const { return qobject_cast<QLabel*>(window_.Control(id)); }
+    QPushButton* Button(int id) const { return qobject_cast<QPushButton*>(window_.Control(id)); }
+    QProgressBar* Bar() const {
+        return qobject_cast<QProgressBar*>(window_.Control(app::kControlProgressBar));
+    }
+    // The text a control shows.
+    QString Shown(int id) const {
+        QPushButton* button = Button(id);
+        return button != nullptr ? button->text() : Label(id)->text();
+    }
+    // The whole text of a control, also when it had to be cut to fit.
+    QString Text(int id) const {
+        QLabel* label = Label(id);
+        return label == nullptr || label->toolTip().isEmpty() ? Shown(id) : label->toolTip();
+    }
+
     FakeControl control_;
     app::CNotificationChannel channel_;
-    std::vector<std::string> debugLines_;
     gui::CUITapfixDlg window_;
     std::atomic<bool> senderDone_{false};
 };
 
-void ExpectTextsOf(bool english, const std::function<QString(int)>& textOf) {
+class MainWindowTest : public ::testing::Test, protected WindowRig {};
+
+void ExpectTextsOf(const WindowRig& rig, bool english) {
     for (const app::ControlText& entry : app::ControlTexts()) {
-        EXPECT_EQ(textOf(entry.control), Ui(english ? entry.englishId : entry.russianId))
+        EXPECT_EQ(rig.Shown(entry.control), Ui(english ? entry.englishId : entry.russianId))
             << "control " << entry.control;
     }
-    EXPECT_EQ(textOf(app::kControlUpdateButton), english ? "Update" : "Загрузка");
-    EXPECT_EQ(textOf(app::kControlLanguageButton), english ? "Russian" : "English");
-    EXPECT_EQ(textOf(app::kControlPercent), "0%");
+    EXPECT_EQ(rig.Shown(app::kControlUpdateButton), english ? "Update" : "Загрузка");
+    EXPECT_EQ(rig.Shown(app::kControlLanguageButton), english ? "Russian" : "English");
+    EXPECT_EQ(rig.Shown(app::kControlPercent), "0%");
     for (const int value : {app::kControlPortValue, app::kControlVersionValue, app::kControlHint}) {
-        EXPECT_EQ(textOf(value), "") << "control " << value;
+        EXPECT_EQ(rig.Shown(value), "") << "control " << value;
     }
+    EXPECT_EQ(rig.window_.windowTitle(), "DL_QX17_NRD_RU_EUV1.00.00");
 }
 
-TEST_F(MainWindowTest, StartsWithTheLanguagesTextsAndFlipsToTheOther) {
+TEST(MainWindowTexts, StartInTheChosenLanguageAndFlipToTheOther) {
     for (const bool english : {false, true}) {
         SCOPED_TRACE(english ? "English first" : "Russian first");
-        FakeControl control;
-        app::CNotificationChannel channel;
-        gui::CUITapfixDlg window(control, channel, [](std::string_view) {});
-        window.Controller().Initialize(english);
-        const auto textOf = [&window](int id) {
-            if (auto* button = qobject_cast<QPushButton*>(window.Control(id))) {
-                return button->text();
-            }
-            return qobject_cast<QLabel*>(window.Control(id))->text();
-        };
-        ExpectTextsOf(english, textOf);
-        EXPECT_EQ(window.windowTitle(), "DL_QX17_NRD_RU_EUV1.00.00");
-        QWidget* language = window.Control(app::kControlLanguageButton);
+        WindowRig rig;
+        rig.Start(english);
+        ExpectTextsOf(rig, english);
+        QWidget* language = rig.Button(app::kControlLanguageButton);
         EXPECT_FALSE(language->isEnabled());
         EXPECT_TRUE(language->isHidden());
-        EXPECT_FALSE(window.Control(app::kControlUpdateButton)->isEnabled());
+        EXPECT_FALSE(rig.Button(app::kControlUpdateButton)->isEnabled());
 
         // Flipping is the language button's job; the button itself stays out of reach.
-        window.Controller().OnLanguageClicked();
-        ExpectTextsOf(!english, textOf);
-        EXPECT_EQ(window.windowTitle(), "DL_QX17_NRD_RU_EUV1.00.00");
+        rig.window_.Controller().OnLanguageClicked();
+        ExpectTextsOf(rig, !english);
     }
 }
 
@@ -234,26 +227,13 @@ TEST_F(MainWindowTest, ProgressFromAnotherThreadMovesTheBarAndThePercentOnce) {
     EXPECT_EQ(Text(app::kControlPercent), "40%");
 }
 
-TEST_F(MainWindowTest, EndResultShowsItsTextInABoxAndClosesTheWindowExceptForNoDevice) {
+TEST(MainWindowEnd, ResultShowsItsTextInABoxAndClosesTheWindowExceptForNoDevice) {
     for (const int result : {0, 1, 2, 3, 4, -1}) {
         SCOPED_TRACE("result " + std::to_string(result));
-        FakeControl control;
-        app::CNotificationChannel channel;
-        gui::CUITapfixDlg window(control, channel, [](std::string_view) {});
-        window.Controller().Initialize(false);
-        window.Controller().WatcherStarted();
-        window.show();
-        ASSERT_TRUE(QTest::qWaitForWindowExposed(&window));
-
-        std::atomic<bool> done{false};
-        BoxAnswerer answerer(&done);
-        std::thread sender([&channel, &done, result] {
-            channel.Notify(ValueNotification(session::kNotifyEnd, 0, result));
-            done = true;
-        });
-        const bool released = QTest::qWaitFor([&done] { return done.load(); }, kWaitMs);
-        sender.join();
-        ASSERT_TRUE(released);
+        WindowRig rig;
+        rig.Start(false);
+        BoxAnswerer answerer(&rig.senderDone_);
+        rig.SendFromThread(ValueNotification(session::kNotifyEnd, 0, result));
 
         const QString text = FromUtf8(app::EndResultText(result, false));
         ASSERT_EQ(answerer.Boxes().size(), 1u);
@@ -262,9 +242,8 @@ TEST_F(MainWindowTest, EndResultShowsItsTextInABoxAndClosesTheWindowExceptForNoD
         EXPECT_EQ(box.caption, "");
         EXPECT_EQ(box.buttons, 1);
         EXPECT_TRUE(box.senderWasWaiting);
-        EXPECT_EQ(window.isVisible(), result == 3);
-        const auto* hint = qobject_cast<QLabel*>(window.Control(app::kControlHint));
-        EXPECT_EQ(hint->toolTip().isEmpty() ? hint->text() : hint->toolTip(), text);
+        EXPECT_EQ(rig.window_.isVisible(), result == 3);
+        EXPECT_EQ(rig.Text(app::kControlHint), text);
     }
 }
 
