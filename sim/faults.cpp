@@ -103,6 +103,20 @@ bool ParseEntry(const std::vector<std::string_view>& fields, FaultPlan& plan) {
     if (name == "powerloss" && arguments == 1) {
         return ParseAnswerIndex(fields[1], plan.powerLossImages);
     }
+    if (name == "sahara-repeat" && arguments == 1) {
+        return ParseAnswerIndex(fields[1], plan.saharaRepeats);
+    }
+    if (name == "sahara-swap" && arguments == 1) {
+        return ParseAnswerIndex(fields[1], plan.saharaSwaps);
+    }
+    if (name == "dlflag-refused" && arguments == 1) {
+        std::set<unsigned> count;
+        if (!ParseAnswerIndex(fields[1], count)) {
+            return false;
+        }
+        plan.refusedDlFlags = *count.begin();
+        return true;
+    }
     if (name == "noport-after-reset" && arguments == 0) {
         plan.noPortAfterReset = true;
         return true;
@@ -141,6 +155,16 @@ unsigned FaultCounter::NextUnit() {
 
 bool FaultCounter::NextImage() {
     return plan_.powerLossImages.contains(++images_);
+}
+
+SaharaRequestFate FaultCounter::NextSaharaRequest() {
+    ++saharaRequests_;
+    return {plan_.saharaRepeats.contains(saharaRequests_),
+            plan_.saharaSwaps.contains(saharaRequests_)};
+}
+
+bool FaultCounter::NextDlFlagRefused() {
+    return ++dlFlagRequests_ <= plan_.refusedDlFlags;
 }
 
 AnswerFate FaultCounter::NextAnswer() {

@@ -21,8 +21,11 @@ namespace tapfix::sim {
 //   badsum:K[:TIMES]    the Kth checksummed or high-speed unit of the programmer fails its checksum
 //                       TIMES times in a row (1 or 2, default 1); units count first sendings only
 //   powerloss:K         the power fails as the first data of the Kth opened image is written
-// Boot-loader writes, units and images are counted over the whole run, across reboots, so a
-// fault strikes once.
+//   sahara-repeat:K     Sahara asks for the piece of its Kth read-data request once more, at once
+//   sahara-swap:K       Sahara makes its Kth and (K+1)th read-data requests in the other order
+//   dlflag-refused:N    the first N requests for the special download-mode flag are refused
+// Boot-loader writes, units, images, Sahara requests and flag requests are counted over the
+// whole run, across reboots, so a fault strikes once.
 struct FaultPlan {
     std::set<unsigned> silentAnswers;
     std::set<unsigned> badCrcAnswers;
@@ -33,9 +36,18 @@ struct FaultPlan {
     std::map<unsigned, std::uint16_t> nakWrites;
     std::map<unsigned, unsigned> badSums;
     std::set<unsigned> powerLossImages;
+    std::set<unsigned> saharaRepeats;
+    std::set<unsigned> saharaSwaps;
+    unsigned refusedDlFlags = 0;
 
     // False with a reason for a malformed list; the plan is then unchanged.
     bool Parse(std::string_view text, std::string* error);
+};
+
+// What happens to one Sahara read-data request.
+struct SaharaRequestFate {
+    bool repeat = false;
+    bool swapWithNext = false;
 };
 
 // What happens to one answer.
@@ -56,6 +68,10 @@ class FaultCounter {
     unsigned NextUnit();
     // Counts one more opened image; true when the power fails in it.
     bool NextImage();
+    // Counts one more Sahara read-data request.
+    SaharaRequestFate NextSaharaRequest();
+    // Counts one more request for the special download-mode flag; true when it is refused.
+    bool NextDlFlagRefused();
 
   private:
     const FaultPlan& plan_;
@@ -63,6 +79,8 @@ class FaultCounter {
     unsigned bootWrites_ = 0;
     unsigned units_ = 0;
     unsigned images_ = 0;
+    unsigned saharaRequests_ = 0;
+    unsigned dlFlagRequests_ = 0;
 };
 
 }  // namespace tapfix::sim

@@ -3,6 +3,7 @@
 #include <algorithm>
 
 #include "link/wire.hpp"
+#include "sim/faults.hpp"
 #include "sim/flash_model.hpp"
 #include "sim/programmer_image.hpp"
 
@@ -56,7 +57,7 @@ void SaharaHandler::OnAttach(DeviceContext& context) {
 
 void SaharaHandler::OnBytes(std::span<const std::uint8_t> bytes, DeviceContext& context) {
     while (!bytes.empty()) {
-        if (stage_ == Stage::ReceiveImage && requested_ > 0) {
+        if (stage_ == Stage::ReceiveImage && received_ < current_.length) {
             bytes = TakeImageBytes(bytes, context);
             continue;
         }
@@ -75,11 +76,12 @@ void SaharaHandler::OnBytes(std::span<const std::uint8_t> bytes, DeviceContext& 
 
 std::span<const std::uint8_t> SaharaHandler::TakeImageBytes(std::span<const std::uint8_t> bytes,
                                                             DeviceContext& context) {
-    const std::size_t taken = std::min<std::size_t>(requested_, bytes.size());
-    image_.insert(image_.end(), bytes.begin(), bytes.begin() + static_cast<std::ptrdiff_t>(taken));
-    requested_ -= static_cast<std::uint32_t>(taken);
-    if (requested_ == 0) {
-        RequestNext(context);
+    const std::size_t taken = std::min<std::size_t>(current_.length - received_, bytes.size());
+    const std::size_t at = static_cast<std::size_t>(current_.offset) + received_;
+    std::copy_n(bytes.begin(), taken, image_.begin() + static_cast<std::ptrdiff_t>(at));
+    received_ += static_cast<std::uint32_t>(taken);
+    if (received_ == current_.length) {
+        RequestDone(context);
     }
     return bytes.subspan(taken);
 }
@@ -90,6 +92,8 @@ void SaharaHandler::HandleMessage(DeviceContext& context) {
         context.Trace("sahara", {{"name", "hello_response"},
                                  {"version", wire::ReadLe32(message_, 8).value_or(0)}});
         stage_ = Stage::ReceiveImage;
+        image_.assign(kProgrammerHeaderSize, 0);
+        plan_ = {{0, static_cast<std::uint32_t>(kProgrammerHeaderSize)}};
         RequestNext(context);
         return;
     }
@@ -103,8 +107,8 @@ void SaharaHandler::HandleMessage(DeviceContext& context) {
     context.Trace("sahara", {{"name", "unexpected"}, {"command", command}});
 }
 
-void SaharaHandler::RequestNext(DeviceContext& context) {
-    if (expected_ == 0 && image_.size() >= kProgrammerHeaderSize) {
+void SaharaHandler::RequestDone(DeviceContext& context) {
+    if (expected_ == 0) {
         const auto length = ProgrammerLength(image_);
         if (!length) {
             context.Trace("programmer_refused",
@@ -115,16 +119,36 @@ void SaharaHandler::RequestNext(DeviceContext& context) {
             return;
         }
         expected_ = *length;
+        image_.resize(expected_, 0);
+        for (std::size_t offset = kProgrammerHeaderSize; offset < expected_; offset += kChunk) {
+            plan_.push_back(
+                {static_cast<std::uint32_t>(offset),
+                 static_cast<std::uint32_t>(std::min<std::size_t>(kChunk, expected_ - offset))});
+        }
     }
-    const std::size_t wanted = expected_ == 0 ? kProgrammerHeaderSize : expected_;
-    if (image_.size() >= wanted) {
+    RequestNext(context);
+}
+
+void SaharaHandler::RequestNext(DeviceContext& context) {
+    if (plan_.empty()) {
         EndImage(context);
         return;
     }
-    requested_ = static_cast<std::uint32_t>(std::min<std::size_t>(kChunk, wanted - image_.size()));
-    Send({kReadData, 0, context.Profile().saharaImageId, static_cast<std::uint32_t>(image_.size()),
-          requested_},
-         0, context);
+    const SaharaRequestFate fate = context.Faults().NextSaharaRequest();
+    if (fate.swapWithNext && plan_.size() > 1) {
+        std::swap(plan_[0], plan_[1]);
+    }
+    current_ = plan_.front();
+    plan_.pop_front();
+    if (fate.repeat) {
+        plan_.push_front(current_);
+    }
+    received_ = 0;
+    context.Trace(
+        "sahara",
+        {{"name", "read_data"}, {"offset", current_.offset}, {"length", current_.length}});
+    Send({kReadData, 0, context.Profile().saharaImageId, current_.offset, current_.length}, 0,
+         context);
 }
 
 void SaharaHandler::EndImage(DeviceContext& context) {

@@ -1,5 +1,7 @@
 #pragma once
 
+#include <deque>
+
 #include "sim/mode_handler.hpp"
 
 namespace tapfix::sim {
@@ -8,6 +10,8 @@ namespace tapfix::sim {
 // command and message length. The device speaks first (its hello as the port appears), pulls
 // the flash programmer by read-data requests (its header first, whose size field tells the
 // rest), ends with end-of-image, answers done and runs the programmer on the same port.
+// Each answer lands where its request pointed; the fault plan can make the device ask for a
+// piece twice or for two pieces out of order, as boot ROMs reading ELF images do.
 //
 // The hello's mode goes with the image id, as hosts read it: mode 0 (an image is pending)
 // with image id 13, mode 2 with image id 7.
@@ -23,10 +27,17 @@ class SaharaHandler final : public ModeHandler {
 
   private:
     enum class Stage { AwaitHelloResponse, ReceiveImage, AwaitDone, Refused, Finished };
+    struct Request {
+        std::uint32_t offset;
+        std::uint32_t length;
+    };
 
     std::span<const std::uint8_t> TakeImageBytes(std::span<const std::uint8_t> bytes,
                                                  DeviceContext& context);
     void HandleMessage(DeviceContext& context);
+    // After a request's bytes are in: learns the image length from the header, then asks
+    // for the next piece or ends the image.
+    void RequestDone(DeviceContext& context);
     void RequestNext(DeviceContext& context);
     void EndImage(DeviceContext& context);
     void Send(std::initializer_list<std::uint32_t> words, std::size_t reservedWords,
@@ -36,7 +47,9 @@ class SaharaHandler final : public ModeHandler {
     Bytes message_;
     Bytes image_;
     std::size_t expected_ = 0;  // the image length, once its header is in
-    std::uint32_t requested_ = 0;
+    std::deque<Request> plan_;  // the pieces still to ask for
+    Request current_{};         // the piece being received
+    std::uint32_t received_ = 0;
 };
 
 }  // namespace tapfix::sim

@@ -2,6 +2,8 @@
 
 #include <algorithm>
 
+#include "sim/faults.hpp"
+
 namespace tapfix::sim {
 namespace {
 
@@ -184,6 +186,11 @@ std::optional<Bytes> VendorServices::Handle(Exchange& exchange, const DeviceProf
         case kWifiRestore:
             return WifiRestore(exchange);
         case kSpecialDownload:
+            if (exchange.context.Faults().NextDlFlagRefused()) {
+                exchange.Name("special_dl_mode");
+                exchange.trace["fault"] = "dlflag-refused";
+                return Status(exchange.request, kStatusRefused);
+            }
             return StoreFlag(exchange, "special_dl_mode", exchange.State().specialDlMode);
         case kAutorun:
             return StoreFlag(exchange, "autorun", exchange.State().autorun);

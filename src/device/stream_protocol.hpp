@@ -27,6 +27,8 @@ inline constexpr std::uint8_t kHighSpeedTransfer = 0x1D;
 inline constexpr std::uint8_t kHighSpeedAnswer = 0x1E;
 inline constexpr std::uint8_t kChecksumTransfer = 0x28;
 inline constexpr std::uint8_t kChecksumAnswer = 0x29;
+// Inside a raw unit larger than this, the device acknowledges every multiple of it (below).
+inline constexpr std::uint32_t kAckGranule = 128 * 1024;
 }  // namespace stream
 
 // The builder and both answer parsers of the streaming protocol, for

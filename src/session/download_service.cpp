@@ -1,6 +1,33 @@
 #include "session/download_service.hpp"
 
+#include <algorithm>
+#include <array>
+
+#include "session/device_operations.hpp"
+
 namespace tapfix::session {
+namespace {
+
+// Package-wide lines have no device of their own; they go with the slot the system uses.
+constexpr int kPackageSlot = 0;
+
+// The programmers of the two routes, the partition table, then the file list: every file the
+// download may need, in the order they are tested.
+constexpr std::string_view kSaharaProgrammer = "armprg.bin";
+constexpr std::string_view kBootProgrammer = "narmprg.bin";
+constexpr std::string_view kPartitionTable = "partition.mbn";
+
+bool PackageFilePresent(const std::filesystem::path& folder, const std::filesystem::path& file) {
+    std::error_code ec;
+    if (!std::filesystem::is_directory(folder, ec)) {
+        return false;
+    }
+    const auto path = file.is_absolute() ? file : folder / file;
+    const bool regular = std::filesystem::is_regular_file(path, ec);
+    return regular && std::filesystem::file_size(path, ec) > 1 && !ec;
+}
+
+}  // namespace
 
 CDownloadService::CDownloadService(platform::Clock& clock)
     : clock_(clock),
@@ -31,6 +58,10 @@ void CDownloadService::NotifyProgress(int slot, int percent) {
     Notify(ValueNotification(kNotifyProgress, slot, percent));
 }
 
+void CDownloadService::LogLinkError(int slot) {
+    LogLine(slot, Link(slot).LastError());
+}
+
 CDownloadService::SlotMode CDownloadService::ModeOf(int slot) const {
     const auto entry = [slot](const std::vector<int>& table) {
         return slot >= 0 && static_cast<std::size_t>(slot) < table.size() && table[slot] != 0;
@@ -39,12 +70,83 @@ CDownloadService::SlotMode CDownloadService::ModeOf(int slot) const {
     mode.bootMode = entry(bootMode_);
     mode.programmerMode = entry(programmerMode_);
     mode.identified = entry(identified_);
-    mode.saharaPending = slot >= 0 && slot < kSlotCount && saharaPending_[slot] != 0;
+    mode.saharaPending = ValidSlot(slot) && saharaPending_[slot] != 0;
     return mode;
+}
+
+void CDownloadService::GrowModeTables(int slot) {
+    const std::size_t size = static_cast<std::size_t>(slot) + 1;
+    for (std::vector<int>* table : {&bootMode_, &programmerMode_, &identified_}) {
+        if (table->size() < size) {
+            table->resize(size, 0);
+        }
+    }
+}
+
+void CDownloadService::SetMode(int slot, bool bootMode, bool programmerMode) {
+    GrowModeTables(slot);
+    bootMode_[slot] = bootMode ? 1 : 0;
+    programmerMode_[slot] = programmerMode ? 1 : 0;
 }
 
 std::string CDownloadService::Text(std::string_view key) const {
     return language_->GetText(key);
+}
+
+bool CDownloadService::Run(int number, int slot) {
+    return device_->RunSlotCommand(number, slot) == 0;
+}
+
+void CDownloadService::Pause(std::chrono::milliseconds duration) {
+    clock_.Sleep(platform::ScaledWait(duration));
+}
+
+bool CDownloadService::ReopenLink(int slot, int portNumber) {
+    if (!ValidSlot(slot)) {
+        return false;
+    }
+    if (Run(op::kIsPortOpen, slot)) {
+        Run(op::kClosePort, slot);
+    }
+    // A Sahara boot stage speaks first: its hello must survive the open.
+    return SaharaOption() ? Link(slot).OpenPortNoDtr(portNumber) : Link(slot).OpenPort(portNumber);
+}
+
+bool CDownloadService::CheckPackageFiles() {
+    const std::filesystem::path folder = ImageFolder();
+    const auto missing = [&](const std::filesystem::path& file) {
+        if (PackageFilePresent(folder, file)) {
+            return false;
+        }
+        LogLine(kPackageSlot, Text("ID_ERROR_FILEEXIT") + file.filename().string());
+        return true;
+    };
+    config_.programmerFile = kSaharaProgrammer;
+    if (missing(kSaharaProgrammer)) {
+        return false;
+    }
+    config_.bootProgrammerFile = kBootProgrammer;
+    if (missing(kBootProgrammer) || missing(kPartitionTable)) {
+        return false;
+    }
+    return std::none_of(config_.files.begin(), config_.files.end(),
+                        [&](const config::DownloadFile& entry) { return missing(entry.path); });
+}
+
+int CDownloadService::Download(PortContext& context) {
+    using Action = int (CDownloadService::*)(PortContext&);
+    static constexpr std::array<Action, 4> kActions{
+        &CDownloadService::Operation_Download, &CDownloadService::Operation_Repair,
+        &CDownloadService::Operation_BackupNV, &CDownloadService::Operation_RestoreNV};
+
+    LogLine(context.slot, "CDownloadService::Download Enter");
+    config_.operation = context.actionMode;
+    int result = -1;
+    if (context.actionMode >= 0 && static_cast<std::size_t>(context.actionMode) < kActions.size()) {
+        result = (this->*kActions[static_cast<std::size_t>(context.actionMode)])(context);
+    }
+    LogLine(context.slot, "CDownloadService::Download Leave");
+    return result;
 }
 
 }  // namespace tapfix::session

@@ -1,7 +1,10 @@
 #pragma once
 
 #include <array>
+#include <chrono>
+#include <cstddef>
 #include <cstdint>
+#include <filesystem>
 #include <memory>
 #include <mutex>
 #include <string>
@@ -16,6 +19,7 @@
 #include "session/notifier.hpp"
 #include "session/nv_steps.hpp"
 #include "session/port_context.hpp"
+#include "session/progress.hpp"
 #include "session/session_record.hpp"
 
 namespace tapfix::session {
@@ -56,6 +60,27 @@ class CDownloadService {
     bool CheckPackageFiles();
     void AfterDownload(PortContext context);
 
+    // --- the steps of the actions ---
+    // Mode detection and the switch to download mode.
+    bool DetectMode(int slot, device::VersionRecord& record);
+    bool SwitchToDownloadMode(PortContext& context);
+    bool CheckDownloadMode(int slot);
+    bool CheckBootMode(int slot);
+    // The flash programmer: written by the boot loader and started, or pulled by Sahara.
+    bool LoadProgrammerDmss(int slot);
+    bool StartProgrammer(PortContext& context);
+    bool LoadProgrammerSahara(int slot);
+    // What the running programmer is sent.
+    bool EnterSecurityMode(int slot, std::uint8_t trustMode);
+    bool SendPartitionTable(int slot, std::uint32_t overrideFlag);
+    bool OpenMultiImage(const config::DownloadFile& entry, int slot);
+    bool DownloadImage(const config::DownloadFile& entry, int slot, ProgressState& progress);
+    bool DownloadUrgentList(PortContext& context);
+    // Back from the download mode.
+    bool ResetMobileSDP(PortContext& context);
+    bool ResetMobileDMP(int slot);
+    bool FuncEnableDLMode(int slot);
+
     // --- reporting ---
     void LogLine(int slot, std::string_view text);
     void LogHint(int slot, std::string_view text);
@@ -63,6 +88,9 @@ class CDownloadService {
     void Notify(const Notification& notification);
     // The display text of a key (ID_HINT_*, ID_ERROR_*, ID_SUCCESS_*).
     std::string Text(std::string_view key) const;
+    // LogLine / LogHint with a key's text.
+    void LogKey(int slot, std::string_view key) { LogLine(slot, Text(key)); }
+    void HintKey(int slot, std::string_view key) { LogHint(slot, Text(key)); }
 
     // --- state the NV steps share ---
     bool WifiMacValid() const { return wifiMacValid_ != 0; }
@@ -78,6 +106,137 @@ class CDownloadService {
     SlotMode ModeOf(int slot) const;
 
   private:
+    // One action's run: the device and folders it works on and its NV working record.
+    struct ActionRun {
+        PortContext& context;
+        SessionRecord& record;
+    };
+    static int SlotOf(const PortContext& context) { return context.slot; }
+    static int SlotOf(const ActionRun& run) { return run.context.slot; }
+
+    // One step of a sequence: when it applies, it hints its key, sends its progress, runs, and
+    // on failure logs its key and ends the sequence.
+    static constexpr int kNoProgress = -1;
+    template <typename Argument>
+    struct Step {
+        bool (CDownloadService::*when)(const Argument&) const = nullptr;  // nullptr: always
+        std::string_view hintKey{};
+        int progress = kNoProgress;
+        bool (CDownloadService::*run)(Argument&) = nullptr;
+        std::string_view failureKey{};
+    };
+    template <typename Argument, std::size_t N>
+    bool RunSteps(const Step<Argument> (&steps)[N], Argument& argument) {
+        const int slot = SlotOf(argument);
+        for (const Step<Argument>& step : steps) {
+            if (step.when != nullptr && !(this->*step.when)(argument)) {
+                continue;
+            }
+            if (!step.hintKey.empty()) {
+                HintKey(slot, step.hintKey);
+            }
+            if (step.progress != kNoProgress) {
+                NotifyProgress(slot, step.progress);
+            }
+            if (!(this->*step.run)(argument)) {
+                if (!step.failureKey.empty()) {
+                    LogKey(slot, step.failureKey);
+                }
+                return false;
+            }
+        }
+        return true;
+    }
+
+    static bool ValidSlot(int slot) { return slot >= 0 && slot < kSlotCount; }
+    // Device operation `number` on the slot's link; true on success.
+    bool Run(int number, int slot);
+    // A named wait, scaled.
+    void Pause(std::chrono::milliseconds duration);
+    void GrowModeTables(int slot);
+    void SetMode(int slot, bool bootMode, bool programmerMode);
+    bool SaharaOption() const { return config_.saharaProgrammer != 0; }
+    bool HighSpeedUsb() const { return config_.highSpeedUsb != 0; }
+    bool WifiIdentityKept() const { return config_.nvOption == 2 && config_.ufi != 0; }
+    std::filesystem::path ImageFolder() const { return config_.versionFilePath; }
+    void LogLinkError(int slot);
+
+    // The steps of the actions and their conditions (actions.cpp).
+    bool ChecksDownloadMode(const ActionRun& run) const;
+    bool BacksUpFirst(const ActionRun& run) const;
+    bool Resumes(const ActionRun& run) const;
+    bool SaharaPendingOnSlot(const ActionRun& run) const;
+    bool KeepsNv(const ActionRun& run) const;
+    bool Proceed(ActionRun& run);
+    bool ReadyToAct(ActionRun& run);
+    bool PackageReady(ActionRun& run);
+    bool StartsInNormalMode(ActionRun& run);
+    bool DownloadModeConfirmed(ActionRun& run);
+    bool ReadBarcodeUnchecked(ActionRun& run);
+    bool InitRecord(ActionRun& run);
+    bool BackupBeforeDownload(ActionRun& run);
+    bool SaveWifiMac(ActionRun& run);
+    bool RunDownloadSoftware(ActionRun& run);
+    bool LeaveDownloadModes(ActionRun& run);
+    bool ResetAndReopen(ActionRun& run);
+    bool ReadNewVersion(ActionRun& run);
+    bool LoadSavedMac(ActionRun& run);
+    bool RestoreOnce(ActionRun& run);
+    bool RestoreWithRepetitions(ActionRun& run);
+    bool RemoveResumedBackup(ActionRun& run);
+    bool RemoveNvRoot(ActionRun& run);
+    bool WriteMacFile(ActionRun& run);
+    bool RepairHasSomethingToDo(ActionRun& run);
+    bool KeepPartitionTable(ActionRun& run);
+    bool RepairPendingSahara(ActionRun& run);
+
+    // The steps of DownloadSoftware and their conditions (download_software.cpp).
+    bool InNormalMode(const PortContext& context) const;
+    bool InBootLoaderWithoutSahara(const PortContext& context) const;
+    bool ProgrammerNotRunning(const PortContext& context) const;
+    bool ProgrammerToStart(const PortContext& context) const;
+    bool ProgrammerRunning(const PortContext& context) const;
+    bool OnBootLoaderRoute(const PortContext& context) const;
+    bool SwitchFromNormalMode(PortContext& context);
+    bool CheckBootLoaderAndPause(PortContext& context);
+    bool LoadProgrammerByRoute(PortContext& context);
+    bool TransferProgrammer(PortContext& context);
+    bool ProbeRunningProgrammer(PortContext& context);
+    bool EnterTrustMode(PortContext& context);
+    bool SendConfiguredPartitionTable(PortContext& context);
+    bool DownloadFileList(PortContext& context);
+    // Writes every image of a list; the main list's lines tell more than the urgent list's.
+    bool DownloadList(int slot, const std::vector<config::DownloadFile>& files, int base,
+                      bool mainList);
+
+    // Detection and the switch (mode_detection.cpp).
+    bool FormatVersionText(const device::VersionRecord& record, std::string& text) const;
+    // What the first probes of a device not identified yet found.
+    enum class Probe { Known, Silent, Answered, SaharaHello };
+    Probe ProbeNewDevice(int slot, int portNumber, device::VersionRecord& record);
+    bool DetectSahara(int slot);
+    bool ReadSaharaDeviceVersion(int slot, device::VersionRecord& record);
+    bool ProbeNormalMode(int slot, device::VersionRecord& record);
+    bool ReadVersionOrEsn(int slot, device::VersionRecord& record);
+    bool BootLoaderAnswers(int slot);
+    bool ProgrammerAnswers(int slot);
+    bool SaharaHelloArrives(int slot);
+    void PrepareSwitch(int slot);
+    bool FindPortAfterSwitch(PortContext& context);
+    bool AwaitSaharaHello(PortContext& context);
+    // Up to `tries` probes, the link reopened and 1 s waited after each miss.
+    bool ProbeWithReopens(PortContext& context, int tries, bool (CDownloadService::*probe)(int));
+    bool FindBootLoader(PortContext& context);
+
+    // Follows a device that re-enumerates after the jump; true when its programmer answered
+    // the hello (programmer_loading.cpp).
+    bool FollowStartedProgrammer(PortContext& context);
+
+    // The end of an update (device_reset.cpp).
+    bool AutoRun(int slot);
+    // Up to three attempts of `stage`, 1 s apart; each outcome logged when `name` is given.
+    bool AfterDownloadStage(int slot, std::string_view name, bool (CDownloadService::*stage)(int));
+
     platform::Clock& clock_;
     Notifier* notifier_ = nullptr;
     NvSteps* nvSteps_ = nullptr;

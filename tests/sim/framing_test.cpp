@@ -77,7 +77,7 @@ TEST(Faults, ListParsesIntoAPlanAndBadEntriesChangeNothing) {
     std::string error;
     ASSERT_TRUE(
         plan.Parse("silent:3,badcrc:5,split,diagerror:0x26,diagerror:41:0x42,"
-                   "noport-after-reset",
+                   "noport-after-reset,sahara-repeat:2,sahara-swap:5,dlflag-refused:1",
                    &error))
         << error;
     EXPECT_EQ(plan.silentAnswers, std::set<unsigned>{3});
@@ -86,9 +86,12 @@ TEST(Faults, ListParsesIntoAPlanAndBadEntriesChangeNothing) {
     EXPECT_EQ(plan.diagErrors.at(0x26), 0x13);
     EXPECT_EQ(plan.diagErrors.at(41), 0x42);
     EXPECT_TRUE(plan.noPortAfterReset);
+    EXPECT_EQ(plan.saharaRepeats, std::set<unsigned>{2});
+    EXPECT_EQ(plan.saharaSwaps, std::set<unsigned>{5});
+    EXPECT_EQ(plan.refusedDlFlags, 1U);
 
     for (const char* bad : {"silent", "silent:0", "badcrc:x", "diagerror:0x100", "split:1:2",
-                            "reboot", "silent:3,", "diagerror:0x26:"}) {
+                            "reboot", "silent:3,", "diagerror:0x26:", "sahara-swap:0"}) {
         FaultPlan unchanged;
         EXPECT_FALSE(unchanged.Parse(bad, &error)) << bad;
         EXPECT_NE(error.find("fault"), std::string::npos);

@@ -1,0 +1,323 @@
+// The four actions of Download, each a list of steps.
+#include <algorithm>
+#include <chrono>
+#include <fstream>
+#include <string_view>
+
+#include "device/diag_commands.hpp"
+#include "platform/file_io.hpp"
+#include "session/download_service.hpp"
+
+namespace tapfix::session {
+namespace {
+
+using namespace std::chrono_literals;
+
+constexpr std::string_view kMacFileName = "wifi_mac";
+constexpr std::string_view kResumeNvFile = "Channel0.nv";
+constexpr std::string_view kNoMac = "000000000000";
+constexpr int kRestoreRepetitions = 3;
+
+}  // namespace
+
+int CDownloadService::Operation_Download(PortContext& context) {
+    static constexpr Step<ActionRun> kSteps[] = {
+        {.run = &CDownloadService::ReadyToAct},
+        {.run = &CDownloadService::PackageReady},
+        {.run = &CDownloadService::StartsInNormalMode},
+        {.hintKey = "ID_HINT_START", .run = &CDownloadService::Proceed},
+        {.when = &CDownloadService::ChecksDownloadMode,
+         .run = &CDownloadService::DownloadModeConfirmed,
+         .failureKey = "ID_ERROR_NONEDOWNMODE"},
+        {.run = &CDownloadService::ReadBarcodeUnchecked},
+        {.run = &CDownloadService::InitRecord},
+        {.when = &CDownloadService::BacksUpFirst, .run = &CDownloadService::BackupBeforeDownload},
+        {.run = &CDownloadService::RunDownloadSoftware},
+        {.run = &CDownloadService::LeaveDownloadModes},
+        {.hintKey = "ID_HINT_RESETSDP",
+         .progress = 90,
+         .run = &CDownloadService::ResetAndReopen,
+         .failureKey = "ID_ERROR_RESETSDP"},
+        {.run = &CDownloadService::ReadNewVersion},
+        {.when = &CDownloadService::Resumes, .run = &CDownloadService::LoadSavedMac},
+        {.run = &CDownloadService::RestoreWithRepetitions},
+        {.when = &CDownloadService::Resumes, .run = &CDownloadService::RemoveResumedBackup},
+    };
+    LogLine(context.slot, "CDownloadService::Operation_Download Enter");
+    SessionRecord record;
+    ActionRun run{context, record};
+    if (!RunSteps(kSteps, run)) {
+        return -1;
+    }
+    LogLine(context.slot, "CDownloadService::Operation_Download Leave");
+    return 0;
+}
+
+int CDownloadService::Operation_Repair(PortContext& context) {
+    static constexpr Step<ActionRun> kSteps[] = {
+        {.run = &CDownloadService::ReadyToAct},
+        {.run = &CDownloadService::RepairHasSomethingToDo},
+        {.progress = 0, .run = &CDownloadService::Proceed},
+        {.when = &CDownloadService::SaharaPendingOnSlot,
+         .run = &CDownloadService::RepairPendingSahara},
+        {.when = &CDownloadService::KeepsNv, .run = &CDownloadService::KeepPartitionTable},
+        {.progress = 1, .run = &CDownloadService::RunDownloadSoftware},
+        {.run = &CDownloadService::LeaveDownloadModes},
+        {.hintKey = "ID_HINT_RESETSDP",
+         .run = &CDownloadService::ResetAndReopen,
+         .failureKey = "ID_ERROR_RESETSDP"},
+        {.run = &CDownloadService::InitRecord},
+        {.when = &CDownloadService::Resumes, .run = &CDownloadService::LoadSavedMac},
+        {.run = &CDownloadService::RestoreWithRepetitions},
+        {.when = &CDownloadService::Resumes, .run = &CDownloadService::RemoveResumedBackup},
+        {.progress = 100, .run = &CDownloadService::Proceed},
+    };
+    SessionRecord record;
+    ActionRun run{context, record};
+    return RunSteps(kSteps, run) ? 0 : -1;
+}
+
+int CDownloadService::Operation_BackupNV(PortContext& context) {
+    static constexpr Step<ActionRun> kSteps[] = {
+        {.run = &CDownloadService::ReadyToAct},
+        {.run = &CDownloadService::InitRecord},
+        {.run = &CDownloadService::BackupBeforeDownload},
+        {.run = &CDownloadService::WriteMacFile},
+    };
+    config_.operation = kActionBackupNv;
+    ActionRun run{context, nvRecord_};
+    return RunSteps(kSteps, run) ? 0 : -1;
+}
+
+int CDownloadService::Operation_RestoreNV(PortContext& context) {
+    static constexpr Step<ActionRun> kSteps[] = {
+        {.run = &CDownloadService::ReadyToAct},
+        {.run = &CDownloadService::InitRecord},
+        {.run = &CDownloadService::LoadSavedMac},
+        {.run = &CDownloadService::RestoreOnce},
+        {.hintKey = "ID_SUCCESS_RESTORENV", .run = &CDownloadService::RemoveNvRoot},
+    };
+    config_.operation = kActionRestoreNv;
+    SessionRecord record;
+    ActionRun run{context, record};
+    return RunSteps(kSteps, run) ? 0 : -1;
+}
+
+// --- conditions ---
+
+bool CDownloadService::ChecksDownloadMode(const ActionRun&) const {
+    return config_.checkDownloadMode != 0;
+}
+
+bool CDownloadService::BacksUpFirst(const ActionRun& run) const {
+    return run.context.backupFirst == 1;
+}
+
+bool CDownloadService::Resumes(const ActionRun& run) const {
+    return run.context.backupFirst == 0;
+}
+
+bool CDownloadService::SaharaPendingOnSlot(const ActionRun& run) const {
+    return ModeOf(run.context.slot).saharaPending;
+}
+
+bool CDownloadService::KeepsNv(const ActionRun&) const {
+    return config_.nvOption != 0;
+}
+
+// --- steps ---
+
+bool CDownloadService::Proceed(ActionRun&) {
+    return true;
+}
+
+bool CDownloadService::ReadyToAct(ActionRun& run) {
+    if (!ValidSlot(run.context.slot)) {
+        LogLine(run.context.slot, "No such slot: " + std::to_string(run.context.slot));
+        return false;
+    }
+    if (nvSteps_ == nullptr) {
+        LogLine(run.context.slot, "No NV steps are attached to the download service");
+        return false;
+    }
+    return true;
+}
+
+bool CDownloadService::PackageReady(ActionRun&) {
+    return config_.loaded && CheckPackageFiles();
+}
+
+bool CDownloadService::StartsInNormalMode(ActionRun& run) {
+    const SlotMode mode = ModeOf(run.context.slot);
+    return !mode.bootMode && !mode.programmerMode;
+}
+
+bool CDownloadService::DownloadModeConfirmed(ActionRun& run) {
+    return CheckDownloadMode(run.context.slot);
+}
+
+bool CDownloadService::ReadBarcodeUnchecked(ActionRun& run) {
+    SessionRecord scratch;
+    nvSteps_->ReadBarcode(*this, run.context.slot, scratch);
+    return true;
+}
+
+bool CDownloadService::InitRecord(ActionRun& run) {
+    InitSessionRecord(run.record);
+    return true;
+}
+
+bool CDownloadService::BackupBeforeDownload(ActionRun& run) {
+    const int slot = run.context.slot;
+    SessionRecord& record = run.record;
+    record.barcodeRead = nvSteps_->ReadBarcode(*this, slot, record);
+    if (config_.nvOption != 0 && nvSteps_->OnboardBackup(*this, record.barcodeRead, slot)) {
+        // The device keeps its NV data itself only under the partition table it has now.
+        record.onboardBackup = true;
+        config_.partitionDownload = 0;
+    }
+    if (!nvSteps_->BackupNvToFiles(*this, record.barcodeRead, record, slot)) {
+        return false;
+    }
+    return !WifiIdentityKept() || SaveWifiMac(run);
+}
+
+bool CDownloadService::SaveWifiMac(ActionRun& run) {
+    SessionRecord& record = run.record;
+    if (!nvSteps_->SaveWifiMac(*this, run.context.slot, record)) {
+        // No MAC in the record: the read failed (a write failure has its own reason).
+        if (record.wifiMac[0] == '\0') {
+            LogHint(run.context.slot, "备份WIFI地址失败！");
+        }
+        return false;
+    }
+    if (std::string_view(record.wifiMac.data(), kNoMac.size()) == kNoMac) {
+        SetWifiMacValid(false);
+    }
+    return true;
+}
+
+bool CDownloadService::RunDownloadSoftware(ActionRun& run) {
+    return DownloadSoftware(run.context);
+}
+
+bool CDownloadService::LeaveDownloadModes(ActionRun& run) {
+    SetMode(run.context.slot, false, false);
+    return true;
+}
+
+bool CDownloadService::ResetAndReopen(ActionRun& run) {
+    return ResetMobileSDP(run.context);
+}
+
+bool CDownloadService::ReadNewVersion(ActionRun& run) {
+    std::string text;
+    if (ReportDeviceVersion(run.context.slot, run.context.portNumber, text)) {
+        device::VersionRecord versions{};
+        device::GetSoftwareVersion(Link(run.context.slot), versions);
+    }
+    return true;
+}
+
+bool CDownloadService::LoadSavedMac(ActionRun& run) {
+    const std::filesystem::path macFile = run.context.nvRoot / kMacFileName;
+    if (WifiIdentityKept()) {
+        auto& mac = run.record.wifiMac;
+        mac.fill('\0');
+        std::ifstream saved(macFile, std::ios::binary);
+        saved.read(mac.data(), static_cast<std::streamsize>(mac.size() - 1));
+        if (saved.gcount() == 0) {
+            LogLine(run.context.slot, "No saved Wi-Fi MAC in " + macFile.string());
+            return false;
+        }
+    }
+    run.record.nvBackupFile = macFile.parent_path() / kResumeNvFile;
+    return true;
+}
+
+bool CDownloadService::RestoreOnce(ActionRun& run) {
+    return nvSteps_->RestoreAfterDownload(*this, run.context, run.record);
+}
+
+bool CDownloadService::RestoreWithRepetitions(ActionRun& run) {
+    if (RestoreOnce(run)) {
+        return true;
+    }
+    for (int repetition = 1; repetition <= kRestoreRepetitions; ++repetition) {
+        ReopenLink(run.context.slot, run.context.portNumber);
+        if (RestoreOnce(run)) {
+            return true;
+        }
+        LogLine(run.context.slot, "恢复nv失败，重新恢复!");
+        Pause(10000ms);
+    }
+    return false;
+}
+
+bool CDownloadService::RemoveResumedBackup(ActionRun& run) {
+    Pause(500ms);
+    return RemoveNvRoot(run);
+}
+
+bool CDownloadService::RemoveNvRoot(ActionRun& run) {
+    nvSteps_->RemoveFolderTree(run.context.nvRoot);
+    return true;
+}
+
+bool CDownloadService::WriteMacFile(ActionRun& run) {
+    const SessionRecord& record = run.record;
+    if (record.nvBackupFile.empty()) {
+        // Nothing was backed up (NV preservation is off): no folder to put the MAC beside.
+        LogLine(run.context.slot, "No NV backup file: wifi_mac not written");
+        return true;
+    }
+    const std::filesystem::path file = record.nvBackupFile.parent_path() / kMacFileName;
+    std::string error;
+    if (!platform::WriteFileAtomically(
+            file, std::string_view(record.wifiMac.data(), record.wifiMac.size()), error)) {
+        LogLine(run.context.slot, error);
+        return false;
+    }
+    return true;
+}
+
+bool CDownloadService::RepairHasSomethingToDo(ActionRun& run) {
+    const SlotMode mode = ModeOf(run.context.slot);
+    return mode.bootMode || mode.programmerMode || config_.nvOption != 0;
+}
+
+bool CDownloadService::KeepPartitionTable(ActionRun&) {
+    config_.partitionDownload = 0;
+    return true;
+}
+
+bool CDownloadService::RepairPendingSahara(ActionRun& run) {
+    static constexpr Step<PortContext> kSteps[] = {
+        {.hintKey = "ID_HINT_DOWNLOADARMPRG",
+         .run = &CDownloadService::LoadProgrammerByRoute,
+         .failureKey = "ID_ERROR_DOWNLOADARMPRG"},
+        {.when = &CDownloadService::OnBootLoaderRoute,
+         .hintKey = "ID_HINT_JUMPTOARMPRG",
+         .progress = 1,
+         .run = &CDownloadService::StartProgrammer,
+         .failureKey = "ID_ERROR_JUMPTOARMPRG"},
+        {.hintKey = "ID_HINT_SENDSECURITYCODE",
+         .progress = 2,
+         .run = &CDownloadService::EnterTrustMode,
+         .failureKey = "ID_ERROR_SENDSECURITYCODE"},
+        {.hintKey = "ID_HINT_DOWNPARTITION",
+         .progress = 3,
+         .run = &CDownloadService::SendConfiguredPartitionTable,
+         .failureKey = "ID_ERROR_DOWNPARTITION"},
+        {.run = &CDownloadService::DownloadUrgentList, .failureKey = "ID_ERROR_DOWNLOADARMPRG"},
+        {.hintKey = "ID_HINT_RESETSDP",
+         .run = &CDownloadService::ResetMobileSDP,
+         .failureKey = "ID_ERROR_RESETSDP"},
+    };
+    RunSteps(kSteps, run.context);
+    // The slot still waits in its boot stage as far as the tables know: only the next
+    // detection clears that, so the action ends here either way.
+    return false;
+}
+
+}  // namespace tapfix::session

@@ -1,0 +1,146 @@
+// The flash programmer: written into memory by the boot loader and started with a jump, or
+// pulled by a Sahara boot stage; then found answering the streaming protocol.
+#include <chrono>
+#include <mutex>
+
+#include "device/dmss_commands.hpp"
+#include "device/sahara.hpp"
+#include "link/port_discovery.hpp"
+#include "session/device_operations.hpp"
+#include "session/download_service.hpp"
+#include "session/file_bytes.hpp"
+#include "session/sahara_transfer.hpp"
+
+namespace tapfix::session {
+namespace {
+
+using namespace std::chrono_literals;
+
+constexpr std::string_view kBootProgrammer = "narmprg.bin";
+constexpr std::string_view kSaharaProgrammer = "armprg.bin";
+// A programmer runs from the device's RAM: anything larger is not one.
+constexpr std::size_t kMaxProgrammerSize = 8 * 1024 * 1024;
+// The start segment: big-endian at file offset 14; the image loads at segment << 16.
+constexpr std::size_t kSegmentOffset = 14;
+constexpr std::size_t kBlock = 1024;
+constexpr std::uint32_t kPendingImageId = 13;
+constexpr std::uint32_t kProgrammerImageId = 7;
+constexpr int kHelloAttempts = 8;
+constexpr int kPassesAfterJump = 100;
+constexpr int kJumpRepeats = 2;
+
+}  // namespace
+
+bool CDownloadService::LoadProgrammerDmss(int slot) {
+    std::string error;
+    const auto image = ReadFileBytes(ImageFolder() / kBootProgrammer, kMaxProgrammerSize, error);
+    if (!image || image->size() < kSegmentOffset + 2) {
+        LogLine(slot, image ? std::string(kBootProgrammer) + " holds no start segment" : error);
+        return false;
+    }
+    programmerStartSegment_ =
+        static_cast<std::uint16_t>((*image)[kSegmentOffset] << 8 | (*image)[kSegmentOffset + 1]);
+    const std::uint64_t load = static_cast<std::uint64_t>(programmerStartSegment_) << 16;
+    if (load + image->size() > (std::uint64_t{1} << 32)) {
+        LogLine(slot, std::string(kBootProgrammer) + " does not fit below 4 GiB at its address");
+        return false;
+    }
+    const std::span<const std::uint8_t> bytes(*image);
+    for (std::size_t offset = 0; offset < bytes.size(); offset += kBlock) {
+        const auto block = bytes.subspan(offset, std::min(kBlock, bytes.size() - offset));
+        if (!device::DmssWrite32(Link(slot), block, static_cast<std::uint32_t>(load + offset))) {
+            return false;
+        }
+    }
+    return true;
+}
+
+bool CDownloadService::StartProgrammer(PortContext& context) {
+    const int slot = context.slot;
+    link::CPacket& link = Link(slot);
+    Run(op::kProbe, slot);
+    bool greeted = false;
+    {
+        // A device that re-enumerates after the jump must not be probed by anyone else.
+        std::lock_guard lock(serviceLock_);
+        if (!device::DmssGo(link, programmerStartSegment_)) {
+            Pause(2000ms);
+            if (!device::DmssGoWait(link, programmerStartSegment_)) {
+                Pause(2000ms);
+                device::DmssGoWait(link, programmerStartSegment_);
+            }
+        }
+        if (HighSpeedUsb()) {
+            greeted = FollowStartedProgrammer(context);
+        } else {
+            Pause(500ms);
+        }
+    }
+    // The streaming session begins with the hello; a programmer that kept its port was not
+    // greeted yet.
+    if (Run(op::kStreamNop, slot) && (greeted || ProgrammerAnswers(slot))) {
+        return true;
+    }
+    LogKey(slot, "ID_ERROR_PORTERR");
+    return false;
+}
+
+bool CDownloadService::FollowStartedProgrammer(PortContext& context) {
+    const int slot = context.slot;
+    for (int pass = 0; pass < kPassesAfterJump; ++pass) {
+        Notify(ValueNotification(kNotifyPortSearch, slot, context.portNumber));
+        if (link::IsPortAbsent(context.portNumber)) {
+            Pause(200ms);
+            continue;
+        }
+        ReopenLink(slot, context.portNumber);
+        Run(op::kProbe, slot);
+        if (ProgrammerAnswers(slot)) {
+            return true;
+        }
+        if (pass < kJumpRepeats) {
+            device::DmssGo(Link(slot), programmerStartSegment_);
+            Pause(5000ms);
+        }
+        Pause(200ms);
+    }
+    return false;
+}
+
+bool CDownloadService::LoadProgrammerSahara(int slot) {
+    link::CPacket& link = Link(slot);
+    LogHint(slot, " Send Hello_Resp");
+    NotifyProgress(slot, 17);
+    if (!device::SaharaHelloResponse(link)) {
+        LogLine(slot, "Send Hello_Resp fail！");
+        return false;
+    }
+    std::string error;
+    const auto image = ReadFileBytes(ImageFolder() / kSaharaProgrammer, kMaxProgrammerSize, error);
+    if (!image) {
+        LogLine(slot, error);
+        return false;
+    }
+    const std::uint32_t imageId = ModeOf(slot).saharaPending ? kPendingImageId : kProgrammerImageId;
+    if (!ServeSaharaImage(link, *image, imageId)) {
+        LogLinkError(slot);
+        return false;
+    }
+    if (!device::SaharaDone(link)) {
+        return false;
+    }
+    Pause(5000ms);
+    for (int attempt = 1; attempt <= kHelloAttempts; ++attempt) {
+        Run(op::kProbe, slot);
+        if (ProgrammerAnswers(slot)) {
+            return true;
+        }
+        if (attempt < kHelloAttempts) {
+            Pause(1000ms);
+        }
+    }
+    LogLine(slot, "Line " + std::to_string(slot + 1) + "，Hello fail！");
+    return false;
+}
+
+}  // namespace tapfix::session
