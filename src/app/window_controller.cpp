@@ -164,6 +164,7 @@ void CWindowController::EndUpdate(int result) {
         state_ = State::Ended;
     }
     const std::string_view text = EndResultText(result, english_);
+    debugOutput_("end result " + std::to_string(result) + ": " + std::string(text));
     ShowHint(text);
     view_.ShowMessage(text);
     if (result == kResultNoDevice) {

@@ -19,6 +19,10 @@ SingleInstanceLock::~SingleInstanceLock() {
 
 SingleInstanceLock::Outcome SingleInstanceLock::Acquire(const std::filesystem::path& folder,
                                                         std::string_view name, std::string& error) {
+    if (folder.empty()) {
+        error = "no folder for the single-instance lock (neither XDG_RUNTIME_DIR nor HOME is set)";
+        return Outcome::Failed;
+    }
     std::error_code ec;
     std::filesystem::create_directories(folder, ec);
     const std::filesystem::path file = folder / (std::string(name) + ".lock");

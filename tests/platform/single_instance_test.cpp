@@ -41,6 +41,8 @@ TEST(SingleInstanceLock, FolderThatCannotHoldTheLockFileFailsWithAReason) {
     std::string error;
     EXPECT_EQ(lock.Acquire(notAFolder, kName, error), SingleInstanceLock::Outcome::Failed);
     EXPECT_NE(error.find(notAFolder.string()), std::string::npos) << error;
+    EXPECT_EQ(lock.Acquire({}, kName, error), SingleInstanceLock::Outcome::Failed);
+    EXPECT_FALSE(lock.Held());
 }
 
 TEST(SingleInstanceLock, LockFileIsNotFollowedThroughASymlink) {

@@ -1,0 +1,146 @@
+#include "app/application.hpp"
+
+#include "config/download_config.hpp"
+#include "config/package.hpp"
+#include "platform/work_folder.hpp"
+
+namespace tapfix::app {
+
+std::filesystem::path PackageSource(const StartupOptions& options) {
+    if (!options.package.empty()) {
+        return options.package;
+    }
+    const std::filesystem::path running = config::CFirmwarePackage::RunningProgram();
+    std::error_code ec;
+    const std::filesystem::path resolved = std::filesystem::canonical(running, ec);
+    return ec ? running : resolved;
+}
+
+CUpdateApplication::CUpdateApplication(View& view, platform::Clock& clock)
+    : view_(view),
+      clock_(clock),
+      service_(clock),
+      watcher_(service_, shared_, channel_, clock),
+      worker_(service_, shared_, clock),
+      controller_(view, *this, clock, [this](std::string_view text) { debug_.Write(text); }) {
+    channel_.SetHandler([this](const session::Notification& notification) {
+        if (observer_) {
+            observer_(notification);
+        }
+        controller_.HandleNotification(notification);
+    });
+    service_.SetNvSteps(&nvSteps_);
+}
+
+CUpdateApplication::~CUpdateApplication() {
+    Shutdown();
+}
+
+void CUpdateApplication::SetObserver(std::function<void(const session::Notification&)> observer) {
+    observer_ = std::move(observer);
+}
+
+CUpdateApplication::StartOutcome CUpdateApplication::Start(const StartupOptions& options) {
+    debug_.SetEcho(options.verbose);
+    const std::filesystem::path workFolder =
+        options.workFolder.empty() ? platform::DefaultWorkFolder() : options.workFolder;
+    std::string error;
+    switch (instanceLock_.Acquire(platform::SingleInstanceLock::DefaultFolder(workFolder),
+                                  kInstanceName, error)) {
+        case platform::SingleInstanceLock::Outcome::HeldElsewhere:
+            view_.ShowMessage(kAlreadyRunningText);
+            return StartOutcome::AlreadyRunning;
+        case platform::SingleInstanceLock::Outcome::Failed:
+            FailStartup(error);
+            return StartOutcome::Failed;
+        case platform::SingleInstanceLock::Outcome::Acquired:
+            break;
+    }
+    controller_.Initialize(options.english);
+    if (!InitializeTool(options, error)) {
+        FailStartup(error);
+        return StartOutcome::Failed;
+    }
+    watcher_.Start();
+    controller_.WatcherStarted();
+    return StartOutcome::Running;
+}
+
+bool CUpdateApplication::InitializeTool(const StartupOptions& options, std::string& failure) {
+    std::string error;
+    if (!platform::PrepareWorkFolder(options.workFolder, shared_.workFolder, error)) {
+        failure = "work folder: " + error;
+        return false;
+    }
+    if (!debug_.Open(shared_.workFolder / platform::DebugOutput::kFileName, error)) {
+        debug_.Write(error);
+    }
+    config::CFirmwarePackage package;
+    if (!package.Open(PackageSource(options)) || !package.ExtractPackage(shared_.workFolder)) {
+        failure = package.LastError();
+        return false;
+    }
+    session::PortContext& context = shared_.context;
+    context = session::PortContext{};
+    context.imageFolder = shared_.workFolder;
+    context.nvRoot = shared_.workFolder;
+    if (!LoadWorkFolderConfig(shared_.workFolder, service_.Config(), failure)) {
+        return false;
+    }
+    service_.Language().SetTextFile(options.textFile);
+    service_.SetNotifier(&channel_);
+    return true;
+}
+
+void CUpdateApplication::FailStartup(std::string_view failure) {
+    debug_.Write(std::string(kStartupFailedText) + " " + std::string(failure));
+    // The fixed text alone tells the user nothing: the second line says what failed.
+    view_.ShowMessage(std::string(kStartupFailedText) + "\n" + std::string(failure));
+}
+
+void CUpdateApplication::StartWorker() {
+    // Set here, on the window's thread, so that no close request slips in before the worker
+    // has started.
+    shared_.updateRunning = true;
+    workerThread_ =
+        std::thread([this, facts = watcher_.Facts()] { worker_.RunUpdateWorker(facts); });
+}
+
+void CUpdateApplication::FinishDevice() {
+    session::PortContext& context = shared_.context;
+    if (service_.ReopenLink(context.slot, context.portNumber)) {
+        service_.AfterDownload(context);
+    }
+}
+
+void CUpdateApplication::LanguageChanged(bool english) {
+    service_.Language().SetLanguage(english ? config::UiLanguage::English
+                                            : config::UiLanguage::Russian);
+}
+
+void CUpdateApplication::Shutdown() {
+    channel_.Close();
+    watcher_.Stop();
+    watcher_.Join();
+    if (workerThread_.joinable()) {
+        workerThread_.join();
+    }
+}
+
+bool LoadWorkFolderConfig(const std::filesystem::path& folder,
+                          config::DownloadServiceConfig& config, std::string& error) {
+    const std::filesystem::path file = folder / "download.xml";
+    std::string reason;
+    if (!config::PointConfigAtWorkFolder(file, folder, folder, reason) ||
+        !config::LoadConfig(file, config, reason)) {
+        error = "configuration " + file.string() + ": " + reason;
+        return false;
+    }
+    if (!config.loaded) {
+        error = "configuration " + file.string() + ": no DOWNLOADBL settings";
+        return false;
+    }
+    return true;
+}
+
+}  // namespace tapfix::app

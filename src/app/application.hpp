@@ -1,0 +1,101 @@
+#pragma once
+
+#include <filesystem>
+#include <functional>
+#include <string>
+#include <string_view>
+#include <thread>
+
+#include "app/device_watcher.hpp"
+#include "app/notification_channel.hpp"
+#include "app/shared_state.hpp"
+#include "app/update_worker.hpp"
+#include "app/window_controller.hpp"
+#include "nv/nv_preservation.hpp"
+#include "platform/clock.hpp"
+#include "platform/debug_output.hpp"
+#include "platform/single_instance.hpp"
+#include "session/download_service.hpp"
+
+namespace tapfix::app {
+
+struct StartupOptions {
+    // Empty: the per-user default.
+    std::filesystem::path workFolder;
+    // Empty: the package the running program carries.
+    std::filesystem::path package;
+    // The session's step texts; empty: the built-in ones.
+    std::filesystem::path textFile;
+    bool english = false;
+    // The debug output goes to standard error too.
+    bool verbose = false;
+};
+
+// The program from launch to end, for any front-end: it owns the download session, the shared
+// state, the two background threads and the window controller, which drives the front-end's
+// view. The front-end serves Channel() on its thread and feeds Controller() its user's input.
+class CUpdateApplication : public UpdateControl {
+  public:
+    static constexpr std::string_view kInstanceName =
+        "QVOMDM9215,BEB76632-0DFF-4771-B3A1-55DBFF6C6BAB";
+    static constexpr std::string_view kAlreadyRunningText =
+        "The program has been running. Cannot open it again!";
+    static constexpr std::string_view kStartupFailedText = "11111111111111111111111111111!";
+
+    enum class StartOutcome { Running, AlreadyRunning, Failed };
+
+    // Constructed on the front-end's thread, which then serves the channel.
+    explicit CUpdateApplication(View& view, platform::Clock& clock = platform::SystemClock());
+    ~CUpdateApplication() override;
+    CUpdateApplication(const CUpdateApplication&) = delete;
+    CUpdateApplication& operator=(const CUpdateApplication&) = delete;
+
+    // In order: one instance per user, the texts of the language, InitializeTool, the watcher.
+    // A refusal or failure has been shown in a message box when this returns.
+    StartOutcome Start(const StartupOptions& options);
+    // Work folder, package, port context, configuration. False with what failed in `failure`.
+    bool InitializeTool(const StartupOptions& options, std::string& failure);
+    // Ends the background threads; an update in progress is finished first.
+    void Shutdown();
+
+    CWindowController& Controller() { return controller_; }
+    CNotificationChannel& Channel() { return channel_; }
+    // Sees every notification just before the window handles it (console output, events).
+    void SetObserver(std::function<void(const session::Notification&)> observer);
+    const std::filesystem::path& WorkFolder() const { return shared_.workFolder; }
+    platform::DebugOutput& DebugOutput() { return debug_; }
+
+    // UpdateControl
+    bool UpdateRunning() const override { return shared_.updateRunning; }
+    bool StopWatcher() override { return watcher_.Stop(); }
+    void StartWorker() override;
+    void FinishDevice() override;
+    void LanguageChanged(bool english) override;
+
+  private:
+    void FailStartup(std::string_view failure);
+
+    View& view_;
+    platform::Clock& clock_;
+    platform::DebugOutput debug_;
+    CNotificationChannel channel_;
+    session::CDownloadService service_;
+    nv::CNvPreservation nvSteps_;
+    SharedState shared_;
+    CDeviceWatcher watcher_;
+    CUpdateWorker worker_;
+    CWindowController controller_;
+    platform::SingleInstanceLock instanceLock_;
+    std::function<void(const session::Notification&)> observer_;
+    std::thread workerThread_;
+};
+
+// The package file the options name, else the running program's own (by its real name).
+std::filesystem::path PackageSource(const StartupOptions& options);
+
+// Points the folder's download.xml at the folder and loads it. False with the reason when the
+// file cannot be loaded or holds no settings.
+bool LoadWorkFolderConfig(const std::filesystem::path& folder,
+                          config::DownloadServiceConfig& config, std::string& error);
+
+}  // namespace tapfix::app

@@ -1,0 +1,175 @@
+#include "app/device_watcher.hpp"
+
+#include <algorithm>
+
+#include "config/helper_programs.hpp"
+#include "device/diag_commands.hpp"
+#include "device/nv_efs.hpp"
+#include "link/port_discovery.hpp"
+#include "platform/utf16.hpp"
+
+namespace tapfix::app {
+namespace {
+
+using namespace std::chrono_literals;
+
+constexpr int kMissesBeforeHelp = 2;
+constexpr std::size_t kVersionText = 0;
+constexpr std::size_t kBuildIdText = 8;
+// How soon a stopped watcher notices it in the middle of a wait.
+constexpr platform::Milliseconds kStopCheck = 10ms;
+
+// Device texts arrive in the system's code page: UTF-8, or Latin-1 where they are not.
+std::string DeviceText(std::string_view bytes) {
+    return platform::Utf16ToUtf8(platform::Utf8ToUtf16(bytes));
+}
+
+}  // namespace
+
+void CDeviceWatcher::StoppableClock::Sleep(platform::Milliseconds duration) {
+    const platform::TimePoint end = clock_.Now() + duration;
+    for (platform::TimePoint now = clock_.Now(); now < end && !stopped_; now = clock_.Now()) {
+        clock_.Sleep(std::min(std::chrono::ceil<platform::Milliseconds>(end - now), kStopCheck));
+    }
+}
+
+CDeviceWatcher::CDeviceWatcher(session::CDownloadService& service, SharedState& shared,
+                               CNotificationChannel& channel, platform::Clock& clock)
+    : service_(service), shared_(shared), channel_(channel), clock_(clock, stopped_) {}
+
+CDeviceWatcher::~CDeviceWatcher() {
+    Stop();
+    Join();
+}
+
+void CDeviceWatcher::Start() {
+    alive_ = true;
+    thread_ = std::thread([this] { RunDeviceWatcher(); });
+}
+
+bool CDeviceWatcher::Stop() {
+    const bool first = !stopped_.exchange(true);
+    // Taken only to wait for the traffic in progress; once released the watcher sees the stop
+    // before it touches the device again.
+    std::lock_guard lock(traffic_);
+    return first && alive_;
+}
+
+void CDeviceWatcher::Join() {
+    if (thread_.joinable()) {
+        thread_.join();
+    }
+}
+
+DeviceFacts CDeviceWatcher::Facts() const {
+    std::lock_guard lock(factsMutex_);
+    return facts_;
+}
+
+template <typename Traffic>
+bool CDeviceWatcher::WithDevice(Traffic&& traffic) {
+    std::lock_guard lock(traffic_);
+    if (stopped_) {
+        return false;
+    }
+    traffic();
+    return true;
+}
+
+int CDeviceWatcher::RunDeviceWatcher() {
+    alive_ = true;
+    while (!shared_.updateRunning && !stopped_) {
+        const std::optional<int> port = FindPort();
+        if (stopped_) {
+            break;
+        }
+        if (!port) {
+            ForgetVersions();
+            clock_.Sleep(platform::ScaledWait(1000ms));
+            ++misses_;
+        }
+        if (misses_ > kMissesBeforeHelp) {
+            MissedCycles();
+        }
+        if (port && !WithDevice([&] { ReadDevice(*port); })) {
+            break;
+        }
+        Send(session::TextNotification(session::kNotifyVersion, shared_.context.slot,
+                                       Facts().version));
+        Send(session::TextNotification(session::kNotifyPort, shared_.context.slot,
+                                       port ? "COM" + std::to_string(*port) : std::string()));
+        clock_.Sleep(platform::ScaledWait(2000ms));
+    }
+    alive_ = false;
+    return 0;
+}
+
+std::optional<int> CDeviceWatcher::FindPort() {
+    std::optional<int> found;
+    WithDevice([&] {
+        int port = shared_.context.portNumber;
+        if (link::FindDiagPort(&port)) {
+            shared_.context.portNumber = port;
+            found = port;
+        }
+    });
+    return found;
+}
+
+void CDeviceWatcher::ReadDevice(int port) {
+    if (!service_.ReopenLink(shared_.context.slot, port)) {
+        return;
+    }
+    link::CPacket& link = service_.Link(shared_.context.slot);
+    device::ImeiText imei{};
+    const std::string imeiText = device::GetImei(link, imei) ? std::string(imei.data()) : "";
+    device::VersionRecord record{};
+    const bool versionRead = device::GetSoftwareVersion(link, record);
+    std::lock_guard lock(factsMutex_);
+    facts_.imei = imeiText;
+    facts_.version = versionRead ? DeviceText(device::VersionText(record, kVersionText)) : "";
+    facts_.buildId = versionRead ? DeviceText(device::VersionText(record, kBuildIdText)) : "";
+}
+
+void CDeviceWatcher::ForgetVersions() {
+    // The IMEI stays: only a router that answers replaces it.
+    std::lock_guard lock(factsMutex_);
+    facts_.version.clear();
+    facts_.buildId.clear();
+}
+
+void CDeviceWatcher::MissedCycles() {
+    const config::LogSink log = [this](std::string_view text) { Log(text); };
+    if (!driversInstalled_) {
+        driversInstalled_ = true;
+        config::RunDriverInstaller("setup.exe", log);
+        config::RunDriverInstaller("setupOLD.exe", log);
+    }
+    if (!timeoutReported_ && WatchTimeElapsed()) {
+        timeoutReported_ = true;
+        misses_ = kNoDeviceResult;
+        Send(session::ValueNotification(session::kNotifyEnd, shared_.context.slot, misses_));
+    }
+    config::RunModeSwitch(clock_, log);
+    misses_ = 0;
+}
+
+bool CDeviceWatcher::WatchTimeElapsed() {
+    const platform::TimePoint now = clock_.Now();
+    if (!watchStart_) {
+        watchStart_ = now;
+    }
+    return now - *watchStart_ >= platform::ScaledWait(180s);
+}
+
+void CDeviceWatcher::Send(const session::Notification& notification) {
+    // Whatever a stopped watcher still had to say is dropped: after "Update" it must not
+    // enable the button again.
+    channel_.Send(notification, [this] { return !stopped_; });
+}
+
+void CDeviceWatcher::Log(std::string_view text) {
+    Send(session::TextNotification(session::kNotifyLog, shared_.context.slot, std::string(text)));
+}
+
+}  // namespace tapfix::app

@@ -1,0 +1,86 @@
+#pragma once
+
+#include <atomic>
+#include <mutex>
+#include <optional>
+#include <string>
+#include <string_view>
+#include <thread>
+
+#include "app/notification_channel.hpp"
+#include "app/shared_state.hpp"
+#include "platform/clock.hpp"
+#include "session/download_service.hpp"
+
+namespace tapfix::app {
+
+// Looks for the router while the user waits: every cycle it finds the diagnostic port, reads
+// the IMEI and the software versions and shows port and version; without a router it runs the
+// driver installers once, the mode switch every third empty cycle, and reports once that the
+// USB device is not recognised after 180 seconds.
+class CDeviceWatcher {
+  public:
+    static constexpr int kNoDeviceResult = 3;
+
+    CDeviceWatcher(session::CDownloadService& service, SharedState& shared,
+                   CNotificationChannel& channel, platform::Clock& clock);
+    ~CDeviceWatcher();
+    CDeviceWatcher(const CDeviceWatcher&) = delete;
+    CDeviceWatcher& operator=(const CDeviceWatcher&) = delete;
+
+    void Start();
+    // Never undone. Returns once the device traffic the watcher had started has finished, so
+    // the caller has the port to itself; true when the watcher was still watching.
+    bool Stop();
+    // Waits for the thread to end (after Stop).
+    void Join();
+    bool Alive() const { return alive_; }
+    DeviceFacts Facts() const;
+
+    // The thread body.
+    int RunDeviceWatcher();
+    // True once 180 seconds (scaled) have passed since its first call.
+    bool WatchTimeElapsed();
+
+  private:
+    // A clock whose sleeps end early once the watcher is stopped.
+    class StoppableClock : public platform::Clock {
+      public:
+        StoppableClock(platform::Clock& clock, const std::atomic<bool>& stopped)
+            : clock_(clock), stopped_(stopped) {}
+        platform::TimePoint Now() const override { return clock_.Now(); }
+        void Sleep(platform::Milliseconds duration) override;
+
+      private:
+        platform::Clock& clock_;
+        const std::atomic<bool>& stopped_;
+    };
+
+    // Runs `traffic` with the port to itself; false (without running it) once stopped.
+    template <typename Traffic>
+    bool WithDevice(Traffic&& traffic);
+    std::optional<int> FindPort();
+    void ReadDevice(int port);
+    void ForgetVersions();
+    void MissedCycles();
+    void Send(const session::Notification& notification);
+    void Log(std::string_view text);
+
+    session::CDownloadService& service_;
+    SharedState& shared_;
+    CNotificationChannel& channel_;
+    std::atomic<bool> stopped_{false};
+    std::atomic<bool> alive_{false};
+    StoppableClock clock_;
+    std::mutex traffic_;
+    mutable std::mutex factsMutex_;
+    DeviceFacts facts_;
+    // Loop state, touched by the watcher's thread only.
+    int misses_ = 0;
+    bool driversInstalled_ = false;
+    bool timeoutReported_ = false;
+    std::optional<platform::TimePoint> watchStart_;
+    std::thread thread_;
+};
+
+}  // namespace tapfix::app

@@ -1,0 +1,32 @@
+#pragma once
+
+#include <atomic>
+#include <filesystem>
+#include <string>
+
+#include "session/port_context.hpp"
+
+namespace tapfix::app {
+
+// What start-up prepares and the watcher, the worker and the window share. The port context
+// is written by the watcher only until it is stopped, and by the worker and the close handling
+// only after that stop, so the stop orders every access.
+struct SharedState {
+    session::PortContext context;
+    // The folder the package was written to, ending with "/".
+    std::filesystem::path workFolder;
+    // Set from "Update" until the worker has run its session.
+    std::atomic<bool> updateRunning{false};
+};
+
+// What the watcher learnt of the router; the worker decides its route from it.
+struct DeviceFacts {
+    // 15 decimal digits, or empty.
+    std::string imei;
+    // The first of the nine software version strings: shown as the current version.
+    std::string version;
+    // The ninth: matched against the package.
+    std::string buildId;
+};
+
+}  // namespace tapfix::app

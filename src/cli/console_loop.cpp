@@ -1,0 +1,213 @@
+#include "cli/console_loop.hpp"
+
+#include <fcntl.h>
+#include <poll.h>
+#include <signal.h>
+#include <unistd.h>
+
+#include <array>
+#include <cerrno>
+#include <csignal>
+
+namespace tapfix::cli {
+namespace {
+
+using State = app::CWindowController::State;
+
+constexpr int kExitOther = 4;
+// How often the progress bar's clock is redrawn.
+constexpr int kTickMilliseconds = 1000;
+
+volatile std::sig_atomic_t interrupted = 0;
+int interruptWakeFd = -1;
+
+extern "C" void OnInterrupt(int) {
+    interrupted = 1;
+    const char byte = 'i';
+    [[maybe_unused]] const ssize_t written = ::write(interruptWakeFd, &byte, 1);
+}
+
+// Wakes the loop from other threads and from the signal handler (a self-pipe).
+class WakePipe {
+  public:
+    WakePipe() {
+        if (::pipe2(fds_.data(), O_NONBLOCK | O_CLOEXEC) != 0) {
+            fds_ = {-1, -1};
+        }
+    }
+    ~WakePipe() {
+        for (const int fd : fds_) {
+            if (fd >= 0) {
+                ::close(fd);
+            }
+        }
+    }
+    WakePipe(const WakePipe&) = delete;
+    WakePipe& operator=(const WakePipe&) = delete;
+
+    int ReadFd() const { return fds_[0]; }
+    int WriteFd() const { return fds_[1]; }
+    void Wake() const {
+        const char byte = 'n';
+        [[maybe_unused]] const ssize_t written = ::write(fds_[1], &byte, 1);
+    }
+    void Drain() const {
+        std::array<char, 64> bytes{};
+        while (::read(fds_[0], bytes.data(), bytes.size()) > 0) {
+        }
+    }
+
+  private:
+    std::array<int, 2> fds_{};
+};
+
+// Ctrl-C and SIGTERM become close requests while the loop runs.
+class InterruptHandlers {
+  public:
+    explicit InterruptHandlers(int wakeFd) {
+        interruptWakeFd = wakeFd;
+        struct sigaction action {};
+        action.sa_handler = OnInterrupt;
+        sigemptyset(&action.sa_mask);
+        ::sigaction(SIGINT, &action, &previousInt_);
+        ::sigaction(SIGTERM, &action, &previousTerm_);
+    }
+    ~InterruptHandlers() {
+        ::sigaction(SIGINT, &previousInt_, nullptr);
+        ::sigaction(SIGTERM, &previousTerm_, nullptr);
+        interruptWakeFd = -1;
+    }
+    InterruptHandlers(const InterruptHandlers&) = delete;
+    InterruptHandlers& operator=(const InterruptHandlers&) = delete;
+
+  private:
+    struct sigaction previousInt_ {};
+    struct sigaction previousTerm_ {};
+};
+
+bool TakeInterrupt() {
+    if (interrupted == 0) {
+        return false;
+    }
+    interrupted = 0;
+    return true;
+}
+
+// True when a line (Enter) arrived; `open` turns false at the end of the input.
+bool ReadEnter(bool& open) {
+    std::array<char, 256> bytes{};
+    const ssize_t count = ::read(STDIN_FILENO, bytes.data(), bytes.size());
+    if (count == 0 || (count < 0 && errno != EAGAIN && errno != EINTR)) {
+        open = false;
+        return false;
+    }
+    for (ssize_t i = 0; i < count; ++i) {
+        if (bytes[static_cast<std::size_t>(i)] == '\n') {
+            return true;
+        }
+    }
+    return false;
+}
+
+class ConsoleLoop {
+  public:
+    ConsoleLoop(app::CUpdateApplication& application, CConsoleView& view,
+                const ConsoleLoopOptions& options)
+        : application_(application),
+          controller_(application.Controller()),
+          view_(view),
+          options_(options),
+          readInput_(!options.yes) {}
+
+    int Run() {
+        application_.Channel().SetWakeUp([this] { wake_.Wake(); });
+        const InterruptHandlers handlers(wake_.WriteFd());
+        while (!view_.Closed()) {
+            WaitForWork();
+            application_.Channel().ServePending();
+            if (TakeInterrupt()) {
+                Interrupt();
+            }
+            FollowState();
+            view_.Tick();
+        }
+        application_.Channel().SetWakeUp({});
+        return ExitStatusFor(controller_.LastResult());
+    }
+
+  private:
+    void WaitForWork() {
+        std::array<pollfd, 2> fds{{{wake_.ReadFd(), POLLIN, 0}, {STDIN_FILENO, POLLIN, 0}}};
+        ::poll(fds.data(), readInput_ ? 2 : 1, kTickMilliseconds);
+        wake_.Drain();
+        if (readInput_ && fds[1].revents != 0 && ReadEnter(readInput_)) {
+            PressUpdate();
+        }
+    }
+
+    void PressUpdate() {
+        if (!controller_.UpdateEnabled()) {
+            view_.Say("no router yet: the update can start once its port is shown");
+            return;
+        }
+        controller_.OnUpdateClicked();
+        if (controller_.CurrentState() == State::Updating) {
+            view_.UpdateStarted();
+        }
+    }
+
+    void Interrupt() {
+        if (!controller_.OnCloseRequested()) {
+            view_.Say("the update goes on: stopping now could leave the router without firmware");
+        }
+    }
+
+    void FollowState() {
+        if (view_.Closed()) {
+            return;
+        }
+        const State state = controller_.CurrentState();
+        // The watcher shows the version, then the port: a whole cycle is on screen before
+        // "Update" is pressed.
+        const bool portShown = !view_.Value(app::kControlPortValue).empty();
+        if (state == State::Waiting && controller_.UpdateEnabled() && portShown) {
+            if (options_.yes) {
+                PressUpdate();
+            } else if (!announced_) {
+                announced_ = true;
+                view_.Say("press Enter to start the update");
+            }
+        }
+        // The window stays open after "no device" so a user can re-plug the router; nobody
+        // will at a pipe, and an update that ended has nothing left to wait for.
+        const bool noDevice = controller_.LastResult() == app::kResultNoDevice;
+        if ((noDevice && !options_.interactive && state == State::Waiting) ||
+            state == State::Ended) {
+            controller_.OnCloseRequested();
+        }
+    }
+
+    app::CUpdateApplication& application_;
+    app::CWindowController& controller_;
+    CConsoleView& view_;
+    const ConsoleLoopOptions options_;
+    WakePipe wake_;
+    bool readInput_;
+    bool announced_ = false;
+};
+
+}  // namespace
+
+int RunConsole(app::CUpdateApplication& application, CConsoleView& view,
+               const ConsoleLoopOptions& options) {
+    return ConsoleLoop(application, view, options).Run();
+}
+
+int ExitStatusFor(std::optional<int> result) {
+    if (result && *result >= app::kResultSuccess && *result <= app::kResultNoDevice) {
+        return *result;
+    }
+    return kExitOther;
+}
+
+}  // namespace tapfix::cli

@@ -1,0 +1,26 @@
+#pragma once
+
+#include <optional>
+
+#include "app/application.hpp"
+#include "cli/console_view.hpp"
+
+namespace tapfix::cli {
+
+struct ConsoleLoopOptions {
+    // Press "Update" as soon as it is enabled.
+    bool yes = false;
+    // Someone at a terminal can re-plug the router and press Enter: "no device" does not end
+    // the run, as it leaves the window open.
+    bool interactive = false;
+};
+
+// Serves the application on this thread until its window closes: notifications, Enter for
+// "Update", Ctrl-C as the window's close request. Returns the exit status.
+int RunConsole(app::CUpdateApplication& application, CConsoleView& view,
+               const ConsoleLoopOptions& options);
+
+// 0 success, 1 version mismatch, 2 bad IMEI, 3 no device, 4 anything else (no result included).
+int ExitStatusFor(std::optional<int> result);
+
+}  // namespace tapfix::cli

@@ -1,0 +1,234 @@
+#include "cli/console_view.hpp"
+
+#include <sys/ioctl.h>
+#include <unistd.h>
+
+#include <cstdio>
+#include <nlohmann/json.hpp>
+
+#include "platform/utf16.hpp"
+
+namespace tapfix::cli {
+namespace {
+
+constexpr std::size_t kBarCells = 20;
+constexpr std::size_t kDefaultWidth = 80;
+// The instruction lines of the window end before its first label.
+constexpr int kFirstLabelControl = 1012;
+
+struct ValueLabel {
+    int control;
+    std::string_view label;
+};
+
+constexpr ValueLabel kValueLabels[] = {
+    {app::kControlPortValue, "port"},
+    {app::kControlVersionValue, "version"},
+    {app::kControlHint, "hint"},
+};
+
+std::string_view EventName(int kind) {
+    switch (kind) {
+        case session::kNotifyProgress:
+            return "progress";
+        case session::kNotifyHint:
+            return "hint";
+        case session::kNotifyLog:
+        case session::kNotifyLog2:
+            return "log";
+        case session::kNotifyVersion:
+            return "version";
+        case session::kNotifyPort:
+            return "port";
+        case session::kNotifyEnd:
+            return "end";
+        default:
+            return "other";
+    }
+}
+
+bool CarriesValue(int kind) {
+    return kind == session::kNotifyProgress || kind == session::kNotifyEnd ||
+           kind == session::kNotifyPortSearch;
+}
+
+std::size_t TerminalWidth() {
+    winsize size{};
+    if (::ioctl(STDOUT_FILENO, TIOCGWINSZ, &size) == 0 && size.ws_col > 0) {
+        return size.ws_col;
+    }
+    return kDefaultWidth;
+}
+
+std::string JsonLine(const nlohmann::json& object) {
+    return object.dump(-1, ' ', false, nlohmann::json::error_handler_t::replace);
+}
+
+}  // namespace
+
+std::string FormatProgressLine(int percent, std::string_view step, platform::Milliseconds elapsed,
+                               std::size_t width) {
+    const int shown = std::clamp(percent, 0, 100);
+    const std::size_t filled = static_cast<std::size_t>(shown) * kBarCells / 100;
+    const long seconds = static_cast<long>(elapsed.count() / 1000);
+    char figures[48];
+    std::snprintf(figures, sizeof figures, "] %3d%%  %02ld:%02ld", shown, seconds / 60,
+                  seconds % 60);
+    std::string line =
+        "[" + std::string(filled, '#') + std::string(kBarCells - filled, '.') + figures;
+    if (!step.empty() && line.size() + 2 < width) {
+        line += "  ";
+        line += platform::CutToUtf16Units(step, width - line.size());
+    }
+    return line;
+}
+
+std::string NotificationJson(const session::Notification& notification) {
+    nlohmann::json object{{"event", EventName(notification.kind)},
+                          {"kind", notification.kind},
+                          {"slot", notification.slot}};
+    if (CarriesValue(notification.kind)) {
+        object["value"] = notification.value;
+    } else {
+        object["text"] = notification.text;
+    }
+    if (notification.kind == session::kNotifyHint) {
+        object["debugOnly"] = notification.debugOnly;
+    }
+    return JsonLine(object);
+}
+
+CConsoleView::CConsoleView(std::ostream& out, ConsoleStyle style, platform::Clock& clock)
+    : out_(out), style_(style), clock_(clock) {}
+
+void CConsoleView::SetControlText(int control, std::string_view text) {
+    std::string& stored = texts_[control];
+    if (stored == text) {
+        return;
+    }
+    stored = text;
+    for (const ValueLabel& value : kValueLabels) {
+        if (value.control == control && style_ != ConsoleStyle::Json) {
+            PrintLine(std::string(value.label) + ": " + stored);
+        }
+    }
+}
+
+std::string_view CConsoleView::Value(int control) const {
+    const auto found = texts_.find(control);
+    return found == texts_.end() ? std::string_view() : std::string_view(found->second);
+}
+
+void CConsoleView::SetCaption(std::string_view text) {
+    caption_ = text;
+}
+
+void CConsoleView::EnableButton(int, bool) {}
+
+void CConsoleView::SetProgress(int percent) {
+    percent_ = percent;
+    if (style_ == ConsoleStyle::Terminal) {
+        DrawBar();
+    } else if (style_ == ConsoleStyle::Lines) {
+        PrintLine("progress: " + std::to_string(percent) + "%");
+    }
+}
+
+void CConsoleView::ShowMessage(std::string_view text) {
+    if (style_ == ConsoleStyle::Json) {
+        nlohmann::json object{{"event", "message"}, {"text", text}};
+        if (pendingResult_) {
+            object["result"] = *pendingResult_;
+        }
+        PrintLine(JsonLine(object));
+    } else if (pendingResult_) {
+        ClearBar();
+        PrintLine("result: " + std::to_string(*pendingResult_) + " " + std::string(text));
+    } else {
+        PrintLine("message: " + std::string(text));
+    }
+    pendingResult_.reset();
+}
+
+void CConsoleView::Redraw() {
+    if (style_ == ConsoleStyle::Json) {
+        return;
+    }
+    PrintLine(caption_);
+    for (const app::ControlText& entry : app::ControlTexts()) {
+        if (entry.control < kFirstLabelControl) {
+            PrintLine("  " + texts_[entry.control]);
+        }
+    }
+}
+
+void CConsoleView::Observe(const session::Notification& notification) {
+    if (notification.kind == session::kNotifyEnd) {
+        pendingResult_ = notification.value;
+    }
+    if (notification.kind == session::kNotifyHint && notification.debugOnly) {
+        step_ = notification.text;
+        if (barShown_) {
+            DrawBar();
+        }
+    }
+    if (style_ == ConsoleStyle::Json) {
+        PrintLine(NotificationJson(notification));
+    }
+}
+
+void CConsoleView::UpdateStarted() {
+    updateStart_ = clock_.Now();
+    if (style_ == ConsoleStyle::Terminal) {
+        DrawBar();
+    }
+}
+
+void CConsoleView::Tick() {
+    if (barShown_) {
+        DrawBar();
+    }
+}
+
+void CConsoleView::Say(std::string_view text) {
+    if (style_ == ConsoleStyle::Json) {
+        PrintLine(JsonLine(nlohmann::json{{"event", "note"}, {"text", text}}));
+    } else {
+        PrintLine(text);
+    }
+}
+
+void CConsoleView::PrintLine(std::string_view line) {
+    const bool redraw = barShown_;
+    ClearBar();
+    out_ << line << '\n';
+    if (redraw) {
+        DrawBar();
+    }
+    out_.flush();
+}
+
+void CConsoleView::DrawBar() {
+    const auto elapsed =
+        updateStart_
+            ? std::chrono::duration_cast<platform::Milliseconds>(clock_.Now() - *updateStart_)
+            : platform::Milliseconds(0);
+    std::string line = FormatProgressLine(percent_, step_, elapsed, TerminalWidth() - 1);
+    // Steps come by the hundred (one per NV item): the terminal hears only of changes.
+    if (barShown_ && line == drawnBar_) {
+        return;
+    }
+    out_ << "\r\033[K" << line;
+    out_.flush();
+    drawnBar_ = std::move(line);
+    barShown_ = true;
+}
+
+void CConsoleView::ClearBar() {
+    if (barShown_) {
+        out_ << "\r\033[K";
+        barShown_ = false;
+    }
+}
+
+}  // namespace tapfix::cli

@@ -1,0 +1,75 @@
+#pragma once
+
+#include <map>
+#include <optional>
+#include <ostream>
+#include <string>
+#include <string_view>
+
+#include "app/window_controller.hpp"
+#include "platform/clock.hpp"
+#include "session/notifier.hpp"
+
+namespace tapfix::cli {
+
+enum class ConsoleStyle {
+    Lines,     // "port: COM7", "progress: 42%", "result: 0 ..." (output to a file or a pipe)
+    Terminal,  // the same lines, with a progress bar that redraws itself
+    Json,      // one JSON object per notification and message box
+};
+
+// The window as lines on a console. The message box becomes the result line.
+class CConsoleView : public app::View {
+  public:
+    CConsoleView(std::ostream& out, ConsoleStyle style, platform::Clock& clock);
+
+    void SetControlText(int control, std::string_view text) override;
+    void SetCaption(std::string_view text) override;
+    void EnableButton(int button, bool enabled) override;
+    void ShowButton(int, bool) override {}
+    void SetProgress(int percent) override;
+    void ShowMessage(std::string_view text) override;
+    void Redraw() override;
+    void Close() override { closed_ = true; }
+
+    // Every notification, just before the controller handles it.
+    void Observe(const session::Notification& notification);
+    // The update has started: the elapsed time counts from here.
+    void UpdateStarted();
+    // Redraws the progress bar's elapsed time.
+    void Tick();
+    // A line of the console's own (a refused Ctrl-C, how to start the update).
+    void Say(std::string_view text);
+    bool Closed() const { return closed_; }
+    // The text a control shows now.
+    std::string_view Value(int control) const;
+
+  private:
+    void PrintLine(std::string_view line);
+    void PrintValue(std::string_view label, int control, std::string_view text);
+    void DrawBar();
+    void ClearBar();
+
+    std::ostream& out_;
+    const ConsoleStyle style_;
+    platform::Clock& clock_;
+    std::map<int, std::string> texts_;
+    std::string caption_;
+    std::string step_;
+    std::string drawnBar_;
+    int percent_ = 0;
+    bool barShown_ = false;
+    bool closed_ = false;
+    // The end result whose message box is due.
+    std::optional<int> pendingResult_;
+    std::optional<platform::TimePoint> updateStart_;
+};
+
+// "[#########...........]  42%  Writing image dsp2.mbn...  01:05", no longer than `width`.
+std::string FormatProgressLine(int percent, std::string_view step, platform::Milliseconds elapsed,
+                               std::size_t width);
+
+// One JSON object (a single line) for a notification.
+std::string NotificationJson(const session::Notification& notification);
+
+}  // namespace tapfix::cli

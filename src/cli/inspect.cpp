@@ -1,0 +1,108 @@
+#include "cli/inspect.hpp"
+
+#include <cstdlib>
+#include <string>
+#include <system_error>
+
+#include "app/application.hpp"
+#include "config/download_config.hpp"
+#include "config/package.hpp"
+#include "link/port_discovery.hpp"
+#include "platform/port_enumeration.hpp"
+
+namespace tapfix::cli {
+namespace {
+
+constexpr int kExitFailure = 4;
+
+// A private folder under the temporary folder, removed with everything in it.
+class ScratchFolder {
+  public:
+    ScratchFolder() {
+        const char* base = std::getenv("TMPDIR");
+        std::string pattern =
+            std::string(base != nullptr && base[0] == '/' ? base : "/tmp") + "/tapfix-check-XXXXXX";
+        if (::mkdtemp(pattern.data()) != nullptr) {
+            path_ = pattern;
+        }
+    }
+    ~ScratchFolder() {
+        std::error_code ec;
+        if (!path_.empty()) {
+            std::filesystem::remove_all(path_, ec);
+        }
+    }
+    ScratchFolder(const ScratchFolder&) = delete;
+    ScratchFolder& operator=(const ScratchFolder&) = delete;
+    const std::filesystem::path& Path() const { return path_; }
+
+  private:
+    std::filesystem::path path_;
+};
+
+bool Qualifies(const platform::PortInfo& port) {
+    platform::PortList single;
+    single.available = true;
+    single.ports.push_back(port);
+    int number = 0;
+    return link::FindDiagPort(single, &number);
+}
+
+void PrintSummary(const config::DownloadServiceConfig& config, std::ostream& out) {
+    out << "totalBytes: " << config.totalBytes << "\n"
+        << "download files: " << config.files.size()
+        << ", urgent files: " << config.urgentFiles.size() << "\n"
+        << "NV items: rf " << config.rfNv.size() << ", common " << config.commonNv.size()
+        << ", lock " << config.lockNv.size() << "\n"
+        << "EFS RF items: " << config.efsRfNv.size()
+        << ", EFS files: " << config.efsRfNvOver6w.size() << "\n";
+}
+
+}  // namespace
+
+int ListPorts(std::ostream& out, std::ostream& err) {
+    const platform::PortList list = platform::ListPorts();
+    if (!list.available) {
+        err << "tapfix-cli: the serial ports cannot be listed: " << list.error << "\n";
+        return kExitFailure;
+    }
+    if (list.ports.empty()) {
+        out << "no serial ports\n";
+    }
+    for (const platform::PortInfo& port : list.ports) {
+        out << "COM" << port.number << "  " << port.device.string() << "  \""
+            << port.displayName.value_or("") << "\"  "
+            << (Qualifies(port) ? "router port" : "not the router") << "\n";
+    }
+    return 0;
+}
+
+int CheckPackage(const std::filesystem::path& package, std::ostream& out, std::ostream& err) {
+    config::CFirmwarePackage firmware;
+    ScratchFolder scratch;
+    if (scratch.Path().empty()) {
+        err << "check failed: no temporary folder\n";
+        return 1;
+    }
+    if (!firmware.Open(package) || !firmware.ExtractPackage(scratch.Path())) {
+        err << "check failed: " << firmware.LastError() << "\n";
+        return 1;
+    }
+    out << "package: " << package.string() << "\n";
+    for (const config::PackageEntry& entry : firmware.Entries()) {
+        out << "  " << entry.name << "  " << entry.size << " bytes  sha256 "
+            << config::HexText(entry.sha256) << "\n";
+    }
+    const std::filesystem::path folder = scratch.Path() / "";
+    config::DownloadServiceConfig loaded;
+    std::string error;
+    if (!app::LoadWorkFolderConfig(folder, loaded, error)) {
+        err << "check failed: " << error << "\n";
+        return 1;
+    }
+    PrintSummary(loaded, out);
+    out << "check: ok, every file matches its SHA-256\n";
+    return 0;
+}
+
+}  // namespace tapfix::cli

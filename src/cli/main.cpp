@@ -1,0 +1,91 @@
+// tapfix-cli: the update tool in a terminal, driving the same window controller as the window.
+#include <unistd.h>
+
+#include <CLI/CLI.hpp>
+#include <iostream>
+
+#include "app/application.hpp"
+#include "cli/console_loop.hpp"
+#include "cli/console_view.hpp"
+#include "cli/inspect.hpp"
+
+namespace {
+
+constexpr int kExitOther = 4;
+
+struct CliOptions {
+    tapfix::app::StartupOptions startup;
+    std::string language = "ru";
+    bool yes = false;
+    bool json = false;
+    bool listPorts = false;
+    bool check = false;
+};
+
+void AddOptions(CLI::App& cli, CliOptions& options) {
+    cli.set_version_flag("--version", "tapfix-cli " TAPFIX_VERSION);
+    cli.add_flag("--yes,-y", options.yes, "press \"Update\" as soon as the router is found");
+    cli.add_option("--lang", options.language, "language of the texts (the window's default: ru)")
+        ->check(CLI::IsMember({"en", "ru"}));
+    cli.add_option("--work-dir", options.startup.workFolder,
+                   "work folder (default: $XDG_STATE_HOME/tapfix/TapfixUpdate)");
+    cli.add_option("--package", options.startup.package,
+                   "firmware package file (default: the one this program carries)");
+    cli.add_option("--texts", options.startup.textFile,
+                   "language file of the update's step texts (section Download_String_Table)")
+        ->check(CLI::ExistingFile);
+    cli.add_flag("--verbose,-v", options.startup.verbose, "the debug output on standard error too");
+    cli.add_flag("--json", options.json, "one JSON object per notification");
+    cli.add_flag("--list-ports", options.listPorts,
+                 "list the serial ports and which one is the router's, and exit");
+    cli.add_flag("--check", options.check,
+                 "check the firmware package and its configuration, and exit");
+}
+
+tapfix::cli::ConsoleStyle StyleFor(const CliOptions& options) {
+    if (options.json) {
+        return tapfix::cli::ConsoleStyle::Json;
+    }
+    return ::isatty(STDOUT_FILENO) ? tapfix::cli::ConsoleStyle::Terminal
+                                   : tapfix::cli::ConsoleStyle::Lines;
+}
+
+int RunUpdate(CliOptions& options) {
+    options.startup.english = options.language == "en";
+    tapfix::cli::CConsoleView view(std::cout, StyleFor(options), tapfix::platform::SystemClock());
+    tapfix::app::CUpdateApplication application(view);
+    application.SetObserver(
+        [&view](const tapfix::session::Notification& notification) { view.Observe(notification); });
+    if (application.Start(options.startup) !=
+        tapfix::app::CUpdateApplication::StartOutcome::Running) {
+        return kExitOther;
+    }
+    tapfix::cli::ConsoleLoopOptions loop;
+    loop.yes = options.yes;
+    loop.interactive = !options.yes && ::isatty(STDIN_FILENO);
+    return tapfix::cli::RunConsole(application, view, loop);
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+    CLI::App cli{
+        "Firmware update of a USB Wi-Fi router (Qualcomm MDM9x15) from the console.\n"
+        "Exit status: 0 updated, 1 version mismatch, 2 bad IMEI, 3 no router found, "
+        "4 anything else."};
+    CliOptions options;
+    AddOptions(cli, options);
+    try {
+        cli.parse(argc, argv);
+    } catch (const CLI::ParseError& error) {
+        return cli.exit(error) == 0 ? 0 : kExitOther;
+    }
+    if (options.listPorts) {
+        return tapfix::cli::ListPorts(std::cout, std::cerr);
+    }
+    if (options.check) {
+        return tapfix::cli::CheckPackage(tapfix::app::PackageSource(options.startup), std::cout,
+                                         std::cerr);
+    }
+    return RunUpdate(options);
+}

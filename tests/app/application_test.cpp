@@ -1,0 +1,146 @@
+#include "app/application.hpp"
+
+#include <gmock/gmock.h>
+#include <gtest/gtest.h>
+
+#include <cstdlib>
+#include <fstream>
+#include <optional>
+
+#include "app_fakes.hpp"
+#include "config/package.hpp"
+#include "reference/firmware.hpp"
+#include "support/temp_dir.hpp"
+
+namespace tapfix::test {
+namespace {
+
+using app::CUpdateApplication;
+using ::testing::HasSubstr;
+using ::testing::StartsWith;
+
+// Sets an environment variable for the test's life.
+class ScopedVariable {
+  public:
+    ScopedVariable(const char* name, const std::string& value) : name_(name) {
+        if (const char* previous = std::getenv(name)) {
+            previous_ = previous;
+        }
+        ::setenv(name, value.c_str(), 1);
+    }
+    ~ScopedVariable() {
+        if (previous_) {
+            ::setenv(name_, previous_->c_str(), 1);
+        } else {
+            ::unsetenv(name_);
+        }
+    }
+
+  private:
+    const char* name_;
+    std::optional<std::string> previous_;
+};
+
+// Start-up from a package side file, with no router and a private runtime folder.
+class StartupTest : public ::testing::Test {
+  protected:
+    StartupTest()
+        : ports_("TAPFIX_PORTS_DIR", (dir_.Path() / "ports").string()),
+          runtime_("XDG_RUNTIME_DIR", (dir_.Path() / "runtime").string()) {
+        std::filesystem::create_directories(dir_.Path() / "ports");
+        reference::ReferenceFirmwareOptions firmware;
+        firmware.output = dir_.Path() / "firmware";
+        std::string error;
+        EXPECT_TRUE(reference::GenerateReferenceFirmware(firmware, error)) << error;
+        options_.package = Pack();
+        options_.workFolder = dir_.Path() / "work";
+    }
+
+    std::filesystem::path Pack() {
+        const std::filesystem::path package = dir_.Path() / ("package" + std::to_string(packs_++));
+        std::string error;
+        EXPECT_TRUE(config::WritePackage({}, dir_.Path() / "firmware", package, error)) << error;
+        return package;
+    }
+
+    TempDir dir_;
+    ScopedVariable ports_;
+    ScopedVariable runtime_;
+    app::StartupOptions options_;
+    FakeView view_;
+    InstantClock clock_;
+    int packs_ = 0;
+};
+
+TEST_F(StartupTest, StartsWatchingWithThePackageUnpackedAndClosesOnRequest) {
+    CUpdateApplication application(view_, clock_);
+    ASSERT_EQ(application.Start(options_), CUpdateApplication::StartOutcome::Running)
+        << ::testing::PrintToString(view_.messages);
+    EXPECT_EQ(application.Controller().CurrentState(), app::CWindowController::State::Waiting);
+    EXPECT_EQ(view_.Text(app::kControlUpdateButton), "Загрузка");
+    EXPECT_TRUE(std::filesystem::exists(options_.workFolder / "dsp2.mbn"));
+    EXPECT_TRUE(std::filesystem::exists(options_.workFolder / "download.xml"));
+    EXPECT_EQ(application.WorkFolder(), options_.workFolder / "");
+
+    EXPECT_TRUE(application.Controller().OnCloseRequested());
+    EXPECT_EQ(view_.closes, 1);
+    application.Shutdown();
+    std::ifstream log(options_.workFolder / "tapfix.log");
+    EXPECT_TRUE(log.is_open());
+}
+
+TEST_F(StartupTest, SecondCopyIsRefusedWhileTheFirstRuns) {
+    CUpdateApplication first(view_, clock_);
+    ASSERT_EQ(first.Start(options_), CUpdateApplication::StartOutcome::Running);
+    FakeView secondView;
+    CUpdateApplication second(secondView, clock_);
+    EXPECT_EQ(second.Start(options_), CUpdateApplication::StartOutcome::AlreadyRunning);
+    EXPECT_EQ(secondView.messages,
+              std::vector<std::string>{"The program has been running. Cannot open it again!"});
+    EXPECT_EQ(secondView.redraws, 0) << "refused before the window showed anything";
+}
+
+TEST_F(StartupTest, FailureSaysWhatFailedUnderTheFixedText) {
+    struct Case {
+        const char* what;
+        std::function<void(app::StartupOptions&)> spoil;
+        const char* named;
+    };
+    const Case cases[] = {
+        {"package file missing",
+         [&](app::StartupOptions& o) { o.package = dir_.Path() / "absent.pkg"; }, "absent.pkg"},
+        {"work folder is a file",
+         [&](app::StartupOptions& o) {
+             std::ofstream(dir_.Path() / "plain") << "x";
+             o.workFolder = dir_.Path() / "plain";
+         },
+         "work folder"},
+        {"configuration cannot be parsed",
+         [&](app::StartupOptions& o) {
+             std::ofstream(dir_.Path() / "firmware" / "download.xml") << "<DOWNLOADBL><broken";
+             o.package = Pack();
+         },
+         "download.xml"},
+        {"configuration without settings",
+         [&](app::StartupOptions& o) {
+             std::ofstream(dir_.Path() / "firmware" / "download.xml") << "<OTHER></OTHER>";
+             o.package = Pack();
+         },
+         "no DOWNLOADBL settings"},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.what);
+        app::StartupOptions options = options_;
+        c.spoil(options);
+        FakeView view;
+        CUpdateApplication application(view, clock_);
+        EXPECT_EQ(application.Start(options), CUpdateApplication::StartOutcome::Failed);
+        ASSERT_EQ(view.messages.size(), 1u);
+        EXPECT_THAT(view.messages[0], StartsWith("11111111111111111111111111111!\n"));
+        EXPECT_THAT(view.messages[0], HasSubstr(c.named));
+        EXPECT_EQ(application.Controller().CurrentState(), app::CWindowController::State::Starting);
+    }
+}
+
+}  // namespace
+}  // namespace tapfix::test

@@ -1,0 +1,253 @@
+#include <gmock/gmock.h>
+#include <gtest/gtest.h>
+
+#include <fstream>
+#include <map>
+
+#include "app/device_watcher.hpp"
+#include "app/notification_channel.hpp"
+#include "app/update_worker.hpp"
+#include "app_fakes.hpp"
+#include "config/download_config.hpp"
+#include "nv/nv_preservation.hpp"
+#include "support/session_fixture.hpp"
+
+namespace tapfix::test {
+namespace {
+
+using namespace std::chrono_literals;
+using ::testing::HasSubstr;
+
+// The watcher and the worker against the simulated router, with this thread as the window:
+// it serves the notification channel and records what it was told.
+class UpdateThreadsTest : public SessionFixture {
+  protected:
+    UpdateThreadsTest() {
+        channel_.SetHandler([this](const session::Notification& n) { notifier_.Notify(n); });
+        service_.SetNotifier(&channel_);
+        service_.SetNvSteps(&nvSteps_);
+        shared_.workFolder = work_;
+    }
+
+    std::unique_ptr<app::CDeviceWatcher> StartWatcher(platform::Clock& clock) {
+        shared_.context = Context();
+        auto watcher = std::make_unique<app::CDeviceWatcher>(*run_, shared_, channel_, clock);
+        watcher->Start();
+        return watcher;
+    }
+
+    // Serves the channel until `done` holds (bounded: the test fails rather than hangs).
+    template <typename Done>
+    bool ServeUntil(Done done) {
+        for (int round = 0; round < 6000; ++round) {
+            if (done()) {
+                return true;
+            }
+            channel_.WaitAndServe(10ms);
+        }
+        return done();
+    }
+
+    // Watches until the router's port and version were shown, then stops the watcher as
+    // "Update" does; hands back what it learnt.
+    app::DeviceFacts WatchUntilShown() {
+        auto watcher = StartWatcher(platform::SystemClock());
+        EXPECT_TRUE(ServeUntil([&] {
+            return !Texts(session::kNotifyPort).empty() &&
+                   !Texts(session::kNotifyPort).back().empty();
+        }));
+        watcher->Stop();
+        requestsAtStop_ = Events("request").size();
+        Finish(*watcher);
+        return watcher->Facts();
+    }
+
+    // Lets a stopped watcher run out: what it still sends is served (and dropped).
+    void Finish(app::CDeviceWatcher& watcher) {
+        EXPECT_TRUE(ServeUntil([&] { return !watcher.Alive(); }));
+        watcher.Join();
+    }
+
+    int RunWorker(const app::DeviceFacts& facts) {
+        app::CUpdateWorker worker(*run_, shared_, platform::SystemClock());
+        // On this thread the channel hands every notification straight to the handler.
+        return worker.RunUpdateWorker(facts);
+    }
+
+    std::vector<std::string> Texts(int kind) const { return notifier_.Texts(kind); }
+    std::vector<int> EndResults() const {
+        std::vector<int> results;
+        for (const auto& n : notifier_.Recorded()) {
+            if (n.kind == session::kNotifyEnd) {
+                results.push_back(n.value);
+            }
+        }
+        return results;
+    }
+    std::size_t LogLinesWith(std::string_view text) const {
+        std::size_t count = 0;
+        for (const std::string& line : Texts(session::kNotifyLog)) {
+            count += line.find(text) != std::string::npos;
+        }
+        return count;
+    }
+
+    // A later program run: a session of its own, with the configuration the first run left.
+    void StartNextRun() {
+        nextRun_ = std::make_unique<session::CDownloadService>();
+        std::string error;
+        ASSERT_TRUE(config::LoadConfig(work_ / "download.xml", nextRun_->Config(), error)) << error;
+        nextRun_->SetNotifier(&channel_);
+        nextRun_->SetNvSteps(&nvSteps_);
+        run_ = nextRun_.get();
+        notifier_.Clear();
+    }
+
+    app::CNotificationChannel channel_;
+    nv::CNvPreservation nvSteps_;
+    app::SharedState shared_;
+    std::unique_ptr<session::CDownloadService> nextRun_;
+    session::CDownloadService* run_ = &service_;
+    std::size_t requestsAtStop_ = 0;
+};
+
+// The data a restore must give back: the listed NV items and EFS files the router had, and
+// its Wi-Fi MAC.
+std::map<std::string, std::string> KeptData(const sim::DeviceState& state,
+                                            const config::DownloadServiceConfig& config) {
+    std::map<std::string, std::string> data;
+    for (const auto* list : {&config.rfNv, &config.commonNv, &config.lockNv}) {
+        for (const std::int32_t item : *list) {
+            const auto value = state.nv.find(static_cast<std::uint16_t>(item));
+            if (value != state.nv.end()) {
+                data["nv " + std::to_string(item)].assign(value->second.begin(),
+                                                          value->second.end());
+            }
+        }
+    }
+    std::vector<std::string> listed;
+    for (const std::int32_t number : config.efsRfNv) {
+        char name[16];
+        std::snprintf(name, sizeof name, "%08d", number);
+        listed.push_back(std::string("nv/item_files/rfnv/") + name);
+    }
+    for (const config::EfsNvFile& file : config.efsRfNvOver6w) {
+        listed.push_back(file.efsPath);
+    }
+    for (const std::string& path : listed) {
+        if (const auto file = state.efs.find(path); file != state.efs.end()) {
+            data[path].assign(file->second.data.begin(), file->second.data.end());
+        }
+    }
+    data["wifi mac"] = sim::WifiMacText(state);
+    return data;
+}
+
+TEST_F(UpdateThreadsTest, NoRouterReportsNoDeviceOnceAndRunsTheInstallersOnce) {
+    InstantClock clock;
+    auto watcher = StartWatcher(clock);
+    // Well past two 180-second windows of empty cycles.
+    ASSERT_TRUE(ServeUntil([&] { return clock.Slept() > platform::ScaledWait(400s); }));
+    EXPECT_TRUE(watcher->Stop());
+    const std::size_t seenAtStop = notifier_.Recorded().size();
+    Finish(*watcher);
+    EXPECT_EQ(notifier_.Recorded().size(), seenAtStop) << "a stopped watcher said more";
+    EXPECT_FALSE(watcher->Stop()) << "stopped twice";
+
+    EXPECT_EQ(EndResults(), std::vector<int>{3});
+    EXPECT_EQ(LogLinesWith("setup.exe"), 1u);
+    EXPECT_EQ(LogLinesWith("setupOLD.exe"), 1u);
+    EXPECT_GE(LogLinesWith("usb_modeswitch"), 2u);
+    for (const std::string& port : Texts(session::kNotifyPort)) {
+        EXPECT_EQ(port, "");
+    }
+}
+
+TEST_F(UpdateThreadsTest, WatcherShowsPortAndVersionAndStaysOffTheLinkOnceStopped) {
+    StartRouter();
+    const app::DeviceFacts facts = WatchUntilShown();
+    EXPECT_EQ(facts.imei, "359876543210984");
+    EXPECT_EQ(facts.buildId, std::string(kBuildId) + "V01");
+    EXPECT_FALSE(facts.version.empty());
+    EXPECT_THAT(Texts(session::kNotifyVersion), ::testing::Contains(facts.version));
+    EXPECT_EQ(Texts(session::kNotifyPort).back(),
+              "COM" + std::to_string(router_->CurrentPort()->number));
+    EXPECT_GT(requestsAtStop_, 0u);
+    EXPECT_EQ(Events("request").size(), requestsAtStop_);
+}
+
+TEST_F(UpdateThreadsTest, BuildIdAbsentFromTheImageGivesResultOneWithoutTouchingTheRouter) {
+    sim::RouterOptions options = RouterOptions();
+    options.defaults.buildIdPrefix = "M9615A-SOMEONEELSE-1.0.0001";
+    StartRouter(options);
+    const app::DeviceFacts facts = WatchUntilShown();
+    ASSERT_FALSE(facts.buildId.empty());
+
+    EXPECT_EQ(RunWorker(facts), app::kResultVersionMismatch);
+    EXPECT_EQ(EndResults(), std::vector<int>{1});
+    EXPECT_EQ(Events("request").size(), requestsAtStop_);
+    EXPECT_FALSE(shared_.updateRunning);
+    EXPECT_FALSE(std::filesystem::exists(work_ / "SaveNV"));
+}
+
+TEST_F(UpdateThreadsTest, NoImeiAndNoSavedBackupGivesResultTwoWithoutTouchingTheRouter) {
+    StartRouter();
+    router_->Modify([](sim::DeviceState& state) { state.nv.erase(sim::kNvImei); });
+    const app::DeviceFacts facts = WatchUntilShown();
+    ASSERT_TRUE(facts.imei.empty());
+    ASSERT_FALSE(facts.buildId.empty());
+
+    EXPECT_EQ(RunWorker(facts), app::kResultNoImei);
+    EXPECT_EQ(EndResults(), std::vector<int>{2});
+    EXPECT_EQ(Events("request").size(), requestsAtStop_);
+}
+
+TEST_F(UpdateThreadsTest, FailedUpdateKeepsItsBackupAndTheNextRunResumesFromIt) {
+    sim::RouterOptions options = RouterOptions();
+    std::string error;
+    ASSERT_TRUE(options.faults.Parse("powerloss:3", &error)) << error;
+    StartRouter(options);
+    const sim::DeviceState original = router_->Snapshot();
+
+    EXPECT_NE(RunWorker(WatchUntilShown()), app::kResultSuccess);
+    ASSERT_TRUE(app::HasSavedBackup(shared_.context)) << "the failed update kept its backup";
+    ASSERT_TRUE(router_->Snapshot().blank);
+
+    StartNextRun();
+    const app::DeviceFacts blank = WatchUntilShown();
+    EXPECT_TRUE(blank.imei.empty());
+    EXPECT_TRUE(blank.buildId.empty());
+    app::CUpdateWorker worker(*run_, shared_, platform::SystemClock());
+    EXPECT_EQ(worker.DecideRoute(blank), app::UpdateRoute::Resume);
+    EXPECT_EQ(RunWorker(blank), app::kResultSuccess);
+
+    const sim::DeviceState restored = router_->Snapshot();
+    EXPECT_FALSE(restored.blank);
+    const auto expected = KeptData(original, run_->Config());
+    const auto actual = KeptData(restored, run_->Config());
+    for (const auto& [what, data] : expected) {
+        const auto found = actual.find(what);
+        EXPECT_TRUE(found != actual.end() && found->second == data) << what << " not restored";
+    }
+    EXPECT_EQ(actual.size(), expected.size());
+    EXPECT_FALSE(std::filesystem::exists(work_ / "SaveNV")) << "a done resume removes it";
+    EXPECT_EQ(EndResults(), std::vector<int>{0});
+    EXPECT_EQ(notifier_.Progress().back(), 100);
+}
+
+TEST_F(UpdateThreadsTest, UpdateThatFailsBeforeItsBackupKeepsNoStaleBackup) {
+    // A whole backup left by an earlier run of another router.
+    std::ofstream(work_ / "Channel0.nv") << std::string(136, 'x');
+    std::ofstream(work_ / "wifi_mac") << "0012AB34CD56";
+    std::filesystem::create_directories(work_ / "ITEM_EFS_RFNV");
+    std::ofstream(work_ / "ITEM_EFS_RFNV" / "00020085") << "rf";
+    StartRouter();
+    const app::DeviceFacts facts = WatchUntilShown();
+    // The package check of the session fails before anything is backed up.
+    std::filesystem::remove(work_ / "narmprg.bin");
+    EXPECT_NE(RunWorker(facts), app::kResultSuccess);
+    EXPECT_FALSE(app::HasSavedBackup(shared_.context));
+}
+
+}  // namespace
+}  // namespace tapfix::test

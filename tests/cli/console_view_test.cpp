@@ -1,0 +1,169 @@
+#include "cli/console_view.hpp"
+
+#include <gmock/gmock.h>
+#include <gtest/gtest.h>
+
+#include <nlohmann/json.hpp>
+#include <sstream>
+
+#include "../app/app_fakes.hpp"
+#include "cli/console_loop.hpp"
+#include "config/ui_text.hpp"
+
+namespace tapfix::test {
+namespace {
+
+using namespace std::chrono_literals;
+using session::TextNotification;
+using session::ValueNotification;
+
+std::vector<std::string> Lines(const std::string& text) {
+    std::vector<std::string> lines;
+    std::istringstream in(text);
+    for (std::string line; std::getline(in, line);) {
+        lines.push_back(line);
+    }
+    return lines;
+}
+
+// The console view behind the real controller, fed as the application feeds them.
+class ConsoleViewTest : public ::testing::Test {
+  protected:
+    explicit ConsoleViewTest(cli::ConsoleStyle style = cli::ConsoleStyle::Lines)
+        : view_(out_, style, clock_),
+          controller_(view_, control_, clock_, [](std::string_view) {}) {}
+
+    void Start(bool english) {
+        controller_.Initialize(english);
+        controller_.WatcherStarted();
+    }
+    void Send(const session::Notification& notification) {
+        view_.Observe(notification);
+        controller_.HandleNotification(notification);
+    }
+    // The output since the last call.
+    std::vector<std::string> Printed() {
+        const std::string all = out_.str();
+        const std::string fresh = all.substr(consumed_);
+        consumed_ = all.size();
+        return Lines(fresh);
+    }
+
+    std::ostringstream out_;
+    std::size_t consumed_ = 0;
+    InstantClock clock_;
+    FakeControl control_;
+    cli::CConsoleView view_;
+    app::CWindowController controller_;
+};
+
+TEST_F(ConsoleViewTest, WindowBecomesLinesAndTheMessageBoxTheResultLine) {
+    Start(true);
+    const std::vector<std::string> intro = Printed();
+    ASSERT_GE(intro.size(), 12u);
+    EXPECT_EQ(intro[0], "DL_QX17_NRD_RU_EUV1.00.00");
+    EXPECT_EQ(intro[1], "  " + std::string(config::UiText(102)));
+
+    Send(TextNotification(session::kNotifyVersion, 0, "M9615A-CEFWMAZM-2.0.1017V1"));
+    Send(TextNotification(session::kNotifyPort, 0, "COM7"));
+    // The watcher repeats itself every cycle; the console says each change once.
+    Send(TextNotification(session::kNotifyVersion, 0, "M9615A-CEFWMAZM-2.0.1017V1"));
+    Send(TextNotification(session::kNotifyPort, 0, "COM7"));
+    EXPECT_EQ(Printed(), (std::vector<std::string>{
+                             "version: M9615A-CEFWMAZM-2.0.1017V1",
+                             "hint: " + std::string(config::UiText(159)),
+                             "port: COM7",
+                         }));
+
+    controller_.OnUpdateClicked();
+    Send(TextNotification(session::kNotifyHint, 0, "Writing image dsp2.mbn...", true));
+    Send(ValueNotification(session::kNotifyProgress, 0, 1));
+    Send(ValueNotification(session::kNotifyProgress, 0, 1));
+    Send(ValueNotification(session::kNotifyProgress, 0, 57));
+    control_.running = false;
+    Send(ValueNotification(session::kNotifyEnd, 0, 0));
+    EXPECT_EQ(Printed(), (std::vector<std::string>{
+                             "hint: Downloading…",
+                             "progress: 1%",
+                             "progress: 57%",
+                             "hint: " + std::string(config::UiText(179)),
+                             "result: 0 " + std::string(config::UiText(179)),
+                         }));
+    EXPECT_TRUE(view_.Closed());
+}
+
+TEST_F(ConsoleViewTest, OtherMessagesAreNotResults) {
+    Start(false);
+    Printed();
+    controller_.HandleNotification(TextNotification(session::kNotifyPort, 0, "COM3"));
+    controller_.OnUpdateClicked();
+    EXPECT_FALSE(controller_.OnCloseRequested());
+    EXPECT_THAT(Printed(), ::testing::Contains("message: " + std::string(config::UiText(152))));
+}
+
+class JsonConsoleViewTest : public ConsoleViewTest {
+  protected:
+    JsonConsoleViewTest() : ConsoleViewTest(cli::ConsoleStyle::Json) {}
+};
+
+TEST_F(JsonConsoleViewTest, EveryNotificationAndMessageIsOneJsonObject) {
+    Start(true);
+    EXPECT_TRUE(Printed().empty());
+    Send(TextNotification(session::kNotifyPort, 0, "COM7"));
+    Send(TextNotification(session::kNotifyHint, 0, "step", true));
+    Send(ValueNotification(session::kNotifyProgress, 0, 42));
+    Send(ValueNotification(session::kNotifyEnd, 0, 2));
+    const std::vector<std::string> lines = Printed();
+    ASSERT_EQ(lines.size(), 5u);
+    std::vector<nlohmann::json> events;
+    for (const std::string& line : lines) {
+        events.push_back(nlohmann::json::parse(line));
+    }
+    EXPECT_EQ(events[0],
+              (nlohmann::json{{"event", "port"}, {"kind", 8}, {"slot", 0}, {"text", "COM7"}}));
+    EXPECT_EQ(
+        events[1],
+        (nlohmann::json{
+            {"event", "hint"}, {"kind", 1}, {"slot", 0}, {"text", "step"}, {"debugOnly", true}}));
+    EXPECT_EQ(events[2],
+              (nlohmann::json{{"event", "progress"}, {"kind", 0}, {"slot", 0}, {"value", 42}}));
+    EXPECT_EQ(events[3]["event"], "end");
+    EXPECT_EQ(events[3]["value"], 2);
+    EXPECT_EQ(events[4],
+              (nlohmann::json{{"event", "message"}, {"text", config::UiText(165)}, {"result", 2}}));
+}
+
+TEST(ConsoleProgressLine, BarPercentElapsedAndStepFitTheWidth) {
+    struct Case {
+        int percent;
+        std::string_view step;
+        platform::Milliseconds elapsed;
+        std::size_t width;
+        std::string expected;
+    };
+    const Case cases[] = {
+        {0, "", 0ms, 80, "[....................]   0%  00:00"},
+        {42, "Writing image dsp2.mbn...", 65'000ms, 80,
+         "[########............]  42%  01:05  Writing image dsp2.mbn..."},
+        {100, "done", 3'600'000ms, 80, "[####################] 100%  60:00  done"},
+        {55, "Writing image efs2.mbn...", 1'500ms, 49,
+         "[###########.........]  55%  00:01  Writing image"},
+        {7, "Запись образа", 0ms, 41, "[#...................]   7%  00:00  Запис"},
+        {130, "", 0ms, 80, "[####################] 100%  00:00"},
+    };
+    for (const Case& c : cases) {
+        EXPECT_EQ(cli::FormatProgressLine(c.percent, c.step, c.elapsed, c.width), c.expected);
+    }
+}
+
+TEST(ConsoleExitStatus, FollowsTheEndResult) {
+    const std::pair<std::optional<int>, int> cases[] = {
+        {0, 0}, {1, 1}, {2, 2}, {3, 3}, {-1, 4}, {4, 4}, {99, 4}, {std::nullopt, 4},
+    };
+    for (const auto& [result, status] : cases) {
+        EXPECT_EQ(cli::ExitStatusFor(result), status) << result.value_or(-100);
+    }
+}
+
+}  // namespace
+}  // namespace tapfix::test
