@@ -7,17 +7,19 @@
 #include <iostream>
 #include <string>
 
-#include "app/notification_channel.hpp"
+#include "app/application.hpp"
 #include "gui/main_window.hpp"
-#include "gui/startup.hpp"
 
 namespace {
 
 using tapfix::gui::CUITapfixDlg;
 
+// Another copy runs, or start-up failed; the user has been told in a message box.
+constexpr int kExitNotStarted = 1;
+
 struct Options {
     std::string language = "ru";
-    tapfix::gui::StartOptions start;
+    tapfix::app::StartupOptions start;
     std::filesystem::path screenshot;
 };
 
@@ -27,11 +29,16 @@ bool ParseOptions(int argc, char** argv, Options& options, int& exitCode) {
     cli.allow_extras();
     cli.add_option("--lang", options.language, "language of the window at start (default ru)")
         ->check(CLI::IsMember({"en", "ru"}));
+    cli.set_version_flag("--version", "tapfix-update " TAPFIX_VERSION);
     cli.add_option("--work-dir", options.start.workFolder,
-                   "folder for the firmware package, the NV backup and the log");
+                   "folder for the firmware package, the NV backup and the log "
+                   "(default: $XDG_STATE_HOME/tapfix/TapfixUpdate)");
     cli.add_option("--package", options.start.package,
                    "firmware package file (default: the one this program carries)");
-    cli.add_flag("--verbose", options.start.verbose, "echo the log to standard error");
+    cli.add_option("--texts", options.start.textFile,
+                   "language file of the update's step texts (section Download_String_Table)")
+        ->check(CLI::ExistingFile);
+    cli.add_flag("--verbose,-v", options.start.verbose, "echo the log to standard error");
     cli.add_option("--screenshot", options.screenshot,
                    "save a PNG of the window once its texts are set, and exit");
     try {
@@ -78,24 +85,24 @@ int main(int argc, char** argv) {
     if (!ParseOptions(argc, argv, options, exitCode)) {
         return exitCode;
     }
-    QApplication application(argc, argv);
+    QApplication toolkit(argc, argv);
     QApplication::setApplicationName("tapfix-update");
     QApplication::setFont(tapfix::gui::DialogFont());
     QApplication::setWindowIcon(tapfix::gui::ProgramIcon());
 
-    tapfix::app::CNotificationChannel channel;
-    tapfix::gui::CStartUp startUp(options.start, channel);
-    CUITapfixDlg window(startUp.Control(), channel, startUp.DebugSink());
-    const bool english = options.language == "en";
+    // The window outlives the application, whose end waits for the threads that notify it.
+    CUITapfixDlg window;
+    tapfix::app::CUpdateApplication application(window);
+    window.Attach(application.Controller(), application.Channel());
+    options.start.english = options.language == "en";
     if (!options.screenshot.empty()) {
-        window.Controller().Initialize(english);
+        application.Controller().Initialize(options.start.english);
         return SaveScreenshot(window, options.screenshot);
     }
-    if (!startUp.Run(window.Controller(), english)) {
-        return 0;
+    if (application.Start(options.start) !=
+        tapfix::app::CUpdateApplication::StartOutcome::Running) {
+        return kExitNotStarted;
     }
     window.show();
-    exitCode = QApplication::exec();
-    startUp.Finish();
-    return exitCode;
+    return QApplication::exec();
 }

@@ -1,15 +1,13 @@
 #include "gui/main_window.hpp"
 
+#include <QApplication>
 #include <QCloseEvent>
-#include <QEventLoop>
 #include <QFontMetrics>
 #include <QKeyEvent>
 #include <QLabel>
 #include <QMessageBox>
 #include <QProgressBar>
 #include <QPushButton>
-#include <QThread>
-#include <QTimer>
 
 namespace tapfix::gui {
 namespace {
@@ -46,26 +44,6 @@ QRect ToQRect(const PixelRect& rect) {
     return {rect.x, rect.y, rect.width, rect.height};
 }
 
-// The controller's pause after the end message: the window keeps painting meanwhile, but takes
-// no input. Off the window's thread it is the system clock.
-class EventLoopClock final : public platform::Clock {
-  public:
-    explicit EventLoopClock(QObject& owner) : owner_(owner) {}
-    platform::TimePoint Now() const override { return platform::SystemClock().Now(); }
-    void Sleep(platform::Milliseconds duration) override {
-        if (QThread::currentThread() != owner_.thread()) {
-            platform::SystemClock().Sleep(duration);
-            return;
-        }
-        QEventLoop loop;
-        QTimer::singleShot(duration, &loop, &QEventLoop::quit);
-        loop.exec(QEventLoop::ExcludeUserInputEvents);
-    }
-
-  private:
-    QObject& owner_;
-};
-
 }  // namespace
 
 QFont DialogFont() {
@@ -84,16 +62,8 @@ QIcon ProgramIcon() {
     return QIcon(kIconResource);
 }
 
-CUITapfixDlg::CUITapfixDlg(app::UpdateControl& control, app::CNotificationChannel& channel,
-                           DebugSink debugOutput, QWidget* parent)
-    : QDialog(parent),
-      channel_(channel),
-      font_(DialogFont()),
-      units_(BaseUnitsOf(font_)),
-      clock_(std::make_unique<EventLoopClock>(*this)) {
-    app::View& view = *this;
-    controller_ =
-        std::make_unique<app::CWindowController>(view, control, *clock_, std::move(debugOutput));
+CUITapfixDlg::CUITapfixDlg(QWidget* parent)
+    : QDialog(parent), font_(DialogFont()), units_(BaseUnitsOf(font_)) {
     setWindowFlags(Qt::Dialog | Qt::CustomizeWindowHint | Qt::WindowTitleHint |
                    Qt::WindowSystemMenuHint | Qt::WindowMinimizeButtonHint |
                    Qt::WindowCloseButtonHint);
@@ -102,20 +72,14 @@ CUITapfixDlg::CUITapfixDlg(app::UpdateControl& control, app::CNotificationChanne
     const PixelRect area = ToPixels(kDialogArea, units_);
     setFixedSize(area.width, area.height);
     CreateControls();
-
-    channel_.SetHandler([this](const session::Notification& notification) {
-        controller_->HandleNotification(notification);
-    });
-    channel_.SetWakeUp([this] {
-        QMetaObject::invokeMethod(
-            this, [this] { channel_.ServePending(); }, Qt::QueuedConnection);
-    });
 }
 
-CUITapfixDlg::~CUITapfixDlg() {
-    // No sender runs any more, so the hooks can go; a notification still queued is dropped.
-    channel_.SetHandler({});
-    channel_.SetWakeUp({});
+void CUITapfixDlg::Attach(app::CWindowController& controller, app::CNotificationChannel& channel) {
+    controller_ = &controller;
+    channel.SetWakeUp([this, &channel] {
+        QMetaObject::invokeMethod(
+            this, [&channel] { channel.ServePending(); }, Qt::QueuedConnection);
+    });
 }
 
 void CUITapfixDlg::CreateControls() {
@@ -143,7 +107,9 @@ QWidget* CUITapfixDlg::CreateControl(const ControlLayout& layout) {
             auto* button = new QPushButton(this);
             const bool update = layout.id == app::kControlUpdateButton;
             connect(button, &QPushButton::clicked, this, [this, update] {
-                update ? controller_->OnUpdateClicked() : controller_->OnLanguageClicked();
+                if (controller_ != nullptr) {
+                    update ? controller_->OnUpdateClicked() : controller_->OnLanguageClicked();
+                }
             });
             return button;
         }
@@ -217,7 +183,10 @@ void CUITapfixDlg::SetProgress(int percent) {
 }
 
 void CUITapfixDlg::ShowMessage(std::string_view text) {
-    QMessageBox box(QMessageBox::NoIcon, QString(), FromUtf8(text), QMessageBox::Ok, this);
+    // Only start-up speaks before the window is shown ("already running", a failed start), and
+    // its boxes carry the program's name; the window's own have an empty caption.
+    const QString caption = isVisible() ? QString() : QApplication::applicationName();
+    QMessageBox box(QMessageBox::NoIcon, caption, FromUtf8(text), QMessageBox::Ok, this);
     box.setTextFormat(Qt::PlainText);
     box.setFont(font_);
     box.exec();
@@ -234,7 +203,7 @@ void CUITapfixDlg::Close() {
 }
 
 void CUITapfixDlg::closeEvent(QCloseEvent* event) {
-    if (closeApproved_ || controller_->OnCloseRequested()) {
+    if (closeApproved_ || controller_ == nullptr || controller_->OnCloseRequested()) {
         event->accept();
     } else {
         event->ignore();

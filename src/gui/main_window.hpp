@@ -4,7 +4,6 @@
 #include <QFont>
 #include <QIcon>
 #include <map>
-#include <memory>
 
 #include "app/notification_channel.hpp"
 #include "app/window_controller.hpp"
@@ -26,25 +25,18 @@ QIcon ProgramIcon();
 // The program's only window: the controller's view in Qt Widgets. Notifications of the
 // background threads reach it through the channel: a sender's wake-up queues a call on this
 // window's thread, and the sender waits until the controller has handled its notification.
-class CUITapfixDlg final : public QDialog, private app::View {
+class CUITapfixDlg final : public QDialog, public app::View {
   public:
-    using DebugSink = app::DebugSink;
+    explicit CUITapfixDlg(QWidget* parent = nullptr);
 
-    // Built on the channel's serving thread. No sender may run once the window is destroyed.
-    CUITapfixDlg(app::UpdateControl& control, app::CNotificationChannel& channel,
-                 DebugSink debugOutput, QWidget* parent = nullptr);
-    ~CUITapfixDlg() override;
+    // Before any sender runs, on the channel's serving thread. The window serves the channel's
+    // wake-ups and feeds the controller its user's input; both must outlive every sender.
+    void Attach(app::CWindowController& controller, app::CNotificationChannel& channel);
 
-    app::CWindowController& Controller() { return *controller_; }
     // The widget of a control of the layout, or null.
     QWidget* Control(int id) const;
     const BaseUnits& Units() const { return units_; }
 
-  protected:
-    void closeEvent(QCloseEvent* event) override;
-    bool eventFilter(QObject* watched, QEvent* event) override;
-
-  private:
     // app::View
     void SetControlText(int control, std::string_view text) override;
     void SetCaption(std::string_view text) override;
@@ -55,19 +47,22 @@ class CUITapfixDlg final : public QDialog, private app::View {
     void Redraw() override;
     void Close() override;
 
+  protected:
+    void closeEvent(QCloseEvent* event) override;
+    bool eventFilter(QObject* watched, QEvent* event) override;
+
+  private:
     void CreateControls();
     QWidget* CreateControl(const ControlLayout& layout);
     void PlaceText(QLabel& label, const ControlLayout& layout, const QString& text);
     QPushButton* Button(int id) const;
 
-    app::CNotificationChannel& channel_;
     QFont font_;
     BaseUnits units_;
     std::map<int, QWidget*> controls_;
     QProgressBar* progress_ = nullptr;
+    app::CWindowController* controller_ = nullptr;
     bool closeApproved_ = false;
-    std::unique_ptr<platform::Clock> clock_;
-    std::unique_ptr<app::CWindowController> controller_;
 };
 
 }  // namespace tapfix::gui

@@ -2,19 +2,16 @@
 
 #include <gtest/gtest.h>
 
-#include <QApplication>
 #include <QLabel>
-#include <QMessageBox>
 #include <QProgressBar>
 #include <QPushButton>
 #include <QSignalSpy>
 #include <QTest>
-#include <QTimer>
 #include <atomic>
 #include <thread>
 
 #include "app/app_fakes.hpp"
-#include "config/ui_text.hpp"
+#include "gui/window_test_support.hpp"
 
 namespace tapfix::test {
 namespace {
@@ -23,58 +20,19 @@ using session::Notification;
 using session::TextNotification;
 using session::ValueNotification;
 
-constexpr int kWaitMs = 10000;
-
-QString Ui(int id) {
-    const std::string_view text = config::UiText(id);
-    return QString::fromUtf8(text.data(), static_cast<qsizetype>(text.size()));
-}
-
-QString FromUtf8(std::string_view text) {
-    return QString::fromUtf8(text.data(), static_cast<qsizetype>(text.size()));
-}
-
-// What a modal message box showed before the test pressed its OK button.
-struct SeenBox {
-    QString text;
-    QString caption;
-    int buttons = 0;
-    bool senderWasWaiting = false;
-};
-
-// Presses OK on every message box that opens while it lives, and remembers the boxes.
-class BoxAnswerer {
-  public:
-    explicit BoxAnswerer(const std::atomic<bool>* senderDone = nullptr) : senderDone_(senderDone) {
-        QObject::connect(&timer_, &QTimer::timeout, [this] { AnswerOpenBox(); });
-        timer_.start(1);
-    }
-    const std::vector<SeenBox>& Boxes() const { return boxes_; }
-
-  private:
-    void AnswerOpenBox() {
-        auto* box = qobject_cast<QMessageBox*>(QApplication::activeModalWidget());
-        if (box == nullptr || !box->isVisible()) {
-            return;
-        }
-        boxes_.push_back({box->text(), box->windowTitle(), static_cast<int>(box->buttons().size()),
-                          senderDone_ != nullptr && !senderDone_->load()});
-        QTest::mouseClick(box->button(QMessageBox::Ok), Qt::LeftButton);
-    }
-
-    const std::atomic<bool>* senderDone_;
-    QTimer timer_;
-    std::vector<SeenBox> boxes_;
-};
-
 // A window with a fake rest of the program, as the tests drive it.
 class WindowRig {
   public:
-    WindowRig() : window_(control_, channel_, [](std::string_view) {}) {}
+    WindowRig() : controller_(window_, control_, clock_, [](std::string_view) {}) {
+        channel_.SetHandler([this](const Notification& notification) {
+            controller_.HandleNotification(notification);
+        });
+        window_.Attach(controller_, channel_);
+    }
 
     void Start(bool english) {
-        window_.Controller().Initialize(english);
-        window_.Controller().WatcherStarted();
+        controller_.Initialize(english);
+        controller_.WatcherStarted();
         window_.show();
         ASSERT_TRUE(QTest::qWaitForWindowExposed(&window_));
     }
@@ -114,8 +72,11 @@ class WindowRig {
     }
 
     FakeControl control_;
-    app::CNotificationChannel channel_;
+    InstantClock clock_;
     gui::CUITapfixDlg window_;
+    app::CWindowController controller_;
+    // Closed first, so no sender outlives the window.
+    app::CNotificationChannel channel_;
     std::atomic<bool> senderDone_{false};
 };
 
@@ -147,7 +108,7 @@ TEST(MainWindowTexts, StartInTheChosenLanguageAndFlipToTheOther) {
         EXPECT_FALSE(rig.Button(app::kControlUpdateButton)->isEnabled());
 
         // Flipping is the language button's job; the button itself stays out of reach.
-        rig.window_.Controller().OnLanguageClicked();
+        rig.controller_.OnLanguageClicked();
         ExpectTextsOf(rig, !english);
     }
 }
@@ -170,7 +131,7 @@ TEST_F(MainWindowTest, WarningLinesAreRedOnTheWindowsBackground) {
 TEST_F(MainWindowTest, ControlsSitWhereTheLayoutPutsThemAndNoTextIsClipped) {
     for (const bool english : {false, true}) {
         SCOPED_TRACE(english ? "English" : "Russian");
-        window_.Controller().Initialize(english);
+        controller_.Initialize(english);
         const gui::PixelRect area = gui::ToPixels(gui::kDialogArea, window_.Units());
         EXPECT_EQ(window_.minimumSize(), QSize(area.width, area.height));
         EXPECT_EQ(window_.maximumSize(), QSize(area.width, area.height));
