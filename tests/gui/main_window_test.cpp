@@ -224,6 +224,17 @@ TEST_F(MainWindowTest, CloseDuringAnUpdateIsRefusedWithABox) {
     EXPECT_EQ(answerer.Boxes().front().caption, "");
 }
 
+TEST_F(MainWindowTest, StartUpBoxesCarryTheProgramsNameAndTheWindowsOwnNone) {
+    BoxAnswerer answerer;
+    window_.ShowMessage("The program has been running. Cannot open it again!");
+    Start(false);
+    window_.ShowMessage("later");
+    ASSERT_EQ(answerer.Boxes().size(), 2u);
+    EXPECT_FALSE(QApplication::applicationName().isEmpty());
+    EXPECT_EQ(answerer.Boxes()[0].caption, QApplication::applicationName());
+    EXPECT_EQ(answerer.Boxes()[1].caption, "");
+}
+
 TEST_F(MainWindowTest, CloseWhileWaitingStopsTheWatcherAndFinishesTheRouter) {
     Start(false);
     EXPECT_TRUE(window_.close());

@@ -2,10 +2,6 @@
 
 #include <gtest/gtest.h>
 
-#include <set>
-
-#include "app/window_controller.hpp"
-
 namespace tapfix::test {
 namespace {
 
@@ -57,25 +53,6 @@ TEST(WindowLayoutTest, EachNumberOfARectangleIsScaledOnItsOwn) {
     EXPECT_EQ(gui::ToPixels(gui::kDialogArea, units), (PixelRect{0, 0, 737, 385}));
     EXPECT_EQ(gui::ToPixels(DialogRect{346, 150, 68, 40}, BaseUnits{6, 13}),
               (PixelRect{519, 244, 102, 65}));
-}
-
-TEST(WindowLayoutTest, EveryControlTheControllerAddressesIsLaidOutOnce) {
-    std::set<int> ids;
-    for (const gui::ControlLayout& control : gui::WindowLayout()) {
-        EXPECT_TRUE(ids.insert(control.id).second) << "control " << control.id << " twice";
-    }
-    std::set<int> addressed = {app::kControlProgressBar,  app::kControlPortValue,
-                               app::kControlVersionValue, app::kControlHint,
-                               app::kControlPercent,      app::kControlLanguageButton,
-                               app::kControlUpdateButton};
-    for (const app::ControlText& entry : app::ControlTexts()) {
-        addressed.insert(entry.control);
-    }
-    for (const int id : addressed) {
-        EXPECT_TRUE(ids.count(id)) << "control " << id << " missing";
-        EXPECT_NE(gui::FindControl(id), nullptr) << "control " << id;
-    }
-    EXPECT_EQ(gui::FindControl(4242), nullptr);
 }
 
 TEST(WindowLayoutTest, ControlsThatCanBeShownStayInsideTheDialogAndApart) {
