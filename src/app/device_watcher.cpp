@@ -43,6 +43,7 @@ CDeviceWatcher::~CDeviceWatcher() {
 }
 
 void CDeviceWatcher::Start() {
+    slot_ = shared_.context.slot;
     alive_ = true;
     thread_ = std::thread([this] { RunDeviceWatcher(); });
 }
@@ -94,9 +95,8 @@ int CDeviceWatcher::RunDeviceWatcher() {
         if (port && !WithDevice([&] { ReadDevice(*port); })) {
             break;
         }
-        Send(session::TextNotification(session::kNotifyVersion, shared_.context.slot,
-                                       Facts().version));
-        Send(session::TextNotification(session::kNotifyPort, shared_.context.slot,
+        Send(session::TextNotification(session::kNotifyVersion, slot_, Facts().version));
+        Send(session::TextNotification(session::kNotifyPort, slot_,
                                        port ? "COM" + std::to_string(*port) : std::string()));
         clock_.Sleep(platform::ScaledWait(2000ms));
     }
@@ -117,10 +117,10 @@ std::optional<int> CDeviceWatcher::FindPort() {
 }
 
 void CDeviceWatcher::ReadDevice(int port) {
-    if (!service_.ReopenLink(shared_.context.slot, port)) {
+    if (!service_.ReopenLink(slot_, port)) {
         return;
     }
-    link::CPacket& link = service_.Link(shared_.context.slot);
+    link::CPacket& link = service_.Link(slot_);
     device::ImeiText imei{};
     const std::string imeiText = device::GetImei(link, imei) ? std::string(imei.data()) : "";
     device::VersionRecord record{};
@@ -148,7 +148,7 @@ void CDeviceWatcher::MissedCycles() {
     if (!timeoutReported_ && WatchTimeElapsed()) {
         timeoutReported_ = true;
         misses_ = kNoDeviceResult;
-        Send(session::ValueNotification(session::kNotifyEnd, shared_.context.slot, misses_));
+        Send(session::ValueNotification(session::kNotifyEnd, slot_, misses_));
     }
     config::RunModeSwitch(clock_, log);
     misses_ = 0;
@@ -169,7 +169,7 @@ void CDeviceWatcher::Send(const session::Notification& notification) {
 }
 
 void CDeviceWatcher::Log(std::string_view text) {
-    Send(session::TextNotification(session::kNotifyLog, shared_.context.slot, std::string(text)));
+    Send(session::TextNotification(session::kNotifyLog, slot_, std::string(text)));
 }
 
 }  // namespace tapfix::app

@@ -75,6 +75,9 @@ class CDeviceWatcher {
     std::mutex traffic_;
     mutable std::mutex factsMutex_;
     DeviceFacts facts_;
+    // The shared port context is the worker's once the watcher is stopped: the watcher keeps
+    // its slot and touches the context only with the port to itself.
+    int slot_ = 0;
     // Loop state, touched by the watcher's thread only.
     int misses_ = 0;
     bool driversInstalled_ = false;

@@ -61,28 +61,38 @@ class WakePipe {
     std::array<int, 2> fds_{};
 };
 
-// Ctrl-C and SIGTERM become close requests while the loop runs.
+// Ctrl-C, SIGTERM and a closed terminal become close requests while the loop runs: during an
+// update they are refused, since a router cut off halfway has no firmware. A reader that went
+// away must not end the update either, so broken pipes only fail the write.
 class InterruptHandlers {
   public:
+    static constexpr std::array<int, 3> kCloseSignals{SIGINT, SIGTERM, SIGHUP};
+
     explicit InterruptHandlers(int wakeFd) {
         interruptWakeFd = wakeFd;
         struct sigaction action {};
         action.sa_handler = OnInterrupt;
         sigemptyset(&action.sa_mask);
-        ::sigaction(SIGINT, &action, &previousInt_);
-        ::sigaction(SIGTERM, &action, &previousTerm_);
+        for (std::size_t i = 0; i < kCloseSignals.size(); ++i) {
+            ::sigaction(kCloseSignals[i], &action, &previous_[i]);
+        }
+        struct sigaction ignore {};
+        ignore.sa_handler = SIG_IGN;
+        ::sigaction(SIGPIPE, &ignore, &previousPipe_);
     }
     ~InterruptHandlers() {
-        ::sigaction(SIGINT, &previousInt_, nullptr);
-        ::sigaction(SIGTERM, &previousTerm_, nullptr);
+        for (std::size_t i = 0; i < kCloseSignals.size(); ++i) {
+            ::sigaction(kCloseSignals[i], &previous_[i], nullptr);
+        }
+        ::sigaction(SIGPIPE, &previousPipe_, nullptr);
         interruptWakeFd = -1;
     }
     InterruptHandlers(const InterruptHandlers&) = delete;
     InterruptHandlers& operator=(const InterruptHandlers&) = delete;
 
   private:
-    struct sigaction previousInt_ {};
-    struct sigaction previousTerm_ {};
+    std::array<struct sigaction, kCloseSignals.size()> previous_{};
+    struct sigaction previousPipe_ {};
 };
 
 bool TakeInterrupt() {
