@@ -48,11 +48,12 @@ TEST_F(WholeUpdateTest, AResumeAfterPowerLossRestoresFromTheSavedCopy) {
     options.faults.powerLossImages = {3};
     StartRouter(std::move(options));
     const auto before = Preserved(router_->Snapshot());
-    ASSERT_EQ(Run(Context()), -1);
+    ASSERT_EQ(Run(Context()), -1) << ::testing::PrintToString(notifier_.Texts(session::kNotifyLog));
     ASSERT_TRUE(service_.BackupTaken()) << "the failed update's own backup may be kept";
     ASSERT_TRUE(SaveBackupCopy(work_));
     ASSERT_TRUE(router_->WaitForPort(sim::DeviceMode::Download, 5s));
-    ASSERT_TRUE(router_->Snapshot().blank);
+    ASSERT_TRUE(router_->Snapshot().blank)
+        << ::testing::PrintToString(notifier_.Texts(session::kNotifyLog));
 
     session::PortContext resume = Context();
     resume.actionMode = session::kActionRepair;
