@@ -37,19 +37,31 @@ bool IsInsideWorkFolder(const fs::path& file) {
     return !ec && !relative.empty() && *relative.begin() != ".." && relative != ".";
 }
 
-// What start-up does before the configuration is read.
-void PointAtWorkFolder(config::XmlDocument& document) {
+// What start-up does before the configuration is read; the NV folder gets a text from the
+// input instead, since nothing reads it as a path here. A text set reads back as it was.
+void PointAtWorkFolder(config::XmlDocument& document, const std::string& nvText) {
     if (!document.FindChild("DOWNLOADBL") || !document.EnterChild()) {
         return;
     }
-    for (const char* item : {"ITEM_VERSIONFILE_PATH", "ITEM_NVFILE_PATH"}) {
+    for (const auto& [item, text] :
+         {std::pair{"ITEM_VERSIONFILE_PATH", config::FolderText(WorkFolder())},
+          std::pair{"ITEM_NVFILE_PATH", nvText}}) {
         if (document.FindChild(item) && document.EnterChild()) {
             document.GetElementText();
-            document.SetElementText(config::FolderText(WorkFolder()));
+            if (document.SetElementText(text)) {
+                Require(document.GetElementText() == text);
+            }
             document.LeaveElement();
         }
     }
     document.LeaveElement();
+}
+
+// The input's last bytes as UTF-8 text (bytes that are not UTF-8 taken as Latin-1).
+std::string TextFrom(std::string_view bytes) {
+    constexpr std::size_t kLength = 40;
+    return platform::Utf16ToUtf8(
+        platform::Utf8ToUtf16(bytes.substr(bytes.size() - std::min(bytes.size(), kLength))));
 }
 
 void CheckConfiguration(const fs::path& file) {
@@ -103,7 +115,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     if (!document.HasResult("truncation_error")) {
         Require(document.SaveBytes() == bytes);
     }
-    PointAtWorkFolder(document);
+    PointAtWorkFolder(document, TextFrom(bytes));
     const std::filesystem::path file = WorkFolder() / "download.xml";
     std::ofstream(file, std::ios::binary | std::ios::trunc) << document.SaveBytes();
     CheckConfiguration(file);
