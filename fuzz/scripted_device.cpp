@@ -1,7 +1,9 @@
 #include "scripted_device.hpp"
 
+#include <fcntl.h>
 #include <poll.h>
 #include <stdlib.h>
+#include <unistd.h>
 
 #include <chrono>
 #include <cstdio>
@@ -18,7 +20,7 @@ namespace {
 using namespace std::chrono_literals;
 
 constexpr int kPortNumber = 1;
-constexpr int kPollMs = 5;
+constexpr int kPollMs = 2;
 constexpr std::size_t kQuietPollsBeforeSpeaking = 2;
 constexpr int kWritePatienceMs = 200;
 // A host that does not take the last answer is not waited for longer than this.
@@ -42,6 +44,9 @@ const std::filesystem::path& Registry() {
 ScriptedDevice::ScriptedDevice(Requests requests, std::vector<Turn> turns, bool speaksFirst)
     : requests_(requests), turns_(std::move(turns)), speaksFirst_(speaksFirst) {
     std::string error;
+    if (::pipe2(wake_.data(), O_CLOEXEC | O_NONBLOCK) != 0) {
+        wake_ = {-1, -1};
+    }
     if (!port_.Appear(Registry(), kPortNumber, "Fuzz Diagnostics 9025", &error)) {
         std::fprintf(stderr, "no scripted device: %s\n", error.c_str());
         return;
@@ -55,11 +60,15 @@ ScriptedDevice::ScriptedDevice(Requests requests, std::vector<Turn> turns, bool 
 
 ScriptedDevice::~ScriptedDevice() {
     stopping_ = true;
+    // Wakes the server from its poll at once (it would notice within one poll anyway).
+    [[maybe_unused]] const ssize_t woken = ::write(wake_[1], "", 1);
     if (server_.joinable()) {
         server_.join();
     }
     host_.ClosePort();
     port_.Leave();
+    ::close(wake_[0]);
+    ::close(wake_[1]);
 }
 
 void ScriptedDevice::Serve() {
@@ -84,8 +93,8 @@ void ScriptedDevice::Serve() {
 }
 
 std::size_t ScriptedDevice::RequestsArrived() {
-    pollfd entry{port_.MasterFd(), POLLIN, 0};
-    if (::poll(&entry, 1, kPollMs) <= 0) {
+    pollfd entries[] = {{port_.MasterFd(), POLLIN, 0}, {wake_[0], POLLIN, 0}};
+    if (::poll(entries, 2, kPollMs) <= 0 || (entries[0].revents & POLLIN) == 0) {
         return 0;
     }
     std::uint8_t chunk[4096];

@@ -1,5 +1,6 @@
 #pragma once
 
+#include <array>
 #include <atomic>
 #include <cstddef>
 #include <thread>
@@ -14,7 +15,7 @@ namespace tapfix::fuzz {
 
 // A device on a pseudo-terminal that answers the host with a script taken from the fuzzer's
 // input and then leaves the bus, so the host never waits out a time-out. Each request gets
-// the next turn; a host that only listens gets it once the line has been quiet for 10 ms.
+// the next turn; a host that only listens gets it once the line has been quiet for 4 ms.
 // The host end is a link with the command set installed, opened on the device's port.
 class ScriptedDevice {
   public:
@@ -50,6 +51,7 @@ class ScriptedDevice {
     link::CPacket host_;
     bool ready_ = false;
     std::atomic<bool> stopping_{false};
+    std::array<int, 2> wake_{-1, -1};
     std::thread server_;
 };
 
