@@ -3,6 +3,7 @@
 #include <limits>
 #include <system_error>
 
+#include "config/contained_name.hpp"
 #include "config/xml_document.hpp"
 #include "platform/utf16.hpp"
 
@@ -110,10 +111,6 @@ bool ReadPairList(std::string_view text, const std::string& key, std::vector<Efs
 // The file named by a list entry, checked and measured.
 bool MeasureFile(const std::filesystem::path& path, std::string_view key, DownloadFile& file,
                  std::string& error) {
-    if (platform::Utf16Length(path.string()) > DownloadFile::kMaxPathUnits) {
-        error = std::string(key) + ": path longer than 255 characters: " + path.string();
-        return false;
-    }
     std::error_code ec;
     const bool regular = std::filesystem::is_regular_file(path, ec);
     const std::uintmax_t size = regular ? std::filesystem::file_size(path, ec) : 0;
@@ -131,17 +128,43 @@ bool MeasureFile(const std::filesystem::path& path, std::string_view key, Downlo
     return true;
 }
 
+// The file name of a list entry: its first field without the spaces around it.
+std::string_view ListedName(std::string_view entry) {
+    return TrimSpaces(entry.substr(0, entry.find(',')));
+}
+
+// Why a listed name cannot be used; empty when it can (an empty name is a grammar matter).
+std::string WhyNameIsRefused(const std::string& folder, std::string_view name) {
+    if (name.empty()) {
+        return {};
+    }
+    const std::string path = (std::filesystem::path(folder) / name).string();
+    if (platform::Utf16Length(path) > DownloadFile::kMaxPathUnits) {
+        return "makes a path longer than 255 characters: " + path;
+    }
+    return WhyNameLeavesFolder(folder, name);
+}
+
+// Every name of a list, before any file is looked at: none may reach outside the image folder.
+bool CheckListedNames(std::string_view text, std::string_view key, const std::string& folder,
+                      std::string& error) {
+    for (std::string_view entry : SplitPieces(text, ';')) {
+        const std::string reason = WhyNameIsRefused(folder, ListedName(entry));
+        if (!reason.empty()) {
+            error = std::string(key) + ": entry " + Quoted(entry) + " " + reason;
+            return false;
+        }
+    }
+    return true;
+}
+
 bool ReadFileEntry(std::string_view entry, const std::string& folder, std::string_view key,
                    DownloadFile& file, std::string& error) {
     const std::vector<std::string_view> fields = SplitPieces(entry, ',');
-    const std::string_view name = TrimSpaces(fields[0]);
+    const std::string_view name = ListedName(entry);
     if (fields.size() < 4 || name.empty()) {
         error = std::string(key) + ": entry " + Quoted(entry) +
                 " needs a file name, open code, header flag and download type";
-        return false;
-    }
-    if (std::filesystem::path(name).is_absolute()) {
-        error = std::string(key) + ": entry " + Quoted(entry) + " names an absolute path";
         return false;
     }
     if (!MeasureFile(std::filesystem::path(folder) / name, key, file, error)) {
@@ -205,13 +228,14 @@ bool ReadBlock(KeyReader& keys, DownloadServiceConfig& config, std::string& erro
     config.highSpeedUsb = ReadInt(keys.Next("ITEM_HSUSB"));
     config.trustMode = static_cast<std::uint8_t>(ReadInt(keys.Next("ITEM_trustmode")));
     config.partitionDownload = ReadInt(keys.Next("ITEM_PartitionDL"));
-    const std::string& files = keys.Next("ITEM_DOWNLOAD_FILElIST");
-    if (!ReadFileList(files, keys.Described(), config, config.fileEntries, config.files, error)) {
-        return false;
-    }
-    const std::string& urgent = keys.Next("ITEM_DOWNLOAD_URGFLIELIST");
-    if (!ReadFileList(urgent, keys.Described(), config, config.urgentEntries, config.urgentFiles,
-                      error)) {
+    const std::string files = keys.Next("ITEM_DOWNLOAD_FILElIST");
+    const std::string filesKey = keys.Described();
+    const std::string urgent = keys.Next("ITEM_DOWNLOAD_URGFLIELIST");
+    const std::string urgentKey = keys.Described();
+    if (!CheckListedNames(files, filesKey, config.versionFilePath, error) ||
+        !CheckListedNames(urgent, urgentKey, config.versionFilePath, error) ||
+        !ReadFileList(files, filesKey, config, config.fileEntries, config.files, error) ||
+        !ReadFileList(urgent, urgentKey, config, config.urgentEntries, config.urgentFiles, error)) {
         return false;
     }
     config.readWifiMacDiagCmd = ReadInt(keys.Next("ITEM_READ_WIFIMAC_DIAGCMD"));

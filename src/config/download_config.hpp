@@ -63,8 +63,9 @@ struct DownloadServiceConfig {
 
 // Reads download.xml into the record. A file without a DOWNLOADBL element is not an error: the
 // result is true and `loaded` stays false. False, with the reason in `error`, for an empty
-// image folder, a listed file that is absent or shorter than 2 bytes, and an entry that breaks
-// the list grammars. The fields read before a failure stay in place.
+// image folder, a listed file name that reaches outside the image folder (checked for both
+// lists before any file is looked at), a listed file that is absent or shorter than 2 bytes,
+// and an entry that breaks the list grammars. The fields read before a failure stay in place.
 bool LoadConfig(const std::filesystem::path& file, DownloadServiceConfig& config,
                 std::string& error);
 

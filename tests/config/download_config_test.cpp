@@ -31,10 +31,11 @@ const char* const kMainFiles[] = {"rpm.mbn",
                                   "boot-oe-msm9615.img"};
 
 // A work folder with the package's images (each a different size) and a download.xml whose
-// settings block is `settings`.
+// settings block is `settings`. The folder lies inside another one, for files outside it.
 class ConfigFolder {
   public:
     ConfigFolder() {
+        std::filesystem::create_directory(Folder());
         std::uint32_t size = 100;
         for (const char* name : kMainFiles) {
             test::WriteFileBytes(Folder() / name, std::string(size, 'x'));
@@ -42,9 +43,10 @@ class ConfigFolder {
             size += 37;
         }
     }
-    std::filesystem::path Folder() const { return dir.Path(); }
-    std::string FolderText() const { return dir.Path().string() + "/"; }
-    std::filesystem::path Xml() const { return dir.Path() / "download.xml"; }
+    std::filesystem::path Folder() const { return dir.Path() / "work"; }
+    std::filesystem::path Outside() const { return dir.Path(); }
+    std::string FolderText() const { return Folder().string() + "/"; }
+    std::filesystem::path Xml() const { return Folder() / "download.xml"; }
 
     // Writes the work folder into the package's download.xml as start-up does.
     void WritePackageXml() {
@@ -185,7 +187,6 @@ TEST(LoadConfig, RefusesFilesAndEntriesItCannotUse) {
         {fileList("rpm.mbn,0e,0"), "needs a file name"},
         {fileList("rpm.mbn,0e,0,4;"), "needs a file name"},
         {fileList(std::string(300, 'n') + ",0e,0,4"), "255"},
-        {fileList("/etc/passwd,0e,0,4"), "absolute"},
         {Item("ITEM_EFS_RFNV_OVER6W", "1,a;2"), "ITEM_EFS_RFNV_OVER6W: entry \"2\""},
         {Item("ITEM_EFS_RFNV", "5"), "ITEM_EFS_RFNV_OVER6W (missing"},
     };
@@ -212,6 +213,72 @@ TEST(LoadConfig, RefusesFilesAndEntriesItCannotUse) {
         DownloadServiceConfig empty;
         EXPECT_TRUE(LoadConfig(folder.Xml(), empty, error));
         EXPECT_FALSE(empty.loaded);
+    }
+}
+
+// Names are checked before any file is measured, so an absent file listed earlier, even in
+// the other list, does not hide a name that reaches outside the folder.
+TEST(LoadConfig, RefusesListedNamesThatLeaveTheImageFolder) {
+    namespace fs = std::filesystem;
+    ConfigFolder folder;
+    test::WriteFileBytes(folder.Outside() / "x", "outside the work folder");
+    fs::create_directory(folder.Folder() / "sub");
+    test::WriteFileBytes(folder.Folder() / "sub" / "inner.mbn", "inside");
+    fs::create_symlink(folder.Outside() / "x", folder.Folder() / "escape.mbn");
+    fs::create_directory_symlink(folder.Outside(), folder.Folder() / "up");
+    fs::create_symlink(folder.Folder() / "rpm.mbn", folder.Folder() / "alias.mbn");
+    const auto lists = [](const std::string& files, const std::string& urgent) {
+        return Item("ITEM_EFS_RFNV_OVER6W", "1,nv/a") + Item("ITEM_DOWNLOAD_FILElIST", files) +
+               Item("ITEM_DOWNLOAD_URGFLIELIST", urgent);
+    };
+    const std::string inside = folder.FolderText() + "rpm.mbn";
+    struct Case {
+        std::string items;
+        std::string reason;  // empty: the lists load
+        bool nameRefused = true;
+    };
+    const Case cases[] = {
+        {lists("../x,0e,0,4", "rpm.mbn,0e,0,4"), "entry \"../x,0e,0,4\" climbs out"},
+        {lists("rpm.mbn,0e,0,4", " sub/../../x ,0e,0,4"), "URGFLIELIST: entry \" sub/../../x"},
+        {lists("absent.mbn,0e,0,4", "../x,0e,0,4"), "\"../x,0e,0,4\" climbs out"},
+        {lists("/etc/passwd,0e,0,4", "rpm.mbn,0e,0,4"), "\"/etc/passwd,0e,0,4\" names an absolute"},
+        {lists(inside + ",0e,0,4", "rpm.mbn,0e,0,4"), "names an absolute path"},
+        {lists("escape.mbn,0e,0,4", "rpm.mbn,0e,0,4"), "\"escape.mbn,0e,0,4\" resolves outside"},
+        {lists("up/x,0e,0,4", "rpm.mbn,0e,0,4"), "\"up/x,0e,0,4\" resolves outside"},
+        {lists("rpm.mbn,0e,0,4;sub/x\\..\\..\\x,0e,0,4", "rpm.mbn,0e,0,4"), "missing", false},
+        {lists("alias.mbn,0e,0,4;./sub/inner.mbn,0e,0,4", "rpm.mbn,0e,0,4"), "", false},
+    };
+    for (const Case& c : cases) {
+        folder.WriteSettings(c.items);
+        DownloadServiceConfig config;
+        std::string error;
+        EXPECT_EQ(LoadConfig(folder.Xml(), config, error), c.reason.empty()) << c.items;
+        EXPECT_EQ(config.loaded, c.reason.empty()) << c.items;
+        if (!c.reason.empty()) {
+            EXPECT_NE(error.find(c.reason), std::string::npos) << error;
+        }
+        if (c.nameRefused) {
+            EXPECT_TRUE(config.files.empty() && config.fileEntries.empty()) << c.items;
+        }
+    }
+}
+
+// The package's own download.xml with one name changed is refused as a whole.
+TEST(LoadConfig, RefusesThePackageFileWhenOneNameLeavesTheFolder) {
+    ConfigFolder folder;
+    test::WriteFileBytes(folder.Outside() / "x", "outside the work folder");
+    for (const std::string& name : {std::string("../x"), std::string("/etc/passwd")}) {
+        folder.WritePackageXml();
+        std::string xml = test::ReadFileBytes(folder.Xml());
+        const std::size_t at = xml.find("efs.mbn,");
+        ASSERT_NE(at, std::string::npos);
+        xml.replace(at, std::string("efs.mbn").size(), name);
+        test::WriteFileBytes(folder.Xml(), xml);
+        DownloadServiceConfig config;
+        std::string error;
+        EXPECT_FALSE(LoadConfig(folder.Xml(), config, error));
+        EXPECT_FALSE(config.loaded);
+        EXPECT_NE(error.find("entry \"" + name + ","), std::string::npos) << error;
     }
 }
 
