@@ -194,6 +194,13 @@ std::size_t SerialPort::BytesWaiting() {
     return pending_.size() + static_cast<std::size_t>(kernel);
 }
 
+std::span<const std::uint8_t> SerialPort::PeekWaiting() {
+    if (fd_ >= 0) {
+        DrainKernelInput();
+    }
+    return pending_;
+}
+
 bool SerialPort::WaitForMoreInput(milliseconds timeout) {
     if (fd_ < 0 || !DrainKernelInput()) {
         return false;

@@ -32,6 +32,8 @@ class SerialPort {
 
     void PurgeBuffers(Purge purge);
     std::size_t BytesWaiting();
+    // The input that has arrived, left waiting: what the next Read() returns first.
+    std::span<const std::uint8_t> PeekWaiting();
     // Waits until more input than is waiting now arrives, or the time-out passes.
     // True when input grew. A vanished device closes the port and returns false.
     bool WaitForMoreInput(std::chrono::milliseconds timeout);
