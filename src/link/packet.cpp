@@ -293,12 +293,12 @@ bool CPacket::HoldsWholeAnswer(std::span<const std::uint8_t> waiting) const {
 
 std::size_t CPacket::AwaitAnswer(milliseconds timeout, milliseconds settle, bool* timedOut) {
     const auto deadline = Clock::now() + timeout;
-    *timedOut = false;
-    std::size_t count = Port().BytesWaiting();
     for (;;) {
-        if (!IsPortOpen()) {
-            // Nothing more can come; what arrived before the device left is the answer.
-            count = Port().BytesWaiting();
+        const auto waiting = Port().PeekWaiting();
+        const std::size_t count = Port().BytesWaiting();
+        // Nothing more can come once the device has left: what arrived before is the answer.
+        // A whole frame needs no quiet interval to prove it complete.
+        if (!IsPortOpen() || HoldsWholeAnswer(waiting)) {
             *timedOut = count == 0;
             return count;
         }
@@ -308,24 +308,18 @@ std::size_t CPacket::AwaitAnswer(milliseconds timeout, milliseconds settle, bool
                 *timedOut = true;
                 return 0;
             }
-            Port().WaitForMoreInput(std::chrono::duration_cast<milliseconds>(deadline - now));
-            count = Port().BytesWaiting();
+            Port().WaitForMoreInput(0, std::chrono::duration_cast<milliseconds>(deadline - now));
             continue;
         }
-        // A whole frame needs no quiet interval to prove it complete.
-        if (const auto waiting = Port().PeekWaiting(); HoldsWholeAnswer(waiting)) {
-            return waiting.size();
-        }
         // Anything else is complete once the waiting count stops growing for one interval.
-        if (!Port().WaitForMoreInput(settle)) {
-            count = Port().BytesWaiting();
-            *timedOut = count == 0;
-            return count;
+        if (!Port().WaitForMoreInput(count, settle)) {
+            const std::size_t settled = Port().BytesWaiting();
+            *timedOut = settled == 0;
+            return settled;
         }
-        count = Port().BytesWaiting();
         if (Clock::now() > deadline) {
             *timedOut = true;
-            return count;
+            return Port().BytesWaiting();
         }
     }
 }
