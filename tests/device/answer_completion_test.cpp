@@ -9,6 +9,7 @@
 #include "device/sahara.hpp"
 #include "device/stream_commands.hpp"
 #include "loader_fixture.hpp"
+#include "support/test_names.hpp"
 
 namespace tapfix::device::test {
 namespace {
@@ -253,13 +254,7 @@ TEST_P(AnswerCompletionTest, OperationTakesTheWholeAnswer) {
 
 INSTANTIATE_TEST_SUITE_P(Operations, AnswerCompletionTest, ::testing::ValuesIn(Cases()),
                          [](const auto& info) {
-                             std::string name;
-                             for (const char letter : info.param.name) {
-                                 if (std::isalnum(static_cast<unsigned char>(letter))) {
-                                     name += letter;
-                                 }
-                             }
-                             return name;
+                             return tapfix::test::TestNameOf(info.param.name);
                          });
 
 }  // namespace

@@ -7,6 +7,7 @@
 #include "link/packet.hpp"
 #include "platform/clock.hpp"
 #include "support/pty_peer.hpp"
+#include "support/test_names.hpp"
 #include "test_protocol.hpp"
 
 namespace tapfix::link {
@@ -257,13 +258,7 @@ TEST_P(AnswerCompletionTest, GivesTheAnswerOfTheWholeInput) {
 
 INSTANTIATE_TEST_SUITE_P(Answers, AnswerCompletionTest, ::testing::ValuesIn(Cases()),
                          [](const auto& info) {
-                             std::string name;
-                             for (const char letter : info.param.name) {
-                                 if (std::isalnum(static_cast<unsigned char>(letter))) {
-                                     name += letter;
-                                 }
-                             }
-                             return name;
+                             return tapfix::test::TestNameOf(info.param.name);
                          });
 
 }  // namespace
