@@ -256,7 +256,10 @@ bool RawTransfer(HostLink& host, std::uint8_t code, std::span<const std::uint8_t
     int mismatches = 0;
     for (std::size_t offset = 0; offset < image.size();) {
         const auto piece = Piece(image, offset, unit);
-        Bytes raw(piece.begin(), piece.end());
+        // One write carries the unit and its checksum; room for both up front spares a copy.
+        Bytes raw;
+        raw.reserve(piece.size() + 4);
+        raw.assign(piece.begin(), piece.end());
         wire::AppendLe32(raw, Checksum(piece));
         device::UnitStatus status = device::UnitStatus::None;
         if (!device::WaitAnswerOk(host, answer)) {
