@@ -294,11 +294,14 @@ bool CPacket::HoldsWholeAnswer(std::span<const std::uint8_t> waiting) const {
 std::size_t CPacket::AwaitAnswer(milliseconds timeout, milliseconds settle, bool* timedOut) {
     const auto deadline = Clock::now() + timeout;
     for (;;) {
-        const auto waiting = Port().PeekWaiting();
+        // A whole frame needs no quiet interval to prove it complete.
+        if (const auto waiting = Port().PeekWaiting(); HoldsWholeAnswer(waiting)) {
+            *timedOut = false;
+            return waiting.size();
+        }
         const std::size_t count = Port().BytesWaiting();
         // Nothing more can come once the device has left: what arrived before is the answer.
-        // A whole frame needs no quiet interval to prove it complete.
-        if (!IsPortOpen() || HoldsWholeAnswer(waiting)) {
+        if (!IsPortOpen()) {
             *timedOut = count == 0;
             return count;
         }
