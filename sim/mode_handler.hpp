@@ -34,7 +34,6 @@ struct LinkModel {
     std::size_t packetSize = 0;
     std::chrono::microseconds packetGap{0};
 
-    bool Active() const { return latency.count() > 0 || bytesPerSecond > 0 || packetSize > 0; }
     // How long `bytes` take on the wire at the rate.
     std::chrono::nanoseconds WireTime(std::size_t bytes) const;
 };
