@@ -1,6 +1,7 @@
 #include <benchmark/benchmark.h>
 
 #include <random>
+#include <string>
 #include <vector>
 
 #include "link/crc16.hpp"
@@ -25,6 +26,7 @@ void BM_Crc16(benchmark::State& state) {
         benchmark::DoNotOptimize(tapfix::link::Fcs16(bytes));
     }
     state.SetBytesProcessed(static_cast<std::int64_t>(state.iterations()) * state.range(0));
+    state.SetLabel("CRC-16 over " + std::to_string(state.range(0)) + " bytes");
 }
 BENCHMARK(BM_Crc16)->Arg(1024)->Arg(128 * 1024);
 
@@ -37,6 +39,7 @@ void BM_EncodeFrame(benchmark::State& state) {
         benchmark::DoNotOptimize(packet.BuildFrame(0));
     }
     state.SetBytesProcessed(static_cast<std::int64_t>(state.iterations()) * 1029);
+    state.SetLabel("framing a 1029-byte payload");
 }
 BENCHMARK(BM_EncodeFrame);
 
@@ -57,6 +60,7 @@ void BM_DecodeFrame(benchmark::State& state) {
     }
     state.SetBytesProcessed(static_cast<std::int64_t>(state.iterations()) *
                             static_cast<std::int64_t>(wire.size()));
+    state.SetLabel("unframing and checking a 1000-byte answer");
 }
 BENCHMARK(BM_DecodeFrame);
 

@@ -82,7 +82,8 @@ int main(int argc, char** argv) {
     app.add_option("--sahara-image-id", options.profile.saharaImageId,
                    "image id Sahara asks for (7, or 13 announcing a pending image)")
         ->check(CLI::IsMember({7, 13}));
-    app.add_option("--link-latency", latencyMs, "link model: milliseconds before every answer")
+    app.add_option("--link-latency", latencyMs,
+                   "link model: milliseconds from a request to its answer")
         ->check(CLI::NonNegativeNumber);
     app.add_option("--link-rate", options.profile.link.bytesPerSecond,
                    "link model: bytes per second in both directions (0: unlimited)")

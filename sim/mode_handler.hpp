@@ -24,17 +24,18 @@ enum class DeviceMode { Normal, Download, Programmer };
 enum class BootProtocol { Dmss, Sahara };
 
 // The USB link's pace, for benchmarks; all zero (the default) is as fast as the machine.
-// Not scaled by TAPFIX_TIME_SCALE: it models the wire, not the device.
+// Not scaled by TAPFIX_TIME_SCALE: it models the wire, not the device. LinkSchedule paces by it.
 struct LinkModel {
-    // Before every answer.
+    // From a request's arrival to its answer leaving (once per answer, however many frames).
     std::chrono::microseconds latency{0};
-    // Both directions; 0 is unlimited.
+    // One wire for both directions; 0 is unlimited.
     double bytesPerSecond = 0;
     // Answers leave in packets of this many bytes (0: whole) with this gap between them.
     std::size_t packetSize = 0;
     std::chrono::microseconds packetGap{0};
 
-    bool Active() const { return latency.count() > 0 || bytesPerSecond > 0 || packetSize > 0; }
+    // How long `bytes` take on the wire at the rate.
+    std::chrono::nanoseconds WireTime(std::size_t bytes) const;
 };
 
 std::string_view ModeName(DeviceMode mode);

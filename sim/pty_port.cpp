@@ -90,6 +90,11 @@ std::size_t PtyPort::BytesUnreadByHost() const {
     return static_cast<std::size_t>(waiting);
 }
 
+bool PtyPort::HostBytesWaiting() const {
+    pollfd entry{master_, POLLIN, 0};
+    return master_ >= 0 && ::poll(&entry, 1, 0) > 0 && (entry.revents & POLLIN) != 0;
+}
+
 std::size_t PtyPort::Read(std::span<std::uint8_t> out) {
     if (master_ < 0) {
         return 0;

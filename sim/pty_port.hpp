@@ -31,6 +31,8 @@ class PtyPort {
 
     // What the host has not yet taken from its input queue.
     std::size_t BytesUnreadByHost() const;
+    // True when the host has sent bytes the device has not read yet.
+    bool HostBytesWaiting() const;
     // Reads what the host sent; 0 when nothing is waiting.
     std::size_t Read(std::span<std::uint8_t> out);
     // Writes all bytes unless the host leaves them unread for `patience`; returns bytes written.

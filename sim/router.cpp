@@ -2,6 +2,7 @@
 
 #include <poll.h>
 #include <sys/eventfd.h>
+#include <sys/prctl.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -94,7 +95,7 @@ class SimulatedRouter::Context final : public DeviceContext {
 };
 
 SimulatedRouter::SimulatedRouter(RouterOptions options)
-    : options_(std::move(options)), faults_(options_.faults) {
+    : options_(std::move(options)), faults_(options_.faults), link_(options_.profile.link) {
     context_ = std::make_unique<Context>(*this);
 }
 
@@ -175,6 +176,9 @@ bool SimulatedRouter::Stop() {
 }
 
 void SimulatedRouter::Run() {
+    // The link model holds the thread for microseconds at a time; the 50 µs a sleeping thread
+    // may oversleep by default would add to every hold.
+    ::prctl(PR_SET_TIMERSLACK, 1UL);
     std::array<pollfd, 2> fds{};
     for (;;) {
         int timeout = 0;
@@ -211,15 +215,18 @@ int SimulatedRouter::PollTimeoutMs() const {
 void SimulatedRouter::ServeInput() {
     std::array<std::uint8_t, kReadChunk> chunk{};
     std::size_t got = 0;
+    LinkSchedule::TimePoint arrives;
     {
         std::lock_guard lock(mutex_);
         got = port_.Read(chunk);
+        if (got == 0) {
+            return;
+        }
+        arrives = link_.FromHost(got, Clock::now(), hostBytesWaiting_);
     }
-    if (got == 0) {
-        return;
-    }
-    PaceLink(got);
+    HoldUntil(arrives);
     std::lock_guard lock(mutex_);
+    inputArrived_ = Clock::now();
     if (handler_) {
         handler_->OnBytes(std::span(chunk).first(got), *context_);
         ApplyContinuation();
@@ -238,12 +245,10 @@ void SimulatedRouter::ApplyContinuation() {
     }
 }
 
-void SimulatedRouter::PaceLink(std::size_t bytes) const {
-    const double rate = options_.profile.link.bytesPerSecond;
-    if (rate > 0) {
-        std::this_thread::sleep_for(
-            std::chrono::duration<double>(static_cast<double>(bytes) / rate));
-    }
+// The wire's own pace, in microseconds and unscaled: no wait of the device's, so not the clock's.
+void SimulatedRouter::HoldUntil(LinkSchedule::TimePoint due) {
+    std::this_thread::sleep_until(due);
+    hostBytesWaiting_ = port_.HostBytesWaiting();
 }
 
 void SimulatedRouter::AdvanceTransitions() {
@@ -312,6 +317,7 @@ bool SimulatedRouter::Appear(DeviceMode mode) {
     if (options_.portListener) {
         options_.portListener(*current_, true);
     }
+    inputArrived_ = Clock::now();
     handler_->OnAttach(*context_);
     ApplyContinuation();
     return true;
@@ -332,15 +338,13 @@ void SimulatedRouter::Leave(const std::string& reason) {
     }
 }
 
-// An answer leaves whole, or in two halves (split fault), or in packets (link model).
+// An answer leaves whole, or in two halves (split fault), or in packets (link model), each
+// piece written once the link has carried it.
 void SimulatedRouter::WriteAnswer(const Bytes& bytes) {
     const FaultPlan& plan = options_.faults;
     const LinkModel& link = options_.profile.link;
     if (departure_) {
         departure_->answerSent = true;
-    }
-    if (link.latency.count() > 0) {
-        std::this_thread::sleep_for(link.latency);
     }
     std::size_t piece = bytes.size();
     std::chrono::microseconds gap{0};
@@ -351,17 +355,19 @@ void SimulatedRouter::WriteAnswer(const Bytes& bytes) {
         piece = link.packetSize;
         gap = link.packetGap;
     }
+    LinkSchedule::TimePoint waitedSince = inputArrived_;
+    LinkSchedule::TimePoint readyAt = inputArrived_ + link.latency;
     std::size_t at = 0;
     while (at < bytes.size()) {
-        if (at > 0) {
-            std::this_thread::sleep_for(gap);
-        }
         // The second half of a split answer is all the rest.
         const std::size_t length =
             plan.split && at > 0 ? bytes.size() - at : std::min(piece, bytes.size() - at);
+        const auto arrives = link_.ToHost(length, readyAt, waitedSince);
+        HoldUntil(arrives);
         port_.Write(std::span(bytes).subspan(at, length), kWritePatienceMs);
-        PaceLink(length);
         at += length;
+        waitedSince = arrives;
+        readyAt = arrives + gap;
     }
 }
 
@@ -411,6 +417,11 @@ bool SimulatedRouter::SaveState(std::string* error) const {
     }
     std::lock_guard lock(mutex_);
     return sim::SaveState(options_.statePath, state_, error);
+}
+
+std::chrono::nanoseconds SimulatedRouter::LinkTimeNeeded() const {
+    std::lock_guard lock(mutex_);
+    return link_.Needed();
 }
 
 std::string SimulatedRouter::LastError() const {

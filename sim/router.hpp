@@ -15,6 +15,7 @@
 #include "platform/clock.hpp"
 #include "sim/device_state.hpp"
 #include "sim/faults.hpp"
+#include "sim/link_schedule.hpp"
 #include "sim/mode_handler.hpp"
 #include "sim/pty_port.hpp"
 #include "sim/trace.hpp"
@@ -71,6 +72,8 @@ class SimulatedRouter {
     void Modify(const std::function<void(DeviceState&)>& change);
     bool SaveState(std::string* error) const;
     std::vector<nlohmann::json> TraceRecords() const { return trace_.Records(); }
+    // What the modelled link alone needed for the traffic so far (LinkSchedule::Needed).
+    std::chrono::nanoseconds LinkTimeNeeded() const;
     std::string LastError() const;
 
   private:
@@ -104,8 +107,9 @@ class SimulatedRouter {
     void WriteAnswer(const Bytes& bytes);
     // Runs the mode a handler asked to continue in.
     void ApplyContinuation();
-    // Holds the device thread as long as `bytes` take on the modelled link.
-    void PaceLink(std::size_t bytes) const;
+    // Holds the device thread until the modelled link has carried what is due by then, and
+    // notes whether the host's next bytes were already waiting.
+    void HoldUntil(LinkSchedule::TimePoint due);
 
     const RouterOptions options_;
     Trace trace_;
@@ -121,6 +125,10 @@ class SimulatedRouter {
     std::optional<Departure> departure_;
     std::optional<Arrival> arrival_;
     FaultCounter faults_;
+    LinkSchedule link_;
+    // When the input the handler is answering arrived; answers leave the latency after it.
+    LinkSchedule::TimePoint inputArrived_{};
+    bool hostBytesWaiting_ = false;
     std::string lastError_;
     std::filesystem::path registry_;
     bool stopping_ = false;

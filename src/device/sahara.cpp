@@ -28,11 +28,27 @@ bool SendWords(link::CPacket& packet, std::initializer_list<std::uint32_t> words
     return packet.WriteRaw(message);
 }
 
-// Every message states its length in word 1; one that has not all arrived is waited for
-// (a length beyond one read cannot be, and is left to the caller's checks).
-bool IsComplete(const std::vector<std::uint8_t>& message) {
-    const auto length = wire::ReadLe32(message, 4);
-    return length && (*length > link::CPacket::kReceiveData || message.size() >= *length);
+constexpr std::uint32_t kShortestMessage = 8;
+
+// Word 1 of every message states its length. A message is whole once that much has arrived;
+// a length no message can have (shorter than its two words, longer than one read) leaves the
+// end to the device's silence and the message to the caller's checks.
+std::optional<std::uint32_t> StatedLength(const std::vector<std::uint8_t>& message) {
+    return wire::ReadLe32(message, 4);
+}
+
+bool IsPlausible(std::uint32_t length) {
+    return length >= kShortestMessage && length <= link::CPacket::kReceiveData;
+}
+
+bool IsWhole(const std::vector<std::uint8_t>& message) {
+    const auto length = StatedLength(message);
+    return length && IsPlausible(*length) && message.size() >= *length;
+}
+
+bool EndsWithSilence(const std::vector<std::uint8_t>& message) {
+    const auto length = StatedLength(message);
+    return length && !IsPlausible(*length);
 }
 
 }  // namespace
@@ -50,11 +66,12 @@ bool SaharaHelloResponse(link::CPacket& packet) {
 bool SaharaRead(link::CPacket& packet) {
     std::vector<std::uint8_t> message;
     const auto deadline = std::chrono::steady_clock::now() + platform::ScaledTimeout(kReadTimeout);
-    while (std::chrono::steady_clock::now() < deadline && packet.IsPortOpen()) {
-        // A port read waits up to 30 ms for its first byte: a read that brings nothing after
-        // a complete message means the device has stopped sending.
+    while (!IsWhole(message) && std::chrono::steady_clock::now() < deadline &&
+           packet.IsPortOpen()) {
+        // A port read waits up to 30 ms for its first byte: a read that brings nothing means
+        // the device has stopped sending.
         const std::size_t count = packet.ReadWaiting();
-        if (count == 0 && IsComplete(message)) {
+        if (count == 0 && EndsWithSilence(message)) {
             break;
         }
         const auto bytes = packet.ReceivedBytes();

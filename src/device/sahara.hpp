@@ -24,9 +24,9 @@ inline constexpr std::uint32_t kDoneResponseLength = 12;
 // were written.
 bool SaharaHelloResponse(link::CPacket& packet);
 
-// Waits up to 5 s for a message and reads it raw into the receive buffer, until the device
-// stops sending with at least the length the message states. False when nothing arrived or
-// more than one read holds.
+// Waits up to 5 s for a message and reads it raw into the receive buffer, until the length the
+// message states has arrived (a length no message can have: until the device stops sending).
+// False when nothing arrived or more than one read holds.
 bool SaharaRead(link::CPacket& packet);
 
 // Sends done and reads the done response; true when it is one (command 6, length 12).

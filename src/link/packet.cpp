@@ -277,14 +277,31 @@ milliseconds CPacket::SettleInterval() const {
     return platform::ScaledInterval(milliseconds{nvItem ? 20 : 5});
 }
 
+// An answer is whole once its closing flag has arrived after at least one byte that is not a
+// flag; boot-loader and streaming answers must also have begun with their opening flag. More
+// than one read holds is left to the flood guard.
+bool CPacket::HoldsWholeAnswer(std::span<const std::uint8_t> waiting) const {
+    if (waiting.empty() || waiting.size() > kReceiveData || waiting.back() != kFlag) {
+        return false;
+    }
+    if (IsFramedWithOpeningFlag(mode_) && waiting.front() != kFlag) {
+        return false;
+    }
+    return std::any_of(waiting.begin(), waiting.end() - 1,
+                       [](std::uint8_t byte) { return byte != kFlag; });
+}
+
 std::size_t CPacket::AwaitAnswer(milliseconds timeout, milliseconds settle, bool* timedOut) {
     const auto deadline = Clock::now() + timeout;
-    *timedOut = false;
-    std::size_t count = Port().BytesWaiting();
     for (;;) {
+        // A whole frame needs no quiet interval to prove it complete.
+        if (const auto waiting = Port().PeekWaiting(); HoldsWholeAnswer(waiting)) {
+            *timedOut = false;
+            return waiting.size();
+        }
+        const std::size_t count = Port().BytesWaiting();
+        // Nothing more can come once the device has left: what arrived before is the answer.
         if (!IsPortOpen()) {
-            // Nothing more can come; what arrived before the device left is the answer.
-            count = Port().BytesWaiting();
             *timedOut = count == 0;
             return count;
         }
@@ -294,20 +311,18 @@ std::size_t CPacket::AwaitAnswer(milliseconds timeout, milliseconds settle, bool
                 *timedOut = true;
                 return 0;
             }
-            Port().WaitForMoreInput(std::chrono::duration_cast<milliseconds>(deadline - now));
-            count = Port().BytesWaiting();
+            Port().WaitForMoreInput(0, std::chrono::duration_cast<milliseconds>(deadline - now));
             continue;
         }
-        // The answer is complete once the waiting count stops growing for one interval.
-        if (!Port().WaitForMoreInput(settle)) {
-            count = Port().BytesWaiting();
-            *timedOut = count == 0;
-            return count;
+        // Anything else is complete once the waiting count stops growing for one interval.
+        if (!Port().WaitForMoreInput(count, settle)) {
+            const std::size_t settled = Port().BytesWaiting();
+            *timedOut = settled == 0;
+            return settled;
         }
-        count = Port().BytesWaiting();
         if (Clock::now() > deadline) {
             *timedOut = true;
-            return count;
+            return Port().BytesWaiting();
         }
     }
 }
@@ -326,7 +341,11 @@ bool CPacket::SendTransmitBuffer() {
 }
 
 std::size_t CPacket::ReadWaiting() {
-    receiveLength_ = Port().Read({receive_.data(), kReceiveData});
+    return ReadAnswer(kReceiveData);
+}
+
+std::size_t CPacket::ReadAnswer(std::size_t count) {
+    receiveLength_ = Port().Read({receive_.data(), std::min(count, kReceiveData)});
     return receiveLength_;
 }
 
@@ -344,7 +363,7 @@ CPacket::AttemptOutcome CPacket::RunAttempt(milliseconds timeout) {
         lastError_ = texts::kReceiveFailed;
         return AttemptOutcome::Failed;
     }
-    ReadWaiting();
+    ReadAnswer(waiting);
     if (mode_ == MODE_DIAG && (receiveLength_ == 0 || receive_[0] != request_[0])) {
         lastError_ = DiagErrorText(receiveLength_ == 0 ? 0 : receive_[0]);
         return AttemptOutcome::Failed;
@@ -373,14 +392,14 @@ bool CPacket::TransactStream(std::uint32_t timeoutMs) {
     }
     const auto start = Clock::now();
     bool timedOut = false;
-    AwaitAnswer(platform::ScaledTimeout(milliseconds{timeoutMs}),
-                platform::ScaledInterval(milliseconds{13}), &timedOut);
+    const std::size_t waiting = AwaitAnswer(platform::ScaledTimeout(milliseconds{timeoutMs}),
+                                            platform::ScaledInterval(milliseconds{13}), &timedOut);
     lastError_ = "time is " + std::to_string(Elapsed(start).count()) + "(ms)";
     if (timedOut) {
         lastError_ = texts::kCannotReceive;
         return false;
     }
-    ReadWaiting();
+    ReadAnswer(waiting);
     if (!ParseFrames()) {
         return false;
     }

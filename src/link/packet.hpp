@@ -146,10 +146,14 @@ class CPacket : public CSerial {
     const PacketProtocol* ProtocolFor(PacketMode mode) const;
     void InsertOpeningFlagIfMissing();
     AttemptOutcome RunAttempt(std::chrono::milliseconds timeout);
-    // Waits for an answer to arrive and settle; returns the settled count (0 on time-out).
+    bool HoldsWholeAnswer(std::span<const std::uint8_t> waiting) const;
+    // Waits until one whole answer frame is waiting or the input settles; returns the count
+    // waiting then (0 on time-out).
     std::size_t AwaitAnswer(std::chrono::milliseconds timeout, std::chrono::milliseconds settle,
                             bool* timedOut);
     std::chrono::milliseconds SettleInterval() const;
+    // Reads `count` waiting bytes, at most one receive buffer full, into the receive buffer.
+    std::size_t ReadAnswer(std::size_t count);
     bool ParseOneFrame(std::size_t begin, std::size_t end);
     bool MoveStagedIntoFrame();
 

@@ -194,12 +194,21 @@ std::size_t SerialPort::BytesWaiting() {
     return pending_.size() + static_cast<std::size_t>(kernel);
 }
 
-bool SerialPort::WaitForMoreInput(milliseconds timeout) {
+std::span<const std::uint8_t> SerialPort::PeekWaiting() {
+    if (fd_ >= 0) {
+        DrainKernelInput();
+    }
+    return pending_;
+}
+
+bool SerialPort::WaitForMoreInput(std::size_t known, milliseconds timeout) {
     if (fd_ < 0 || !DrainKernelInput()) {
         return false;
     }
-    const std::size_t before = pending_.size();
-    if (before >= kPendingCapacity) {
+    if (pending_.size() > known) {
+        return true;
+    }
+    if (pending_.size() >= kPendingCapacity) {
         return false;
     }
     short revents = 0;
@@ -210,19 +219,14 @@ bool SerialPort::WaitForMoreInput(milliseconds timeout) {
         Vanished();
         return false;
     }
-    return DrainKernelInput() && pending_.size() > before;
+    return DrainKernelInput() && pending_.size() > known;
 }
 
 std::size_t SerialPort::Read(std::span<std::uint8_t> out) {
     if (out.empty()) {
         return 0;
     }
-    if (BytesWaiting() == 0) {
-        WaitForMoreInput(kReadBound);
-    }
-    if (fd_ >= 0) {
-        DrainKernelInput();
-    }
+    WaitForMoreInput(0, kReadBound);
     const std::size_t count = std::min(out.size(), pending_.size());
     std::copy_n(pending_.begin(), count, out.begin());
     pending_.erase(pending_.begin(), pending_.begin() + static_cast<std::ptrdiff_t>(count));

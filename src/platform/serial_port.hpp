@@ -32,9 +32,12 @@ class SerialPort {
 
     void PurgeBuffers(Purge purge);
     std::size_t BytesWaiting();
-    // Waits until more input than is waiting now arrives, or the time-out passes.
-    // True when input grew. A vanished device closes the port and returns false.
-    bool WaitForMoreInput(std::chrono::milliseconds timeout);
+    // The input that has arrived, left waiting: what the next Read() returns first.
+    std::span<const std::uint8_t> PeekWaiting();
+    // Waits until more than `known` bytes are waiting, or the time-out passes; true when more
+    // are. Input that arrived since the caller counted `known` ends the wait at once. A
+    // vanished device closes the port and returns false.
+    bool WaitForMoreInput(std::size_t known, std::chrono::milliseconds timeout);
     // Returns what is waiting, waiting at most 30 ms for the first byte. Input that arrived
     // before the device vanished is still returned; Close() and a purge discard it.
     std::size_t Read(std::span<std::uint8_t> out);

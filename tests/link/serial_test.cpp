@@ -79,5 +79,24 @@ TEST(Serial, OpenWithoutDtrKeepsWhatTheDeviceAlreadySent) {
     EXPECT_EQ(AddressesAfterOpen(false), 0U);
 }
 
+// The port takes input in from the kernel whenever it looks; a wait for more than the caller
+// has counted must see those bytes, not wait for yet more of them.
+TEST(Serial, WaitForInputCountsWhatThePortAlreadyTookIn) {
+    using namespace std::chrono_literals;
+    PtyPeer peer(6);
+    platform::SerialPort port;
+    ASSERT_TRUE(port.Open(peer.Registry() / "COM6", false, platform::SerialPort::Purge::Both));
+    peer.Send({1, 2, 3});
+    while (port.PeekWaiting().size() < 3) {
+        ASSERT_TRUE(port.WaitForMoreInput(port.PeekWaiting().size(), 2s));
+    }
+    EXPECT_TRUE(port.WaitForMoreInput(0, 2s));
+    EXPECT_TRUE(port.WaitForMoreInput(2, 2s));
+    EXPECT_FALSE(port.WaitForMoreInput(3, 10ms));
+    peer.Send({4});
+    EXPECT_TRUE(port.WaitForMoreInput(3, 2s));
+    EXPECT_EQ(port.PeekWaiting().size(), 4U);
+}
+
 }  // namespace
 }  // namespace tapfix::link

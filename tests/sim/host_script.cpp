@@ -1,6 +1,7 @@
 #include "host_script.hpp"
 
 #include <algorithm>
+#include <array>
 #include <chrono>
 #include <deque>
 #include <fstream>
@@ -158,12 +159,28 @@ Bytes ReadFile(const std::filesystem::path& file) {
 std::uint32_t Checksum(std::span<const std::uint8_t> unit) {
     std::uint32_t sum = 0;
     for (std::size_t offset = 0; offset < unit.size(); offset += 4) {
-        Bytes word(4, 0);
+        // A last group of one to three bytes is a word holding just them, low bytes first.
+        std::array<std::uint8_t, 4> word{};
         const auto group = Piece(unit, offset, 4);
         std::copy(group.begin(), group.end(), word.begin());
         sum += *wire::ReadLe32(word, 0);
     }
     return sum;
+}
+
+Bytes OnePartitionTable(std::string_view name) {
+    constexpr std::uint32_t kRestOfFlash = 0xFFFFFFFF;
+    Bytes table;
+    for (const std::uint32_t word : {0xAA7D1B9AU, 0x1F7D48BCU, 3U, 1U}) {
+        wire::AppendLe32(table, word);
+    }
+    Bytes entry(16, 0);
+    std::copy_n(name.begin(), std::min<std::size_t>(name.size(), entry.size()), entry.begin());
+    for (const std::uint32_t word : {0U, kRestOfFlash, 0x00FF0100U}) {
+        wire::AppendLe32(entry, word);
+    }
+    table.insert(table.end(), entry.begin(), entry.end());
+    return table;
 }
 
 bool LoadProgrammerDmss(HostLink& host, const Bytes& programmer) {
@@ -216,6 +233,10 @@ bool SendImage(HostLink& host, const std::filesystem::path& folder, const ImageP
     if (image.empty()) {
         return Fail(host, "cannot read " + plan.file);
     }
+    return SendImageBytes(host, plan, image);
+}
+
+bool SendImageBytes(HostLink& host, const ImagePlan& plan, std::span<const std::uint8_t> image) {
     if (!OpenImage(host, plan, image)) {
         return false;
     }
@@ -235,7 +256,10 @@ bool RawTransfer(HostLink& host, std::uint8_t code, std::span<const std::uint8_t
     int mismatches = 0;
     for (std::size_t offset = 0; offset < image.size();) {
         const auto piece = Piece(image, offset, unit);
-        Bytes raw(piece.begin(), piece.end());
+        // One write carries the unit and its checksum; room for both up front spares a copy.
+        Bytes raw;
+        raw.reserve(piece.size() + 4);
+        raw.assign(piece.begin(), piece.end());
         wire::AppendLe32(raw, Checksum(piece));
         device::UnitStatus status = device::UnitStatus::None;
         if (!device::WaitAnswerOk(host, answer)) {

@@ -4,6 +4,7 @@
 #include <filesystem>
 #include <span>
 #include <string>
+#include <string_view>
 #include <vector>
 
 #include "link/packet.hpp"
@@ -47,11 +48,15 @@ bool LoadProgrammerSahara(HostLink& host, const Bytes& programmer, std::uint32_t
 bool BeginStreaming(HostLink& host, const Bytes& table, std::uint32_t overrideFlag);
 // Opens and transfers one image and closes it (a header-only open sends nothing else).
 bool SendImage(HostLink& host, const std::filesystem::path& folder, const ImagePlan& plan);
+bool SendImageBytes(HostLink& host, const ImagePlan& plan, std::span<const std::uint8_t> image);
 // The raw transfer of 0x28 (checksummed blocks) or 0x1D (high-speed segments), without the
 // open and the close.
 bool RawTransfer(HostLink& host, std::uint8_t code, std::span<const std::uint8_t> image);
 
 // The unit checksum as the host computes it.
 std::uint32_t Checksum(std::span<const std::uint8_t> unit);
+
+// A partition table (the programmer's layout) with one partition, `name`, over the whole flash.
+Bytes OnePartitionTable(std::string_view name);
 
 }  // namespace tapfix::sim::host
