@@ -20,8 +20,9 @@ constexpr int kStageAttempts = 3;
 // The diagnostic port of the rebooted device. The programmer's download port may still be
 // listed when the search begins; it is not the port the device comes back on.
 bool FindRebootedPort(int* port) {
+    const platform::PortList ports = platform::ListPorts();
     int found = 0;
-    if (!link::FindDiagPort(&found) || link::IsPortAbsent(found)) {
+    if (!link::FindDiagPort(ports, &found) || link::IsPortAbsent(ports, found)) {
         return false;
     }
     *port = found;

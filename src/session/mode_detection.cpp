@@ -51,10 +51,14 @@ bool SetModeText(device::VersionRecord& record, std::string_view text) {
 }
 
 // The port the device shows after the switch. The normal-mode port it is leaving may still be
-// listed when the search begins; while it is, it is not the new port.
+// listed when the search begins; while it is, it is not the new port. Both questions are put
+// to one listing: asked of two, the old port could be found in the first and be gone from the
+// second, and be taken for the new one.
 bool FindDownloadPort(int leaving, int* port) {
+    const platform::PortList ports = platform::ListPorts();
     int found = 0;
-    if (!link::FindDiagPort(&found) || (found == leaving && !link::IsPortAbsent(leaving))) {
+    if (!link::FindDiagPort(ports, &found) ||
+        (found == leaving && !link::IsPortAbsent(ports, leaving))) {
         return false;
     }
     *port = found;

@@ -35,7 +35,7 @@ TEST_F(WholeUpdateTest, ANormalUpdateKeepsCalibrationAndIdentity) {
     StartRouter();
     const auto before = Preserved(router_->Snapshot());
 
-    ASSERT_EQ(Run(Context()), 0);
+    ASSERT_EQ(Run(Context()), 0) << ::testing::PrintToString(notifier_.Texts(session::kNotifyLog));
 
     const sim::DeviceState after = router_->Snapshot();
     EXPECT_FALSE(after.flash.empty()) << "the firmware was written";
