@@ -110,8 +110,9 @@ TEST_P(LastGoodBackupTest, TheWorkFolderNeverLosesTheLastGoodBackup) {
         WipeLikeADownload();
         BackupBeforeDownload();
         EXPECT_TRUE(Records(NvFile()).empty());
-        EXPECT_TRUE(SaveBackupCopy(work_));
-        EXPECT_TRUE(SaveBackupCopy(work_));
+        std::string failure;
+        EXPECT_TRUE(SaveBackupCopy(work_, failure)) << failure;
+        EXPECT_TRUE(SaveBackupCopy(work_, failure)) << failure;
     }
     const fs::path archives = work_ / "NVArchive" / "IMEI-359876543210984";
     ASSERT_TRUE(fs::is_directory(archives));

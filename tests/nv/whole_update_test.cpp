@@ -50,7 +50,8 @@ TEST_F(WholeUpdateTest, AResumeAfterPowerLossRestoresFromTheSavedCopy) {
     const auto before = Preserved(router_->Snapshot());
     ASSERT_EQ(Run(Context()), -1) << ::testing::PrintToString(notifier_.Texts(session::kNotifyLog));
     ASSERT_TRUE(service_.BackupTaken()) << "the failed update's own backup may be kept";
-    ASSERT_TRUE(SaveBackupCopy(work_));
+    std::string failure;
+    ASSERT_TRUE(SaveBackupCopy(work_, failure)) << failure;
     ASSERT_TRUE(router_->WaitForPort(sim::DeviceMode::Download, 5s));
     ASSERT_TRUE(router_->Snapshot().blank)
         << ::testing::PrintToString(notifier_.Texts(session::kNotifyLog));
