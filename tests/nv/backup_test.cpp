@@ -48,6 +48,7 @@ TEST_F(NvFixture, TheOnboardServiceReportsWhatWentWrong) {
     const std::vector<std::pair<std::vector<std::int32_t>, std::string>> cases = {
         {{22, -1, 23}, "板侧解析的NV项与PC侧下发NV项数目不一致，PC侧下发8项，板侧解析7项"},
         {{22, 70000}, "70000项NV操作失败，错误码为:6"},
+        {{22, -2}, "-2项NV操作失败，错误码为:6"},
     };
     for (const auto& [list, message] : cases) {
         UseLists(list, {});
