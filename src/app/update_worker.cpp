@@ -71,9 +71,10 @@ int CUpdateWorker::RunResume() {
 }
 
 void CUpdateWorker::KeepBackupForResume() {
-    if (!nv::SaveBackupCopy(shared_.context.nvRoot)) {
+    std::string failure;
+    if (!nv::SaveBackupCopy(shared_.context.nvRoot, failure)) {
         service_.LogLine(shared_.context.slot,
-                         "the NV backup could not be kept for a later resume");
+                         "the NV backup could not be kept for a later resume: " + failure);
     }
 }
 

@@ -82,17 +82,21 @@ bool SendOnboardItems(link::CPacket& link, const ItemList& items) {
     return true;
 }
 
+// The device's 32-bit values are signed numbers: the list's item numbers may be negative.
+std::string SignedText(std::uint32_t value) {
+    return std::to_string(static_cast<std::int32_t>(value));
+}
+
 std::string OnboardFailureText(const device::OnboardResult& result, std::size_t itemsSent) {
     switch (result.state) {
         case 1:
-            return FormatText("%d项NV所需备份字节起始结束位置错误", {std::to_string(result.first)});
+            return FormatText("%d项NV所需备份字节起始结束位置错误", {SignedText(result.first)});
         case 2:
             return FormatText("板侧解析的NV项与PC侧下发NV项数目不一致，PC侧下发%d项，板侧解析%d项",
-                              {std::to_string(itemsSent), std::to_string(result.first)});
+                              {std::to_string(itemsSent), SignedText(result.first)});
         case 3:
-            return FormatText(
-                "%d项NV操作失败，错误码为:%d",
-                {std::to_string(result.first), std::to_string(result.second & 0xFFFF)});
+            return FormatText("%d项NV操作失败，错误码为:%d",
+                              {SignedText(result.first), std::to_string(result.second & 0xFFFF)});
         case 4:
             return "板侧操作NV时写Flash错误";
         default:  // also no usable answer at all

@@ -73,9 +73,8 @@ class CNvPreservation : public session::NvSteps {
 
 // After a failed normal update: the backup of the work folder `nvRoot` into "nvRoot/SaveNV",
 // from which the next run resumes. The previous "SaveNV" is archived first. False when the
-// NV item file, the EFS folder or an existing "wifi_mac" cannot be copied; `failure` says why.
+// NV item file, the EFS folder or an existing "wifi_mac" cannot be copied; `failure` says why,
+// for the caller's log.
 bool SaveBackupCopy(const std::filesystem::path& nvRoot, std::string& failure);
-// The same, with the reason written to standard error (the debug output of a library).
-bool SaveBackupCopy(const std::filesystem::path& nvRoot);
 
 }  // namespace tapfix::nv

@@ -1,5 +1,3 @@
-#include <iostream>
-
 #include "nv/backup_archive.hpp"
 #include "nv/backup_files.hpp"
 #include "nv/nv_preservation.hpp"
@@ -65,15 +63,6 @@ bool SaveBackupCopy(const fs::path& nvRoot, std::string& failure) {
         return false;
     }
     return true;
-}
-
-bool SaveBackupCopy(const fs::path& nvRoot) {
-    std::string failure;
-    if (SaveBackupCopy(nvRoot, failure)) {
-        return true;
-    }
-    std::cerr << failure << '\n';
-    return false;
 }
 
 }  // namespace tapfix::nv

@@ -238,6 +238,24 @@ TEST_F(UpdateThreadsTest, FailedUpdateKeepsItsBackupAndTheNextRunResumesFromIt) 
     EXPECT_EQ(notifier_.Progress().back(), 100);
 }
 
+TEST_F(UpdateThreadsTest, BackupThatCannotBeKeptForAResumeSaysWhyInTheLog) {
+    // An earlier saved copy that cannot be archived, since a file holds the archive's name.
+    std::filesystem::create_directories(work_ / "SaveNV");
+    std::ofstream(work_ / "SaveNV" / "Channel0.nv") << std::string(136, 'x');
+    std::ofstream(work_ / "NVArchive") << "";
+    sim::RouterOptions options = RouterOptions();
+    std::string error;
+    ASSERT_TRUE(options.faults.Parse("powerloss:1", &error)) << error;
+    StartRouter(options);
+    run_->Config().rfNv.resize(3);
+    run_->Config().commonNv.clear();
+    run_->Config().lockNv.clear();
+
+    EXPECT_NE(RunWorker(WatchUntilShown()), app::kResultSuccess);
+    ASSERT_TRUE(run_->BackupTaken());
+    EXPECT_EQ(LogLinesWith("cannot archive the saved backup"), 1u);
+}
+
 TEST_F(UpdateThreadsTest, UpdateThatFailsBeforeItsBackupKeepsNoStaleBackup) {
     // A whole backup left by an earlier run of another router.
     std::ofstream(work_ / "Channel0.nv") << std::string(136, 'x');

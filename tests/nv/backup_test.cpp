@@ -48,6 +48,7 @@ TEST_F(NvFixture, TheOnboardServiceReportsWhatWentWrong) {
     const std::vector<std::pair<std::vector<std::int32_t>, std::string>> cases = {
         {{22, -1, 23}, "板侧解析的NV项与PC侧下发NV项数目不一致，PC侧下发8项，板侧解析7项"},
         {{22, 70000}, "70000项NV操作失败，错误码为:6"},
+        {{22, -2}, "-2项NV操作失败，错误码为:6"},
     };
     for (const auto& [list, message] : cases) {
         UseLists(list, {});
@@ -110,8 +111,9 @@ TEST_P(LastGoodBackupTest, TheWorkFolderNeverLosesTheLastGoodBackup) {
         WipeLikeADownload();
         BackupBeforeDownload();
         EXPECT_TRUE(Records(NvFile()).empty());
-        EXPECT_TRUE(SaveBackupCopy(work_));
-        EXPECT_TRUE(SaveBackupCopy(work_));
+        std::string failure;
+        EXPECT_TRUE(SaveBackupCopy(work_, failure)) << failure;
+        EXPECT_TRUE(SaveBackupCopy(work_, failure)) << failure;
     }
     const fs::path archives = work_ / "NVArchive" / "IMEI-359876543210984";
     ASSERT_TRUE(fs::is_directory(archives));

@@ -250,9 +250,12 @@ TEST_F(ActionTest, BackupOnlyActionKeepsTheMacBesideTheBackup) {
     EXPECT_EQ(service_.Config().operation, kActionBackupNv);
     EXPECT_EQ(service_.Config().partitionDownload, 0)
         << "the device keeps its NV data: its partition table must stay";
-    const auto mac =
-        test::FileBytes(std::filesystem::path(service_.Config().nvFilePath) / "wifi_mac");
+    const auto macFile = std::filesystem::path(service_.Config().nvFilePath) / "wifi_mac";
+    const auto mac = test::FileBytes(macFile);
     EXPECT_EQ(std::string(mac.begin(), mac.end()), std::string(NvStepsStandIn::kMac, 13));
+    EXPECT_EQ(std::filesystem::status(macFile).permissions(),
+              std::filesystem::perms::owner_read | std::filesystem::perms::owner_write)
+        << "the router's identity is the user's only";
 }
 
 TEST_F(ActionTest, BackupFailsWhenTheMacCannotBeRead) {
