@@ -3,7 +3,6 @@
 #include <gtest/gtest.h>
 
 #include "nv_fixture.hpp"
-#include "platform/clock.hpp"
 #include "sim/flash_model.hpp"
 
 namespace tapfix::nv::test {
@@ -13,12 +12,7 @@ using namespace std::chrono_literals;
 
 class WholeUpdateTest : public NvFixture {
   protected:
-    WholeUpdateTest() {
-        // At a hundredth of its waits a whole update leaves a loaded machine too little time
-        // to find the re-enumerated router; 3 % still runs it in seconds.
-        platform::SetTimeScale(0.03);
-        service_.SetNvSteps(&steps_);
-    }
+    WholeUpdateTest() { service_.SetNvSteps(&steps_); }
 
     // Reads the router's mode, as the worker does, then runs the action.
     int Run(session::PortContext context) {
