@@ -35,7 +35,9 @@ std::uint16_t Fcs16(std::span<const std::uint8_t> bytes) {
 }
 
 bool FcsIsGood(std::span<const std::uint8_t> payloadAndFcs) {
-    return !payloadAndFcs.empty() && CrcUpdate(kCrcInitial, payloadAndFcs) == kCrcGoodResidue;
+    // A frame of nothing but a check sequence carries no answer, whatever its CRC says.
+    return payloadAndFcs.size() > kFcsSize &&
+           CrcUpdate(kCrcInitial, payloadAndFcs) == kCrcGoodResidue;
 }
 
 }  // namespace tapfix::link

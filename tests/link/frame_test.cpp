@@ -145,6 +145,9 @@ TEST_F(FrameTest, DecodeFailuresSayWhy) {
 
     EXPECT_FALSE(Decode(MODE_DIAG, {0x7E}));
     EXPECT_EQ(packet.LastError(), "the Received Data is Wrong with Wrong CRC Checksum");
+    // An empty payload whose check sequence happens to be good.
+    EXPECT_FALSE(Decode(MODE_DIAG, {0x00, 0x00, 0x7E}));
+    EXPECT_EQ(packet.LastError(), "the Received Data is Wrong with Wrong CRC Checksum");
     EXPECT_FALSE(Decode(MODE_STREAM, {}));
     EXPECT_FALSE(Decode(MODE_RAW, {0x7D}));
 }
