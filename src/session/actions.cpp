@@ -266,8 +266,10 @@ bool CDownloadService::WriteMacFile(ActionRun& run) {
     }
     const std::filesystem::path file = record.nvBackupFile.parent_path() / kMacFileName;
     std::string error;
+    // Private, as the NV steps keep every file of the device's backup.
     if (!platform::WriteFileAtomically(
-            file, std::string_view(record.wifiMac.data(), record.wifiMac.size()), error)) {
+            file, std::string_view(record.wifiMac.data(), record.wifiMac.size()), error,
+            platform::kPrivateFile)) {
         LogLine(run.context.slot, error);
         return false;
     }

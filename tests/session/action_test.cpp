@@ -250,9 +250,13 @@ TEST_F(ActionTest, BackupOnlyActionKeepsTheMacBesideTheBackup) {
     EXPECT_EQ(service_.Config().operation, kActionBackupNv);
     EXPECT_EQ(service_.Config().partitionDownload, 0)
         << "the device keeps its NV data: its partition table must stay";
-    const auto mac =
-        test::FileBytes(std::filesystem::path(service_.Config().nvFilePath) / "wifi_mac");
+    const auto macFile = std::filesystem::path(service_.Config().nvFilePath) / "wifi_mac";
+    const auto mac = test::FileBytes(macFile);
     EXPECT_EQ(std::string(mac.begin(), mac.end()), std::string(NvStepsStandIn::kMac, 13));
+    // The device's identity stays private like the rest of its backup.
+    const auto others = std::filesystem::perms::group_all | std::filesystem::perms::others_all;
+    EXPECT_EQ(std::filesystem::status(macFile).permissions() & others,
+              std::filesystem::perms::none);
 }
 
 TEST_F(ActionTest, BackupFailsWhenTheMacCannotBeRead) {
