@@ -109,7 +109,14 @@ bool CDownloadService::ReopenLink(int slot, int portNumber) {
         Run(op::kClosePort, slot);
     }
     // A Sahara boot stage speaks first: its hello must survive the open.
-    return SaharaOption() ? Link(slot).OpenPortNoDtr(portNumber) : Link(slot).OpenPort(portNumber);
+    link::CPacket& link = Link(slot);
+    if (SaharaOption() ? link.OpenPortNoDtr(portNumber) : link.OpenPort(portNumber)) {
+        return true;
+    }
+    // An open failure sets no LastError: its reason (often ModemManager holding the port) is
+    // told here or nowhere.
+    LogLine(slot, link.OpenFailure());
+    return false;
 }
 
 bool CDownloadService::CheckPackageFiles() {

@@ -1,4 +1,11 @@
+#include <errno.h>
+#include <fcntl.h>
 #include <gtest/gtest.h>
+#include <sys/file.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <string>
 
 #include "support/session_fixture.hpp"
 
@@ -96,6 +103,29 @@ INSTANTIATE_TEST_SUITE_P(
                                     .shown = "Phone in boot mode"},
                       DetectionCase{.name = "NoDevice", .device = false, .found = false}),
     [](const ::testing::TestParamInfo<DetectionCase>& info) { return info.param.name; });
+
+// On Linux another program (ModemManager, mostly) may hold the router's port; the log must say
+// who, or a failed update cannot be told from a missing router.
+TEST_F(SessionFixture, APortHeldByAnotherProgramIsNamedInTheLog) {
+    StartRouter();
+    const int port = Context().portNumber;
+    const auto path = dir_.Path() / "ports" / ("COM" + std::to_string(port));
+    const int held = ::open(path.c_str(), O_RDWR | O_NOCTTY | O_CLOEXEC);
+    ASSERT_GE(held, 0);
+    ASSERT_EQ(::flock(held, LOCK_EX | LOCK_NB), 0);
+
+    std::string text;
+    EXPECT_FALSE(service_.ReportDeviceVersion(0, port, text));
+    ::close(held);
+
+    const auto lines = notifier_.Texts(kNotifyLog);
+    const std::string holder = std::string(program_invocation_short_name).substr(0, 15) + " (pid " +
+                               std::to_string(::getpid()) + ")";
+    EXPECT_TRUE(std::any_of(lines.begin(), lines.end(), [&](const std::string& line) {
+        return line.find("is held by " + holder) != std::string::npos;
+    })) << ::testing::PrintToString(lines);
+    EXPECT_TRUE(service_.ReportDeviceVersion(0, port, text)) << "the port is free again";
+}
 
 }  // namespace
 }  // namespace tapfix::session
