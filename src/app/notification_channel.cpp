@@ -27,13 +27,19 @@ void CNotificationChannel::Send(const session::Notification& notification,
             return;
         }
         queue_.push_back(&item);
+        // Under the lock, so that SetWakeUp never pulls a hook away while it runs.
+        if (wakeUp_) {
+            wakeUp_();
+        }
     }
     changed_.notify_all();
-    if (wakeUp_) {
-        wakeUp_();
-    }
     std::unique_lock lock(mutex_);
     changed_.wait(lock, [&item] { return item.done; });
+}
+
+void CNotificationChannel::SetWakeUp(std::function<void()> wakeUp) {
+    std::lock_guard lock(mutex_);
+    wakeUp_ = std::move(wakeUp);
 }
 
 bool CNotificationChannel::Closed() {

@@ -14,9 +14,10 @@ namespace tapfix::app {
 // Carries notifications from the watcher and the worker to the front-end's thread. A sender
 // waits until the front-end has handled its notification (an end message box included), as a
 // window message sent synchronously would make it wait. Any event loop can serve the channel:
-// the wake-up hook, called on the sender's thread, tells the loop there is work (a Qt window
-// queues a call to ServePending on its own thread; a terminal loop may block in WaitAndServe
-// instead). A notification sent on the serving thread itself is handled at once.
+// the wake-up hook, called on the sender's thread, tells the loop there is work and must not
+// call back into the channel (a Qt window queues a call to ServePending on its own thread; a
+// terminal loop may block in WaitAndServe instead). A notification sent on the serving thread
+// itself is handled at once.
 class CNotificationChannel : public session::Notifier {
   public:
     using Handler = std::function<void(const session::Notification&)>;
@@ -28,9 +29,11 @@ class CNotificationChannel : public session::Notifier {
     CNotificationChannel(const CNotificationChannel&) = delete;
     CNotificationChannel& operator=(const CNotificationChannel&) = delete;
 
-    // Both are set before any sender runs.
+    // Set before any sender runs.
     void SetHandler(Handler handler) { handler_ = std::move(handler); }
-    void SetWakeUp(std::function<void()> wakeUp) { wakeUp_ = std::move(wakeUp); }
+    // May change while senders run (a front-end's loop starts after the watcher): once this
+    // returns, the former hook is neither running nor called again.
+    void SetWakeUp(std::function<void()> wakeUp);
 
     void Notify(const session::Notification& notification) override;
     // As Notify; `stillWanted`, asked on the serving thread just before handling, drops the

@@ -5,6 +5,7 @@
 #include <iostream>
 
 #include "app/application.hpp"
+#include "app/command_line.hpp"
 #include "cli/console_loop.hpp"
 #include "cli/console_view.hpp"
 #include "cli/inspect.hpp"
@@ -15,7 +16,6 @@ constexpr int kExitOther = 4;
 
 struct CliOptions {
     tapfix::app::StartupOptions startup;
-    std::string language = "ru";
     bool yes = false;
     bool json = false;
     bool listPorts = false;
@@ -25,16 +25,7 @@ struct CliOptions {
 void AddOptions(CLI::App& cli, CliOptions& options) {
     cli.set_version_flag("--version", "tapfix-cli " TAPFIX_VERSION);
     cli.add_flag("--yes,-y", options.yes, "press \"Update\" as soon as the router is found");
-    cli.add_option("--lang", options.language, "language of the texts (the window's default: ru)")
-        ->check(CLI::IsMember({"en", "ru"}));
-    cli.add_option("--work-dir", options.startup.workFolder,
-                   "work folder (default: $XDG_STATE_HOME/tapfix/TapfixUpdate)");
-    cli.add_option("--package", options.startup.package,
-                   "firmware package file (default: the one this program carries)");
-    cli.add_option("--texts", options.startup.textFile,
-                   "language file of the update's step texts (section Download_String_Table)")
-        ->check(CLI::ExistingFile);
-    cli.add_flag("--verbose,-v", options.startup.verbose, "the debug output on standard error too");
+    tapfix::app::AddStartupOptions(cli, options.startup);
     cli.add_flag("--json", options.json, "one JSON object per notification");
     cli.add_flag("--list-ports", options.listPorts,
                  "list the serial ports and which one is the router's, and exit");
@@ -51,7 +42,6 @@ tapfix::cli::ConsoleStyle StyleFor(const CliOptions& options) {
 }
 
 int RunUpdate(CliOptions& options) {
-    options.startup.english = options.language == "en";
     tapfix::cli::CConsoleView view(std::cout, StyleFor(options), tapfix::platform::SystemClock());
     tapfix::app::CUpdateApplication application(view);
     application.SetObserver(

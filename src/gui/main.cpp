@@ -8,6 +8,7 @@
 #include <string>
 
 #include "app/application.hpp"
+#include "app/command_line.hpp"
 #include "gui/main_window.hpp"
 
 namespace {
@@ -18,7 +19,6 @@ using tapfix::gui::CUITapfixDlg;
 constexpr int kExitNotStarted = 1;
 
 struct Options {
-    std::string language = "ru";
     tapfix::app::StartupOptions start;
     std::filesystem::path screenshot;
 };
@@ -27,18 +27,8 @@ bool ParseOptions(int argc, char** argv, Options& options, int& exitCode) {
     CLI::App cli{"Updates the firmware of a USB mobile Wi-Fi router in a window"};
     // Qt's own options (-platform, -style, ...) pass through to the toolkit.
     cli.allow_extras();
-    cli.add_option("--lang", options.language, "language of the window at start (default ru)")
-        ->check(CLI::IsMember({"en", "ru"}));
     cli.set_version_flag("--version", "tapfix-update " TAPFIX_VERSION);
-    cli.add_option("--work-dir", options.start.workFolder,
-                   "folder for the firmware package, the NV backup and the log "
-                   "(default: $XDG_STATE_HOME/tapfix/TapfixUpdate)");
-    cli.add_option("--package", options.start.package,
-                   "firmware package file (default: the one this program carries)");
-    cli.add_option("--texts", options.start.textFile,
-                   "language file of the update's step texts (section Download_String_Table)")
-        ->check(CLI::ExistingFile);
-    cli.add_flag("--verbose,-v", options.start.verbose, "echo the log to standard error");
+    tapfix::app::AddStartupOptions(cli, options.start);
     cli.add_option("--screenshot", options.screenshot,
                    "save a PNG of the window once its texts are set, and exit");
     try {
@@ -94,7 +84,6 @@ int main(int argc, char** argv) {
     CUITapfixDlg window;
     tapfix::app::CUpdateApplication application(window);
     window.Attach(application.Controller(), application.Channel());
-    options.start.english = options.language == "en";
     if (!options.screenshot.empty()) {
         application.Controller().Initialize(options.start.english);
         return SaveScreenshot(window, options.screenshot);

@@ -203,11 +203,10 @@ void CUITapfixDlg::Close() {
 }
 
 void CUITapfixDlg::closeEvent(QCloseEvent* event) {
-    if (closeApproved_ || controller_ == nullptr || controller_->OnCloseRequested()) {
-        event->accept();
-    } else {
-        event->ignore();
-    }
+    const bool closes = closeApproved_ || controller_ == nullptr || controller_->OnCloseRequested();
+    // The refusal's box runs an event loop: an end result served meanwhile may have closed the
+    // window, and that nested close only set the flag.
+    event->setAccepted(closes || closeApproved_);
 }
 
 bool CUITapfixDlg::eventFilter(QObject* watched, QEvent* event) {

@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <atomic>
+#include <future>
 #include <thread>
 #include <vector>
 
@@ -65,6 +66,32 @@ TEST(NotificationChannel, WakeUpHookRunsOnTheSendersThreadForEveryNotification) 
     sender.join();
     EXPECT_EQ(wakeUps, 2);
     EXPECT_EQ(wokenFrom, senderId);
+}
+
+TEST(NotificationChannel, WakeUpReplacedWhileASenderRunsIsNotCalledOnceTheReplacementReturned) {
+    // A console loop takes its hook away before the pipe the hook writes to is closed.
+    CNotificationChannel channel;
+    std::vector<std::string> handled;
+    std::promise<void> hookEntered;
+    std::promise<void> replaced;
+    std::shared_future<void> replacedSeen = replaced.get_future().share();
+    std::atomic<bool> calledAfterReplacement{false};
+    channel.SetHandler([&](const session::Notification& n) { handled.push_back(n.text); });
+    channel.SetWakeUp([&] {
+        hookEntered.set_value();
+        calledAfterReplacement = replacedSeen.wait_for(100ms) == std::future_status::ready;
+    });
+    std::thread sender([&] { channel.Notify(Text("while replaced")); });
+    hookEntered.get_future().wait();
+    std::thread replacer([&] {
+        channel.SetWakeUp({});
+        replaced.set_value();
+    });
+    ServeUntil(channel, handled, 1);
+    sender.join();
+    replacer.join();
+    EXPECT_EQ(handled, std::vector<std::string>{"while replaced"});
+    EXPECT_FALSE(calledAfterReplacement);
 }
 
 TEST(NotificationChannel, NotificationFromTheServingThreadIsHandledAtOnce) {

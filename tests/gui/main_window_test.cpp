@@ -224,6 +224,38 @@ TEST_F(MainWindowTest, CloseDuringAnUpdateIsRefusedWithABox) {
     EXPECT_EQ(answerer.Boxes().front().caption, "");
 }
 
+TEST_F(MainWindowTest, ResultArrivingWhileTheRefusalIsOpenStillClosesTheWindow) {
+    Start(false);
+    EnableUpdateThroughThePort();
+    QTest::mouseClick(Button(app::kControlUpdateButton), Qt::LeftButton);
+    // The user leaves the refusal open; meanwhile the worker ends and its result box is
+    // confirmed on top of it, and only then the refusal.
+    std::thread worker;
+    QTimer answerer;
+    QObject::connect(&answerer, &QTimer::timeout, [&] {
+        auto* box = qobject_cast<QMessageBox*>(QApplication::activeModalWidget());
+        if (box == nullptr || !box->isVisible()) {
+            return;
+        }
+        if (box->text() == Ui(152) && !worker.joinable()) {
+            control_.running = false;
+            senderDone_ = false;
+            worker = std::thread([this] {
+                channel_.Notify(ValueNotification(session::kNotifyEnd, 0, 0));
+                senderDone_ = true;
+            });
+        } else if (box->text() != Ui(152) || senderDone_) {
+            QTest::mouseClick(box->button(QMessageBox::Ok), Qt::LeftButton);
+        }
+    });
+    answerer.start(1);
+    window_.close();
+    answerer.stop();
+    worker.join();
+    EXPECT_EQ(controller_.LastResult(), 0);
+    EXPECT_FALSE(window_.isVisible());
+}
+
 TEST_F(MainWindowTest, StartUpBoxesCarryTheProgramsNameAndTheWindowsOwnNone) {
     BoxAnswerer answerer;
     window_.ShowMessage("The program has been running. Cannot open it again!");

@@ -1,0 +1,25 @@
+#include "app/command_line.hpp"
+
+#include <CLI/CLI.hpp>
+#include <string>
+
+namespace tapfix::app {
+
+void AddStartupOptions(CLI::App& cli, StartupOptions& options) {
+    cli.add_option_function<std::string>(
+           "--lang",
+           [&options](const std::string& language) { options.english = language == "en"; },
+           "language of the texts at start (default ru, as the window)")
+        ->check(CLI::IsMember({"en", "ru"}));
+    cli.add_option("--work-dir", options.workFolder,
+                   "folder for the firmware package, the NV backup and the log "
+                   "(default: $XDG_STATE_HOME/tapfix/TapfixUpdate)");
+    cli.add_option("--package", options.package,
+                   "firmware package file (default: the one this program carries)");
+    cli.add_option("--texts", options.textFile,
+                   "language file of the update's step texts (section Download_String_Table)")
+        ->check(CLI::ExistingFile);
+    cli.add_flag("--verbose,-v", options.verbose, "the log on standard error too");
+}
+
+}  // namespace tapfix::app

@@ -1,0 +1,15 @@
+#pragma once
+
+#include "app/application.hpp"
+
+namespace CLI {
+class App;
+}
+
+namespace tapfix::app {
+
+// The start-up options every front-end takes: --lang, --work-dir, --package, --texts and
+// --verbose.
+void AddStartupOptions(CLI::App& cli, StartupOptions& options);
+
+}  // namespace tapfix::app
