@@ -6,6 +6,7 @@
 #include <unistd.h>
 
 #include <array>
+#include <atomic>
 #include <cerrno>
 #include <csignal>
 
@@ -18,11 +19,13 @@ constexpr int kExitOther = 4;
 // How often the progress bar's clock is redrawn.
 constexpr int kTickMilliseconds = 1000;
 
-volatile std::sig_atomic_t interrupted = 0;
+// Set by the signal handler on whichever thread the signal lands, read by the loop.
+std::atomic<bool> interrupted{false};
+static_assert(std::atomic<bool>::is_always_lock_free, "the signal handler needs it lock-free");
 int interruptWakeFd = -1;
 
 extern "C" void OnInterrupt(int) {
-    interrupted = 1;
+    interrupted.store(true);
     const char byte = 'i';
     [[maybe_unused]] const ssize_t written = ::write(interruptWakeFd, &byte, 1);
 }
@@ -96,11 +99,7 @@ class InterruptHandlers {
 };
 
 bool TakeInterrupt() {
-    if (interrupted == 0) {
-        return false;
-    }
-    interrupted = 0;
-    return true;
+    return interrupted.exchange(false);
 }
 
 // True when a line (Enter) arrived; `open` turns false at the end of the input.
@@ -156,6 +155,9 @@ class ConsoleLoop {
     }
 
     void PressUpdate() {
+        if (controller_.CurrentState() != State::Waiting) {
+            return;  // an update runs or has ended: Enter means nothing any more
+        }
         if (!controller_.UpdateEnabled()) {
             view_.Say("no router yet: the update can start once its port is shown");
             return;

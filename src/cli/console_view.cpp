@@ -167,7 +167,7 @@ void CConsoleView::Observe(const session::Notification& notification) {
         pendingResult_ = notification.value;
     }
     if (notification.kind == session::kNotifyHint && notification.debugOnly) {
-        step_ = notification.text;
+        step_ = platform::PrintableText(notification.text);
         if (barShown_) {
             DrawBar();
         }
@@ -201,7 +201,8 @@ void CConsoleView::Say(std::string_view text) {
 void CConsoleView::PrintLine(std::string_view line) {
     const bool redraw = barShown_;
     ClearBar();
-    out_ << line << '\n';
+    // Versions and step texts come from the router: none of its bytes may drive the terminal.
+    out_ << platform::PrintableText(line, true) << '\n';
     if (redraw) {
         DrawBar();
     }

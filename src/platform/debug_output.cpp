@@ -3,6 +3,7 @@
 #include <fcntl.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <chrono>
 #include <cstdio>
@@ -10,6 +11,7 @@
 #include <ctime>
 
 #include "platform/file_io.hpp"
+#include "platform/utf16.hpp"
 
 namespace tapfix::platform {
 
@@ -64,9 +66,11 @@ std::string FormatDebugLine(std::string_view text) {
     char fraction[8];
     std::snprintf(fraction, sizeof fraction, ".%03d ", static_cast<int>(milliseconds));
     line += fraction;
-    for (const char c : text) {
-        line.push_back(c == '\n' || c == '\r' ? ' ' : c);
-    }
+    // One text, one line; nothing a device sent may reach a terminal that shows the log.
+    std::string body(text);
+    std::replace_if(
+        body.begin(), body.end(), [](char c) { return c == '\n' || c == '\r'; }, ' ');
+    line += PrintableText(body);
     line.push_back('\n');
     return line;
 }

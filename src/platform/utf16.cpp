@@ -1,5 +1,6 @@
 #include "platform/utf16.hpp"
 
+#include <algorithm>
 #include <cstdint>
 #include <optional>
 
@@ -143,6 +144,25 @@ std::string_view CutToUtf16Units(std::string_view text, std::size_t units) {
         bytes += step.length;
     }
     return text.substr(0, bytes);
+}
+
+std::string PrintableText(std::string_view text, bool keepLineFeeds) {
+    const auto isControl = [](char16_t unit) {
+        return unit < 0x20 || (unit >= 0x7F && unit <= 0x9F);
+    };
+    if (std::none_of(text.begin(), text.end(), [](char byte) {
+            return static_cast<unsigned char>(byte) < 0x20 || byte == 0x7F ||
+                   static_cast<unsigned char>(byte) >= 0x80;
+        })) {
+        return std::string(text);
+    }
+    std::u16string units = Utf8ToUtf16(text);
+    for (char16_t& unit : units) {
+        if (isControl(unit) && !(keepLineFeeds && unit == u'\n')) {
+            unit = u'?';
+        }
+    }
+    return Utf16ToUtf8(units);
 }
 
 }  // namespace tapfix::platform

@@ -22,4 +22,8 @@ std::size_t Utf16Length(std::string_view text);
 // character.
 std::string_view CutToUtf16Units(std::string_view text, std::size_t units);
 
+// The text with every control character (C0, DEL, C1) replaced by '?', so that text from a
+// device cannot drive the terminal or the log reader; line feeds stay when asked to.
+std::string PrintableText(std::string_view text, bool keepLineFeeds = false);
+
 }  // namespace tapfix::platform

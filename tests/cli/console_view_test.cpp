@@ -92,6 +92,13 @@ TEST_F(ConsoleViewTest, WindowBecomesLinesAndTheMessageBoxTheResultLine) {
     EXPECT_TRUE(view_.Closed());
 }
 
+TEST_F(ConsoleViewTest, ControlBytesFromTheRouterNeverReachTheTerminal) {
+    Start(true);
+    Printed();
+    Send(TextNotification(session::kNotifyVersion, 0, "V1\x1b]0;owned\x07\x1b[2J"));
+    EXPECT_THAT(Printed(), ::testing::Contains("version: V1?]0;owned??[2J"));
+}
+
 TEST_F(ConsoleViewTest, OtherMessagesAreNotResults) {
     Start(false);
     Printed();

@@ -35,6 +35,9 @@ TEST(DebugOutput, EveryTextIsOneTimestampedLine) {
         {"two\nlines\r\n", "two lines  "},
         {"", ""},
         {"恢复nv失败，重新恢复!", "恢复nv失败，重新恢复!"},
+        // A router's version text must not clear the screen of whoever reads the log.
+        {"V1\x1b[2J\x07", "V1?[2J?"},
+        {"C1 \xc2\x9b and Latin-1 \x9b", "C1 ? and Latin-1 ?"},
     };
     for (const Case& c : cases) {
         const std::string line = platform::FormatDebugLine(c.text);
