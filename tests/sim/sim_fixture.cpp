@@ -10,22 +10,12 @@ namespace tapfix::sim::test {
 
 RouterTest::RouterTest() {
     platform::SetTimeScale(0.01);
-    if (const char* previous = std::getenv("TAPFIX_PORTS_DIR")) {
-        hadRegistry_ = true;
-        previousRegistry_ = previous;
-    }
-    ::setenv("TAPFIX_PORTS_DIR", (dir_.Path() / "ports").c_str(), 1);
 }
 
 RouterTest::~RouterTest() {
     host_.ClosePort();
     if (router_) {
         router_->Stop();
-    }
-    if (hadRegistry_) {
-        ::setenv("TAPFIX_PORTS_DIR", previousRegistry_.c_str(), 1);
-    } else {
-        ::unsetenv("TAPFIX_PORTS_DIR");
     }
 }
 

@@ -9,6 +9,7 @@
 #include "link/wire.hpp"
 #include "sim/router.hpp"
 #include "support/pty_peer.hpp"
+#include "support/scoped_environment.hpp"
 #include "support/temp_dir.hpp"
 
 namespace tapfix::sim::test {
@@ -38,8 +39,7 @@ class RouterTest : public ::testing::Test {
     link::CPacket host_;
 
   private:
-    std::string previousRegistry_;
-    bool hadRegistry_ = false;
+    tapfix::test::ScopedEnvironment registry_{"TAPFIX_PORTS_DIR", (dir_.Path() / "ports").string()};
 };
 
 // Little-endian fields of an answer, failing the test when they lie past its end.

@@ -87,22 +87,12 @@ PtyPeer::PtyPeer(int portNumber, const std::string& displayName) : portNumber_(p
     slaveKeeper_ = ::open(slave.c_str(), O_RDWR | O_NOCTTY | O_CLOEXEC);
     MakeRaw(master_);
     ::fcntl(master_, F_SETFL, ::fcntl(master_, F_GETFL) | O_NONBLOCK);
-    if (const char* previous = std::getenv("TAPFIX_PORTS_DIR")) {
-        hadPreviousRegistry_ = true;
-        previousRegistry_ = previous;
-    }
-    ::setenv("TAPFIX_PORTS_DIR", dir_.Path().c_str(), 1);
     platform::RegisterPort(dir_.Path(), portNumber_, slave,
                            displayName + " (COM" + std::to_string(portNumber_) + ")");
 }
 
 PtyPeer::~PtyPeer() {
     Vanish();
-    if (hadPreviousRegistry_) {
-        ::setenv("TAPFIX_PORTS_DIR", previousRegistry_.c_str(), 1);
-    } else {
-        ::unsetenv("TAPFIX_PORTS_DIR");
-    }
 }
 
 void PtyPeer::Respond(Responder responder) {

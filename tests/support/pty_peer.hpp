@@ -9,6 +9,7 @@
 #include <thread>
 #include <vector>
 
+#include "support/scoped_environment.hpp"
 #include "support/temp_dir.hpp"
 
 namespace tapfix::test {
@@ -65,8 +66,7 @@ class PtyPeer {
     int portNumber_;
     int master_ = -1;
     int slaveKeeper_ = -1;
-    std::string previousRegistry_;
-    bool hadPreviousRegistry_ = false;
+    ScopedEnvironment registry_{"TAPFIX_PORTS_DIR", dir_.Path()};
 
     mutable std::mutex mutex_;
     std::condition_variable arrived_;

@@ -46,11 +46,6 @@ void RecordingNotifier::Clear() {
 
 SessionFixture::SessionFixture() : work_(dir_.Path() / "work") {
     platform::SetTimeScale(0.01);
-    if (const char* previous = std::getenv("TAPFIX_PORTS_DIR")) {
-        hadRegistry_ = true;
-        previousRegistry_ = previous;
-    }
-    ::setenv("TAPFIX_PORTS_DIR", (dir_.Path() / "ports").c_str(), 1);
 
     reference::ReferenceFirmwareOptions firmware;
     firmware.output = work_;
@@ -69,11 +64,6 @@ SessionFixture::~SessionFixture() {
     }
     if (router_) {
         router_->Stop();
-    }
-    if (hadRegistry_) {
-        ::setenv("TAPFIX_PORTS_DIR", previousRegistry_.c_str(), 1);
-    } else {
-        ::unsetenv("TAPFIX_PORTS_DIR");
     }
 }
 

@@ -11,6 +11,7 @@
 
 #include "session/download_service.hpp"
 #include "sim/router.hpp"
+#include "support/scoped_environment.hpp"
 #include "support/temp_dir.hpp"
 
 namespace tapfix::test {
@@ -57,8 +58,7 @@ class SessionFixture : public ::testing::Test {
     session::CDownloadService service_;
 
   private:
-    std::string previousRegistry_;
-    bool hadRegistry_ = false;
+    ScopedEnvironment registry_{"TAPFIX_PORTS_DIR", (dir_.Path() / "ports").string()};
 };
 
 }  // namespace tapfix::test
