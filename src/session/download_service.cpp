@@ -109,7 +109,18 @@ bool CDownloadService::ReopenLink(int slot, int portNumber) {
         Run(op::kClosePort, slot);
     }
     // A Sahara boot stage speaks first: its hello must survive the open.
-    return SaharaOption() ? Link(slot).OpenPortNoDtr(portNumber) : Link(slot).OpenPort(portNumber);
+    link::CPacket& link = Link(slot);
+    const bool opened = SaharaOption() ? link.OpenPortNoDtr(portNumber) : link.OpenPort(portNumber);
+    ReportOpenFailure(slot, opened ? std::string() : link.OpenFailure());
+    return opened;
+}
+
+void CDownloadService::ReportOpenFailure(int slot, const std::string& failure) {
+    std::string& last = openFailures_[static_cast<std::size_t>(slot)];
+    if (!failure.empty() && failure != last) {
+        LogLine(slot, "Cannot open the port: " + failure);
+    }
+    last = failure;
 }
 
 bool CDownloadService::CheckPackageFiles() {
