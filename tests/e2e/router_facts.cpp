@@ -92,6 +92,23 @@ std::map<std::string, Json> KeptData(const Json& state, const PackageFacts& pack
     return kept;
 }
 
+std::vector<std::string> Differences(const std::map<std::string, Json>& before,
+                                     const std::map<std::string, Json>& after) {
+    std::vector<std::string> names;
+    for (const auto& [name, value] : before) {
+        const auto found = after.find(name);
+        if (found == after.end() || found->second != value) {
+            names.push_back(name);
+        }
+    }
+    for (const auto& [name, value] : after) {
+        if (!before.contains(name)) {
+            names.push_back(name);
+        }
+    }
+    return names;
+}
+
 std::map<std::string, std::string> FlashedImages(const Json& state) {
     std::map<std::string, std::string> images;
     const Json flash = state.value("flash", Json::object());

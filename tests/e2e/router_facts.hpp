@@ -28,6 +28,9 @@ PackageFacts ReadPackageFacts(const std::filesystem::path& workFolder,
 // What an update promises to keep of a router (state file): the listed NV items and EFS files
 // it has, its Wi-Fi MAC, SSID and password, by name.
 std::map<std::string, Json> KeptData(const Json& state, const PackageFacts& package);
+// The names whose values differ between two such maps, or that only one of them has.
+std::vector<std::string> Differences(const std::map<std::string, Json>& before,
+                                     const std::map<std::string, Json>& after);
 // Partition -> SHA-256 of what the router's flash holds.
 std::map<std::string, std::string> FlashedImages(const Json& state);
 
