@@ -122,32 +122,30 @@ std::string ProgrammerRoute(const std::vector<Json>& trace) {
     return routes;
 }
 
+// One update over `route` ("dmss" or "sahara"): the programmer came that way, the new table
+// wiped the calibration and it was written back, the flash holds the package, nothing the
+// router had is lost and no saved copy is left behind.
+std::function<void(const Outcome&)> UpdatedOver(std::string route) {
+    return [route](const Outcome& o) {
+        const auto& trace = o.runs[0].trace;
+        EXPECT_EQ(ProgrammerRoute(trace), route);
+        EXPECT_EQ(Events(trace, "sahara").empty(), route != "sahara");
+        ExpectTableRewrittenAndDataRestored(trace);
+        ExpectThePackageFlashed(o);
+        ExpectEverythingKept(o);
+        EXPECT_FALSE(o.runs[0].savedBackup);
+    };
+}
+
 const UpdateCase kUpdateCases[] = {
     {.name = "BootLoaderRouteUpdatesAndKeepsCalibrationAndIdentity",
      .simulator = std::vector<std::string>{},
      .runs = {{0, kUpdatedResult}},
-     .check =
-         [](const Outcome& o) {
-             const auto& trace = o.runs[0].trace;
-             EXPECT_EQ(ProgrammerRoute(trace), "dmss");
-             EXPECT_TRUE(Events(trace, "sahara").empty());
-             ExpectTableRewrittenAndDataRestored(trace);
-             ExpectThePackageFlashed(o);
-             ExpectEverythingKept(o);
-             EXPECT_FALSE(o.runs[0].savedBackup);
-         }},
+     .check = UpdatedOver("dmss")},
     {.name = "SaharaRouteUpdatesAndKeepsCalibrationAndIdentity",
      .simulator = std::vector<std::string>{"--boot", "sahara"},
      .runs = {{0, kUpdatedResult}},
-     .check =
-         [](const Outcome& o) {
-             const auto& trace = o.runs[0].trace;
-             EXPECT_EQ(ProgrammerRoute(trace), "sahara");
-             EXPECT_FALSE(Events(trace, "sahara").empty());
-             ExpectTableRewrittenAndDataRestored(trace);
-             ExpectThePackageFlashed(o);
-             ExpectEverythingKept(o);
-         },
+     .check = UpdatedOver("sahara"),
      .route = Route::Sahara},
     {.name = "PowerLossInAnImageFailsKeepsTheBackupAndTheNextRunRestoresIt",
      .simulator = std::vector<std::string>{"--faults", "powerloss:3"},
