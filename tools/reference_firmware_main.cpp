@@ -14,6 +14,9 @@ int main(int argc, char** argv) {
                    "build id written into dsp2.mbn; a device running this firmware reports "
                    "\"<build id>V<suffix>\"")
         ->capture_default_str();
+    app.add_flag("--sahara", options.sahara,
+                 "a package for a router whose boot stage speaks Sahara (download.xml sets "
+                 "ITEM_DL_armprg_type_Sahara)");
     CLI11_PARSE(app, argc, argv);
     std::string error;
     if (!tapfix::reference::GenerateReferenceFirmware(options, error)) {

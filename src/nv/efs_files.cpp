@@ -131,11 +131,13 @@ bool CNvPreservation::BackupEfsNvFiles(CDownloadService& session, int slot) {
         return false;
     }
     link::CPacket& link = session.Link(slot);
-    // Single files that fail are logged and passed over; a device that left ends the copy.
+    // A file the device has that is not in the copy would be lost with the new partition
+    // table: every file is tried (each failure logged), then the copy fails as a whole.
+    bool copied = true;
     const auto fetch = [&](std::int32_t number, const std::string& efsPath) {
         if (link.IsPortOpen()) {
             const std::string name = EightDigits(number);
-            GetEfsNvFile(session, slot, staging / name, efsPath, name);
+            copied = GetEfsNvFile(session, slot, staging / name, efsPath, name) && copied;
         }
     };
     for (const std::int32_t number : config.efsRfNv) {
@@ -144,8 +146,10 @@ bool CNvPreservation::BackupEfsNvFiles(CDownloadService& session, int slot) {
     for (const config::EfsNvFile& pair : config.efsRfNvOver6w) {
         fetch(pair.number, pair.efsPath);
     }
-    if (!link.IsPortOpen()) {
-        session.LogLine(slot, "The device left during the EFS copy; the previous copy stays");
+    if (!link.IsPortOpen() || !copied) {
+        session.LogLine(slot, copied
+                                  ? "The device left during the EFS copy; the previous copy stays"
+                                  : "Not every EFS file was copied; the previous copy stays");
         RemoveTreeKeepingArchive(staging);
         return false;
     }
@@ -176,16 +180,22 @@ bool CNvPreservation::GetEfsNvFile(CDownloadService& session, int slot, const fs
     }
 }
 
-void CNvPreservation::RestoreEfsNvFiles(CDownloadService& session, int slot,
+bool CNvPreservation::RestoreEfsNvFiles(CDownloadService& session, int slot,
                                         const fs::path& folder) {
     std::vector<std::string> names;
     std::string error;
     if (!ListFolderFiles(folder, names, error)) {
-        return;
+        session.LogLine(slot, error);
+        return false;
     }
+    bool restored = true;
     for (const std::string& name : names) {
-        PutEfsNvFile(session, slot, folder / name, EfsPathOf(session.Config(), name), name);
+        const std::string efsPath = EfsPathOf(session.Config(), name);
+        // A saved file the configuration no longer names has nowhere to go: logged only.
+        restored = (PutEfsNvFile(session, slot, folder / name, efsPath, name) || efsPath.empty()) &&
+                   restored;
     }
+    return restored;
 }
 
 bool CNvPreservation::PutEfsNvFile(CDownloadService& session, int slot, const fs::path& local,

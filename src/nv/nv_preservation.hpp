@@ -51,11 +51,15 @@ class CNvPreservation : public session::NvSteps {
     bool WriteNvRecord(CDownloadService& session, int slot, const NvRecord& record);
 
     // --- EFS RF calibration files ---
-    // False only when the EFS folder cannot be made (or the device left during the copy).
+    // False when the EFS folder cannot be made, the device left during the copy, or a file
+    // the device has could not be copied (the new partition table would erase it); the
+    // previous copy then stays.
     bool BackupEfsNvFiles(CDownloadService& session, int slot);
     bool GetEfsNvFile(CDownloadService& session, int slot, const std::filesystem::path& local,
                       std::string_view efsPath, std::string_view name);
-    void RestoreEfsNvFiles(CDownloadService& session, int slot,
+    // False when a saved file could not be written back, so the restore is repeated and a
+    // failure is not reported as an update that kept everything.
+    bool RestoreEfsNvFiles(CDownloadService& session, int slot,
                            const std::filesystem::path& folder);
     bool PutEfsNvFile(CDownloadService& session, int slot, const std::filesystem::path& local,
                       std::string_view efsPath, std::string_view name);

@@ -98,10 +98,7 @@ bool CNvPreservation::RestoreNvFromFile(CDownloadService& session, int slot, con
     }
     const fs::path efsFolder = file.parent_path() / kEfsFolderName;
     std::error_code ec;
-    if (fs::is_directory(efsFolder, ec)) {
-        RestoreEfsNvFiles(session, slot, efsFolder);
-    }
-    return true;
+    return !fs::is_directory(efsFolder, ec) || RestoreEfsNvFiles(session, slot, efsFolder);
 }
 
 bool CNvPreservation::WriteNvRecord(CDownloadService& session, int slot, const NvRecord& record) {

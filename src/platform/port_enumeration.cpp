@@ -15,14 +15,6 @@ namespace fs = std::filesystem;
 
 namespace {
 
-struct UsbIdentity {
-    std::uint16_t vendorId;
-    std::uint16_t productId;
-    int interfaceNumber;  // kAnyInterface: every interface of the product
-    std::string_view description;
-};
-constexpr int kAnyInterface = -1;
-
 // The router in normal mode is a composite device whose interface 0 is the diagnostic port;
 // in emergency download mode it is a single-interface 05c6:9008 on qcserial.
 constexpr std::array kKnownIdentities{
@@ -144,6 +136,10 @@ std::string SysfsDescription(const fs::path& ttyClassEntry, const std::string& t
 }
 
 }  // namespace
+
+std::span<const UsbIdentity> RouterUsbIdentities() {
+    return kKnownIdentities;
+}
 
 std::optional<int> TtyPortNumber(std::string_view ttyName) {
     for (const auto& band : kTtyBands) {

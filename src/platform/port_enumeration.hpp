@@ -1,7 +1,9 @@
 #pragma once
 
+#include <cstdint>
 #include <filesystem>
 #include <optional>
+#include <span>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -25,6 +27,18 @@ struct PortList {
     std::string error;
     std::vector<PortInfo> ports;
 };
+
+// A USB serial interface the router shows, named the way its driver package names it.
+struct UsbIdentity {
+    std::uint16_t vendorId;
+    std::uint16_t productId;
+    int interfaceNumber;  // kAnyInterface: every interface of the product
+    std::string_view description;
+};
+inline constexpr int kAnyInterface = -1;
+
+// The router's own interfaces (the udev rules shipped with the program name the same ones).
+std::span<const UsbIdentity> RouterUsbIdentities();
 
 // The registry named by TAPFIX_PORTS_DIR when it is set (then it is the only source), else
 // the machine's USB serial ports from sysfs.

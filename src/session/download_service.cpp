@@ -110,13 +110,17 @@ bool CDownloadService::ReopenLink(int slot, int portNumber) {
     }
     // A Sahara boot stage speaks first: its hello must survive the open.
     link::CPacket& link = Link(slot);
-    if (SaharaOption() ? link.OpenPortNoDtr(portNumber) : link.OpenPort(portNumber)) {
-        return true;
+    const bool opened = SaharaOption() ? link.OpenPortNoDtr(portNumber) : link.OpenPort(portNumber);
+    ReportOpenFailure(slot, opened ? std::string() : link.OpenFailure());
+    return opened;
+}
+
+void CDownloadService::ReportOpenFailure(int slot, const std::string& failure) {
+    std::string& last = openFailures_[static_cast<std::size_t>(slot)];
+    if (!failure.empty() && failure != last) {
+        LogLine(slot, "Cannot open the port: " + failure);
     }
-    // An open failure sets no LastError: its reason (often ModemManager holding the port) is
-    // told here or nowhere.
-    LogLine(slot, link.OpenFailure());
-    return false;
+    last = failure;
 }
 
 bool CDownloadService::CheckPackageFiles() {

@@ -157,6 +157,9 @@ class CDownloadService {
     // A named wait, scaled.
     void Pause(std::chrono::milliseconds duration);
     void GrowModeTables(int slot);
+    // Logs why the slot's port did not open, once per reason: the watcher reopens the port
+    // every cycle, and a port held by another program is named once, not every few seconds.
+    void ReportOpenFailure(int slot, const std::string& failure);
     void SetMode(int slot, bool bootMode, bool programmerMode);
     bool SaharaOption() const { return config_.saharaProgrammer != 0; }
     bool HighSpeedUsb() const { return config_.highSpeedUsb != 0; }
@@ -248,6 +251,7 @@ class CDownloadService {
     std::uint8_t wifiMacValid_ = 1;
     bool backupTaken_ = false;
     std::array<int, kSlotCount> saharaPending_{};
+    std::array<std::string, kSlotCount> openFailures_;
     std::vector<int> bootMode_;
     std::vector<int> programmerMode_;
     std::vector<int> identified_;

@@ -20,9 +20,6 @@ namespace {
 
 using Clock = std::chrono::steady_clock;
 constexpr int kReadSliceMs = 100;
-// Two programs under the sanitizers share the machine with other tests: the waits of a real
-// update at 3 % of their length leave the router room to re-enumerate.
-constexpr const char* kTimeScale = "0.03";
 
 // The environment of this process with `overrides` applied, as execve wants it.
 std::vector<std::string> MergedEnvironment(const Environment& overrides) {
@@ -174,28 +171,48 @@ ProcessResult ChildProcess::Finish(Seconds timeout) {
 }
 
 const Programs& SharedPrograms() {
-    static TempDir folder;
-    static const Programs programs = [] {
-        Programs made{TAPFIX_SIM_PROGRAM,         TAPFIX_CLI_PROGRAM,
-                      TAPFIX_PACK_PROGRAM,        TAPFIX_FIRMWARE_PROGRAM,
-                      folder.Path() / "firmware", folder.Path() / "tapfix-update-cli"};
-        ChildProcess generator;
-        generator.Start(made.firmwareGenerator, {"--output", made.firmware.string()}, {});
-        EXPECT_EQ(generator.Finish(Seconds(120)).exitStatus, 0) << generator.Out();
-        ChildProcess pack;
-        pack.Start(made.pack,
-                   {"--firmware", made.firmware.string(), "--into", made.cli.string(), "--output",
-                    made.updater.string()},
-                   {});
-        EXPECT_EQ(pack.Finish(Seconds(120)).exitStatus, 0) << pack.Out();
-        std::filesystem::permissions(made.updater, std::filesystem::perms::owner_exec,
-                                     std::filesystem::perm_options::add);
-        return made;
-    }();
+    static const Programs programs{TAPFIX_SIM_PROGRAM, TAPFIX_CLI_PROGRAM, TAPFIX_PACK_PROGRAM,
+                                   TAPFIX_FIRMWARE_PROGRAM};
     return programs;
 }
 
-EndToEndDriver::EndToEndDriver() : work_(dir_.Path() / "state" / "tapfix" / "TapfixUpdate" / "") {
+namespace {
+
+Package MakePackage(const std::filesystem::path& folder, const std::vector<std::string>& options) {
+    const Programs& programs = SharedPrograms();
+    const Package made{folder / "firmware", folder / "tapfix-update-cli"};
+    std::vector<std::string> args{"--output", made.firmware.string()};
+    args.insert(args.end(), options.begin(), options.end());
+    ChildProcess generator;
+    generator.Start(programs.firmwareGenerator, args, {});
+    EXPECT_EQ(generator.Finish(Seconds(120)).exitStatus, 0) << generator.Out();
+    ChildProcess pack;
+    pack.Start(programs.pack,
+               {"--firmware", made.firmware.string(), "--into", programs.cli.string(), "--output",
+                made.updater.string()},
+               {});
+    EXPECT_EQ(pack.Finish(Seconds(120)).exitStatus, 0) << pack.Out();
+    std::filesystem::permissions(made.updater, std::filesystem::perms::owner_exec,
+                                 std::filesystem::perm_options::add);
+    return made;
+}
+
+}  // namespace
+
+const Package& SharedPackage(Route route) {
+    static TempDir folder;
+    if (route == Route::Sahara) {
+        static const Package sahara = MakePackage(folder.Path() / "sahara", {"--sahara"});
+        return sahara;
+    }
+    static const Package bootLoader = MakePackage(folder.Path() / "boot-loader", {});
+    return bootLoader;
+}
+
+EndToEndDriver::EndToEndDriver(std::string_view timeScale, Route route)
+    : timeScale_(timeScale),
+      package_(SharedPackage(route)),
+      work_(dir_.Path() / "state" / "tapfix" / "TapfixUpdate" / "") {
     MustMakeFolder(dir_.Path() / "ports");
     MustMakeFolder(dir_.Path() / "runtime");
 }
@@ -208,18 +225,38 @@ EndToEndDriver::~EndToEndDriver() {
 
 Environment EndToEndDriver::ProgramEnvironment() const {
     return {{"TAPFIX_PORTS_DIR", (dir_.Path() / "ports").string()},
-            {"TAPFIX_TIME_SCALE", kTimeScale},
+            {"TAPFIX_TIME_SCALE", timeScale_},
             {"XDG_RUNTIME_DIR", (dir_.Path() / "runtime").string()},
             {"XDG_STATE_HOME", (dir_.Path() / "state").string()}};
 }
 
-void EndToEndDriver::StartSimulator(const std::vector<std::string>& extra) {
+std::vector<std::string> EndToEndDriver::SimulatorArguments(
+    const std::vector<std::string>& extra) const {
     std::vector<std::string> args{"--state",    (dir_.Path() / "state.json").string(),
                                   "--trace",    (dir_.Path() / "trace.jsonl").string(),
-                                  "--firmware", SharedPrograms().firmware.string()};
+                                  "--firmware", package_.firmware.string()};
     args.insert(args.end(), extra.begin(), extra.end());
+    return args;
+}
+
+void EndToEndDriver::PrepareRouter(const std::vector<std::string>& extra,
+                                   const std::function<void(nlohmann::json& state)>& edit) {
+    std::vector<std::string> args = SimulatorArguments(extra);
+    // A new router's state is written as the simulator starts; it stops again at once.
+    args.insert(args.end(), {"--exit-after", "0.001"});
+    const ProcessResult made = Run(SharedPrograms().simulator, args, Seconds(60));
+    ASSERT_EQ(made.exitStatus, 0) << made.err;
+    nlohmann::json state = State();
+    ASSERT_TRUE(state.is_object());
+    edit(state);
+    std::ofstream(dir_.Path() / "state.json") << state.dump();
+    std::filesystem::remove(dir_.Path() / "trace.jsonl");
+}
+
+void EndToEndDriver::StartSimulator(const std::vector<std::string>& extra) {
     simulator_ = std::make_unique<ChildProcess>();
-    ASSERT_TRUE(simulator_->Start(SharedPrograms().simulator, args, ProgramEnvironment()));
+    ASSERT_TRUE(simulator_->Start(SharedPrograms().simulator, SimulatorArguments(extra),
+                                  ProgramEnvironment()));
     ASSERT_TRUE(simulator_->WaitForOutput("port added", Seconds(30))) << simulator_->Out();
 }
 
@@ -232,12 +269,12 @@ bool EndToEndDriver::StopSimulator() {
 }
 
 ProcessResult EndToEndDriver::RunUpdater(const std::vector<std::string>& args, Seconds timeout) {
-    return Run(SharedPrograms().updater, args, timeout);
+    return Run(package_.updater, args, timeout);
 }
 
 std::unique_ptr<ChildProcess> EndToEndDriver::StartUpdater(const std::vector<std::string>& args) {
     auto updater = std::make_unique<ChildProcess>();
-    EXPECT_TRUE(updater->Start(SharedPrograms().updater, args, ProgramEnvironment()));
+    EXPECT_TRUE(updater->Start(package_.updater, args, ProgramEnvironment()));
     return updater;
 }
 
@@ -253,11 +290,14 @@ nlohmann::json EndToEndDriver::State() const {
     return nlohmann::json::parse(in, nullptr, false);
 }
 
-std::vector<nlohmann::json> EndToEndDriver::Trace() const {
+std::vector<nlohmann::json> EndToEndDriver::Trace(std::size_t from) const {
     std::ifstream in(dir_.Path() / "trace.jsonl");
     std::vector<nlohmann::json> records;
-    for (std::string line; std::getline(in, line);) {
-        records.push_back(nlohmann::json::parse(line, nullptr, false));
+    std::size_t index = 0;
+    for (std::string line; std::getline(in, line) && !in.eof(); ++index) {
+        if (index >= from) {
+            records.push_back(nlohmann::json::parse(line, nullptr, false));
+        }
     }
     return records;
 }

@@ -4,6 +4,7 @@
 
 #include <chrono>
 #include <filesystem>
+#include <functional>
 #include <memory>
 #include <nlohmann/json.hpp>
 #include <string>
@@ -56,24 +57,48 @@ class ChildProcess {
     bool ended_ = false;
 };
 
-// The programs of this build and a packed console updater made from the reference firmware.
+// The programs of this build.
 struct Programs {
     std::filesystem::path simulator;
     std::filesystem::path cli;
     std::filesystem::path pack;
     std::filesystem::path firmwareGenerator;
-    std::filesystem::path firmware;  // the reference firmware folder
-    std::filesystem::path updater;   // tapfix-cli with the firmware packed in
 };
 const Programs& SharedPrograms();
+
+// How the flash programmer reaches the router: the package chooses, the router must agree.
+enum class Route { BootLoader, Sahara };
+
+// A reference firmware folder for a route and tapfix-cli with it packed in, made once per
+// process when first asked for.
+struct Package {
+    std::filesystem::path firmware;
+    std::filesystem::path updater;
+};
+const Package& SharedPackage(Route route);
+
+// The console's last line after a successful update.
+inline constexpr std::string_view kUpdatedResult =
+    "result: 0 Update successfully!  Please restart the device and install the new driver.";
+
+// Two programs under the sanitizers share the machine with other tests: the waits of a real
+// update at 3 % of their length leave the router room to re-enumerate.
+inline constexpr std::string_view kDefaultTimeScale = "0.03";
 
 // One scenario's folders: ports, state, trace, work folder and a private runtime folder (so
 // parallel cases never share the single-instance lock).
 class EndToEndDriver {
   public:
-    EndToEndDriver();
+    // Both programs run their waits at `timeScale` of their real length; the updater carries
+    // the package of `route`.
+    explicit EndToEndDriver(std::string_view timeScale = kDefaultTimeScale,
+                            Route route = Route::BootLoader);
     ~EndToEndDriver();
 
+    // Lets the simulator write a new router's state with `extra` options, then changes it
+    // with `edit`: the router the next StartSimulator brings up.
+    void PrepareRouter(const std::vector<std::string>& extra,
+                       const std::function<void(nlohmann::json& state)>& edit);
     // Starts the simulator with the reference firmware, the state file and the trace, plus
     // `extra` options, and waits for its first port.
     void StartSimulator(const std::vector<std::string>& extra = {});
@@ -87,13 +112,19 @@ class EndToEndDriver {
                       Seconds timeout = Seconds(240));
 
     nlohmann::json State() const;
-    std::vector<nlohmann::json> Trace() const;
+    // The trace records from the `from`th on (a line still being written is left out).
+    std::vector<nlohmann::json> Trace(std::size_t from = 0) const;
     const std::filesystem::path& Folder() const { return dir_.Path(); }
     const std::filesystem::path& WorkFolder() const { return work_; }
+    const std::filesystem::path& Updater() const { return package_.updater; }
     Environment ProgramEnvironment() const;
 
   private:
+    std::vector<std::string> SimulatorArguments(const std::vector<std::string>& extra) const;
+
     TempDir dir_;
+    std::string timeScale_;
+    const Package& package_;
     std::filesystem::path work_;
     std::unique_ptr<ChildProcess> simulator_;
 };

@@ -106,5 +106,61 @@ TEST_F(NvFixture, TheWifiMacIsNeitherLostNorMadeUp) {
     EXPECT_FALSE(fs::exists(work_ / "wifi_mac"));
 }
 
+// A file the router has must not be missing from the copy the download relies on, nor be
+// left unwritten by a restore that then reports success. Answers count from the router's
+// start: per item file one stat and one get at backup, one stat and one put at restore.
+struct EfsCopyCase {
+    std::string name;
+    std::string faults;
+    bool backedUp;
+    bool restored;
+};
+
+void PrintTo(const EfsCopyCase& c, std::ostream* out) {
+    *out << c.name;
+}
+
+class EfsCopyTest : public NvFixture, public ::testing::WithParamInterface<EfsCopyCase> {};
+
+TEST_P(EfsCopyTest, AFileThatIsNotCopiedFailsItsStep) {
+    const EfsCopyCase& c = GetParam();
+    sim::RouterOptions options = RouterOptions();
+    std::string error;
+    ASSERT_TRUE(options.faults.Parse(c.faults, &error)) << error;
+    StartAndOpen(std::move(options));
+    const std::vector<std::int32_t> numbers{20207, 20208};
+    UseLists({}, numbers);
+    service_.Config().commonNv.clear();
+    service_.Config().lockNv.clear();
+    service_.Config().efsRfNvOver6w.clear();
+    const auto original = KeptData(router_->Snapshot());
+    ASSERT_EQ(original.size(), numbers.size());
+    tapfix::test::WriteFileBytes(EfsFolder() / "00020207", "the previous copy");
+    const auto previous = FolderContents(EfsFolder());
+
+    ASSERT_EQ(steps_.BackupEfsNvFiles(service_, 0), c.backedUp);
+    if (!c.backedUp) {
+        EXPECT_EQ(FolderContents(EfsFolder()), previous);
+        return;
+    }
+    router_->Modify([](sim::DeviceState& state) {
+        for (auto& [path, file] : state.efs) {
+            std::fill(file.data.begin(), file.data.end(), 0);
+        }
+    });
+    // An unanswered put may still have been written: only a success promises the data.
+    ASSERT_EQ(steps_.RestoreEfsNvFiles(service_, 0, EfsFolder()), c.restored);
+    if (c.restored) {
+        EXPECT_EQ(KeptData(router_->Snapshot()), original);
+    }
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    NvSteps, EfsCopyTest,
+    ::testing::Values(EfsCopyCase{"EveryFileCopiedAndWrittenBack", "", true, true},
+                      EfsCopyCase{"SecondStatUnanswered", "silent:3", false, false},
+                      EfsCopyCase{"SecondPutUnanswered", "silent:8", true, false}),
+    [](const auto& info) { return info.param.name; });
+
 }  // namespace
 }  // namespace tapfix::nv::test

@@ -3,6 +3,7 @@
 #include <fstream>
 #include <string>
 
+#include "config/download_config.hpp"
 #include "config/package.hpp"
 #include "link/wire.hpp"
 #include "reference/firmware.hpp"
@@ -57,6 +58,26 @@ TEST(ReferenceFirmware, WritesEveryPackageFileWithItsHeaders) {
     ASSERT_TRUE(GenerateReferenceFirmware({again.Path(), false, "BUILD-ID-42"}, error));
     EXPECT_EQ(test::ReadFileBytes(again.Path() / "dsp2.mbn"), dsp2);
     EXPECT_FALSE(GenerateReferenceFirmware({again.Path(), false, ""}, error));
+}
+
+TEST(ReferenceFirmware, TheSaharaPackageDiffersOnlyInTheProgrammerRoute) {
+    for (const bool sahara : {false, true}) {
+        test::TempDir dir;
+        std::string error;
+        ReferenceFirmwareOptions options{dir.Path(), false, "BUILD-ID-42"};
+        options.sahara = sahara;
+        ASSERT_TRUE(GenerateReferenceFirmware(options, error)) << error;
+        ASSERT_TRUE(config::PointConfigAtWorkFolder(dir.Path() / "download.xml", dir.Path(),
+                                                    dir.Path(), error))
+            << error;
+        config::DownloadServiceConfig config;
+        ASSERT_TRUE(config::LoadConfig(dir.Path() / "download.xml", config, error)) << error;
+        EXPECT_EQ(config.saharaProgrammer, sahara ? 1 : 0);
+        // The keys read after it are still found: the element sits where the reader looks.
+        EXPECT_EQ(config.highSpeedUsb, 1);
+        EXPECT_EQ(config.files.size(), 13u);
+        EXPECT_EQ(config.readWifiMacDiagCmd, 3);
+    }
 }
 
 }  // namespace

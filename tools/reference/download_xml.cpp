@@ -119,7 +119,7 @@ class XmlWriter {
     std::string text_;
 };
 
-void WriteSettings(XmlWriter& xml) {
+void WriteSettings(XmlWriter& xml, bool sahara) {
     xml.Line(1, "<DOWNLOADBL>");
     xml.Item("ITEM_MODE", "0");
     xml.Comment("Action Selection");
@@ -140,6 +140,9 @@ void WriteSettings(XmlWriter& xml) {
     xml.Item("ITEM_Certificatioin_sub_ID", "207");
     xml.Item("ITEM_DVBH_EFS_PATH", "brew/mod/cmla/");
     xml.Item("ITEM_DL_armprg", "armprg.bin");
+    if (sahara) {
+        xml.Item("ITEM_DL_armprg_type_Sahara", "1");
+    }
     xml.Item("ITEM_DL_armprgblp", "narmprg.bin");
     xml.Item("ITEM_HSUSB", "1");
     xml.Comment("USB2.0");
@@ -159,7 +162,7 @@ void WriteSettings(XmlWriter& xml) {
 
 }  // namespace
 
-std::string PackageDownloadXml() {
+std::string PackageDownloadXml(bool sahara) {
     XmlWriter xml;
     xml.Line(0, "<?xml version=\"1.0\" encoding=\"UTF-8\"?>");
     xml.Line(0, "<phone name=\"DL_QX17_NRD_RU_EU\" version=\"1.00.00\">");
@@ -170,7 +173,7 @@ std::string PackageDownloadXml() {
     xml.Line(1, "<PLUGINLIST>");
     xml.Line(2, "<PLUGIN name=\"download\" file=\"download.so\"/>");
     xml.Line(1, "</PLUGINLIST>");
-    WriteSettings(xml);
+    WriteSettings(xml, sahara);
     xml.Line(1, "<DOWNLOADUI>");
     xml.Comment("0-English; 1-Russian");
     xml.Item("ITEM_LANGUAGE", "1");

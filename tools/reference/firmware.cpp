@@ -242,7 +242,7 @@ bool GenerateReferenceFirmware(const ReferenceFirmwareOptions& options, std::str
             return false;
         }
     }
-    const std::string xml = PackageDownloadXml();
+    const std::string xml = PackageDownloadXml(options.sahara);
     return Write(options.output / "partition.mbn", PartitionTable(), error) &&
            platform::WriteFileAtomically(options.output / "download.xml", xml, error);
 }

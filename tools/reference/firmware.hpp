@@ -17,6 +17,8 @@ struct ReferenceFirmwareOptions {
     // The sizes of the router's real package (about 140 MB); otherwise a few MB in all.
     bool full = false;
     std::string buildId = std::string(kDefaultBuildId);
+    // The package of a router whose boot stage speaks Sahara: the programmer goes over Sahara.
+    bool sahara = false;
 };
 
 // Writes the twenty files of the firmware package with plausible structure (MBN, ELF and

@@ -1,0 +1,146 @@
+#include "router_facts.hpp"
+
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <cstdio>
+
+#include "config/download_config.hpp"
+#include "config/package.hpp"
+
+namespace tapfix::test::e2e {
+namespace {
+
+constexpr std::string_view kRfItemFolder = "nv/item_files/rfnv/";
+constexpr const char* kWifiMacItem = "4678";
+constexpr std::size_t kMacHexDigits = 12;
+
+std::string RfItemPath(int number) {
+    char name[16];
+    std::snprintf(name, sizeof name, "%08d", number);
+    return std::string(kRfItemFolder) + name;
+}
+
+std::map<std::string, std::string> ImageDigests(const std::filesystem::path& updater) {
+    config::CFirmwarePackage package;
+    EXPECT_TRUE(package.Open(updater)) << package.LastError();
+    std::map<std::string, std::string> digests;
+    for (const config::PackageEntry& entry : package.Entries()) {
+        digests[entry.name] = config::HexText(entry.sha256);
+    }
+    return digests;
+}
+
+// The value under `key` of a JSON object, or nothing.
+const Json* Member(const Json& object, const std::string& key) {
+    if (!object.is_object()) {
+        return nullptr;
+    }
+    const auto found = object.find(key);
+    return found == object.end() ? nullptr : &*found;
+}
+
+}  // namespace
+
+PackageFacts ReadPackageFacts(const std::filesystem::path& workFolder,
+                              const std::filesystem::path& updater) {
+    config::DownloadServiceConfig config;
+    std::string error;
+    EXPECT_TRUE(config::LoadConfig(workFolder / "download.xml", config, error)) << error;
+    PackageFacts facts;
+    for (const auto* list : {&config.rfNv, &config.commonNv, &config.lockNv}) {
+        facts.nvItems.insert(facts.nvItems.end(), list->begin(), list->end());
+    }
+    for (const std::int32_t number : config.efsRfNv) {
+        facts.efsFiles.push_back(RfItemPath(number));
+    }
+    for (const config::EfsNvFile& pair : config.efsRfNvOver6w) {
+        facts.efsFiles.push_back(pair.efsPath);
+    }
+    const std::map<std::string, std::string> digests = ImageDigests(updater);
+    for (const config::DownloadFile& file : config.files) {
+        const auto digest = digests.find(file.path.filename().string());
+        EXPECT_NE(digest, digests.end()) << file.path;
+        if (digest != digests.end()) {
+            facts.images[file.partitionName] = digest->second;
+        }
+    }
+    EXPECT_FALSE(facts.nvItems.empty() || facts.efsFiles.empty() || facts.images.empty());
+    return facts;
+}
+
+std::map<std::string, Json> KeptData(const Json& state, const PackageFacts& package) {
+    std::map<std::string, Json> kept;
+    const Json nv = state.value("nv", Json::object());
+    for (const int item : package.nvItems) {
+        if (const Json* value = Member(nv, std::to_string(item))) {
+            kept["NV item " + std::to_string(item)] = *value;
+        }
+    }
+    const Json efs = state.value("efs", Json::object());
+    for (const std::string& path : package.efsFiles) {
+        if (const Json* file = Member(efs, path)) {
+            kept["EFS file " + path] = *file;
+        }
+    }
+    if (const Json* mac = Member(nv, kWifiMacItem)) {
+        kept["Wi-Fi MAC"] = mac->get<std::string>().substr(0, kMacHexDigits);
+    }
+    const Json wifi = state.value("wifi", Json::object());
+    kept["SSID"] = wifi.value("ssid", "");
+    kept["Wi-Fi password"] = wifi.value("password", "");
+    return kept;
+}
+
+std::vector<std::string> Differences(const std::map<std::string, Json>& before,
+                                     const std::map<std::string, Json>& after) {
+    std::vector<std::string> names;
+    for (const auto& [name, value] : before) {
+        const auto found = after.find(name);
+        if (found == after.end() || found->second != value) {
+            names.push_back(name);
+        }
+    }
+    for (const auto& [name, value] : after) {
+        if (!before.contains(name)) {
+            names.push_back(name);
+        }
+    }
+    return names;
+}
+
+std::map<std::string, std::string> FlashedImages(const Json& state) {
+    std::map<std::string, std::string> images;
+    const Json flash = state.value("flash", Json::object());
+    for (const auto& [partition, image] : flash.items()) {
+        images[partition] = image.value("sha256", "");
+    }
+    return images;
+}
+
+std::vector<Json> Events(const std::vector<Json>& trace, std::string_view event) {
+    std::vector<Json> found;
+    std::copy_if(trace.begin(), trace.end(), std::back_inserter(found),
+                 [&](const Json& record) { return record.value("event", "") == event; });
+    return found;
+}
+
+std::vector<Json> Requests(const std::vector<Json>& trace, std::string_view name) {
+    std::vector<Json> found;
+    for (const Json& request : Events(trace, "request")) {
+        if (request.value("name", "") == name) {
+            found.push_back(request);
+        }
+    }
+    return found;
+}
+
+std::size_t DownloadRequests(const std::vector<Json>& trace) {
+    return std::count_if(trace.begin(), trace.end(), [](const Json& record) {
+        const std::string event = record.value("event", "");
+        const Json mode = record.value("mode", Json());
+        return event == "sahara" || (event == "request" && mode.is_string() && mode != "normal");
+    });
+}
+
+}  // namespace tapfix::test::e2e
