@@ -274,7 +274,9 @@ bool CPacket::ParseFrames() {
 milliseconds CPacket::SettleInterval() const {
     const bool nvItem = mode_ == MODE_DIAG && transmitLength_ > 0 &&
                         (transmit_[0] == kNvRead || transmit_[0] == kNvWrite);
-    return platform::ScaledInterval(milliseconds{nvItem ? 20 : 5});
+    // The quiet that ends an answer is the wire's, not a wait of the device: it is never
+    // scaled, so a scaled run does not read the two halves of a split answer as two answers.
+    return milliseconds{nvItem ? 20 : 5};
 }
 
 // An answer is whole once its closing flag has arrived after at least one byte that is not a
@@ -392,8 +394,8 @@ bool CPacket::TransactStream(std::uint32_t timeoutMs) {
     }
     const auto start = Clock::now();
     bool timedOut = false;
-    const std::size_t waiting = AwaitAnswer(platform::ScaledTimeout(milliseconds{timeoutMs}),
-                                            platform::ScaledInterval(milliseconds{13}), &timedOut);
+    const std::size_t waiting =
+        AwaitAnswer(platform::ScaledTimeout(milliseconds{timeoutMs}), milliseconds{13}, &timedOut);
     lastError_ = "time is " + std::to_string(Elapsed(start).count()) + "(ms)";
     if (timedOut) {
         lastError_ = texts::kCannotReceive;

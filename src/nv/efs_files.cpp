@@ -24,6 +24,8 @@ constexpr std::uint32_t kTypeItem = 0xE000;
 constexpr std::uint32_t kNoSuchFile = 2;
 
 // The device answers at most this much file data per request.
+// As many tries per file as an NV item read gets.
+constexpr int kEfsCopyAttempts = 3;
 constexpr std::size_t kEfsPiece = 512;
 constexpr std::size_t kItemFileCapacity = 4095;
 // A file the new firmware does not have is made an item file when it is smaller than this.
@@ -134,11 +136,15 @@ bool CNvPreservation::BackupEfsNvFiles(CDownloadService& session, int slot) {
     // A file the device has that is not in the copy would be lost with the new partition
     // table: every file is tried (each failure logged), then the copy fails as a whole.
     bool copied = true;
+    // A file gets the tries an NV item read gets: one bad frame must not stop the update.
     const auto fetch = [&](std::int32_t number, const std::string& efsPath) {
-        if (link.IsPortOpen()) {
-            const std::string name = EightDigits(number);
-            copied = GetEfsNvFile(session, slot, staging / name, efsPath, name) && copied;
+        const std::string name = EightDigits(number);
+        bool fetched = false;
+        for (int attempt = 0; attempt < kEfsCopyAttempts && !fetched && link.IsPortOpen();
+             ++attempt) {
+            fetched = GetEfsNvFile(session, slot, staging / name, efsPath, name);
         }
+        copied = (fetched || !link.IsPortOpen()) && copied;
     };
     for (const std::int32_t number : config.efsRfNv) {
         fetch(number, std::string(kRfItemFolder) + EightDigits(number));
