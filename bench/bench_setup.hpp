@@ -1,0 +1,22 @@
+#pragma once
+
+#include <filesystem>
+#include <string>
+
+#include "sim/mode_handler.hpp"
+
+// What every benchmark against the simulated router sets up.
+namespace tapfix::bench {
+
+// The link the benchmarks model: a router on USB 2.0 high speed, 0.5 ms before every answer
+// and 30 MB/s.
+sim::LinkModel UsbLink();
+
+// A new folder of the user's own under the temporary folder; false with the reason.
+bool MakePrivateFolder(std::filesystem::path& folder, std::string& failure);
+// Removes the folder with everything in it; an empty path is left alone.
+void RemoveFolder(const std::filesystem::path& folder);
+// The port registry inside `folder`, made the process's registry (TAPFIX_PORTS_DIR).
+std::filesystem::path PortRegistry(const std::filesystem::path& folder);
+
+}  // namespace tapfix::bench
