@@ -156,9 +156,11 @@ class PipelinedWriter : public Transfer {
 
   private:
     bool Send(std::span<const std::uint8_t> block, std::uint32_t address) {
-        // A short write leaves the link's send-failure text.
+        // A short write leaves the link's send-failure text. Nothing is purged: the
+        // acknowledgements of the writes before are still arriving, and a purge would make
+        // those writes missed and sent again.
         if (device::BuildStreamWriteFrame(link_, block, address) == 0 ||
-            !link_.SendTransmitBuffer()) {
+            !link_.QueueTransmitBuffer()) {
             return false;
         }
         written_ = service_.Clock().Now();
