@@ -3,6 +3,7 @@
 #include <filesystem>
 #include <memory>
 #include <string>
+#include <string_view>
 
 #include "platform/clock.hpp"
 #include "session/download_service.hpp"
@@ -14,12 +15,14 @@ namespace tapfix::bench {
 // log line, which tells why a step failed.
 class StepNotifier : public session::Notifier {
   public:
+    static constexpr std::string_view kFirstStep = "before the first step";
+
     void Notify(const session::Notification& notification) override;
     const std::string& Step() const { return step_; }
     const std::string& LastLine() const { return lastLine_; }
 
   private:
-    std::string step_ = "before the first step";
+    std::string step_{kFirstStep};
     std::string lastLine_;
 };
 

@@ -3,6 +3,7 @@
 #include <benchmark/benchmark.h>
 
 #include <string>
+#include <utility>
 #include <vector>
 
 namespace tapfix::bench {
@@ -19,6 +20,11 @@ inline constexpr const char* kModelShare = "goal_model_share";
 inline constexpr const char* kModelSeconds = "model_seconds";
 inline constexpr const char* kLinkRate = "link_rate";
 }  // namespace goal
+
+// Lines that explain the row of the benchmark now running (its parts, how its bound was
+// reached), shown below that row as what was measured and its figure. Set while the benchmark
+// runs; the last run's lines stand.
+void SetDetailRows(std::vector<std::pair<std::string, std::string>> rows);
 
 // How the benchmarks of waits run: real time in milliseconds, three repetitions, shown by their
 // median (->Apply(MedianOfThree)).
