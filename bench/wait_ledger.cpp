@@ -20,6 +20,9 @@ platform::Milliseconds WaitLedger::StepWaits::Total() const {
 }
 
 std::string WaitLedger::StepWaits::Text() const {
+    if (taken.empty()) {
+        return "none";
+    }
     std::string text;
     // The longest first.
     for (auto wait = taken.rbegin(); wait != taken.rend(); ++wait) {

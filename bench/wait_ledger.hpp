@@ -20,7 +20,7 @@ class WaitLedger : public platform::Clock {
         // Wait length -> how many times it was taken.
         std::map<platform::Milliseconds, int> taken;
         platform::Milliseconds Total() const;
-        // "20000 ms" or "2 × 1000 ms + 500 ms".
+        // "20000 ms", "2 × 1000 ms + 500 ms" or "none".
         std::string Text() const;
     };
 
