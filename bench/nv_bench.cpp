@@ -3,6 +3,7 @@
 #include <benchmark/benchmark.h>
 
 #include <string>
+#include <string_view>
 
 #include "bench_setup.hpp"
 #include "nv/backup_files.hpp"
@@ -35,6 +36,7 @@ class NvRun {
         steps_.ReadBarcode(Service(), 0, record_);
     }
 
+    // False with the benchmark skipped when the router or the link could not be set up.
     bool Ready(benchmark::State& state) {
         if (failure_.empty()) {
             return true;
@@ -42,16 +44,23 @@ class NvRun {
         state.SkipWithError(failure_.c_str());
         return false;
     }
+    // Skips the benchmark with the session's last log line (or the set-up's failure).
     bool Failed(benchmark::State& state) {
-        failure_ = Harness().Steps().LastLine();
-        state.SkipWithError(failure_.c_str());
+        if (failure_.empty()) {
+            failure_ = harness_.Steps().LastLine();
+            state.SkipWithError(failure_.c_str());
+        }
         return false;
     }
 
     bool Backup() { return steps_.BackupNvToFiles(Service(), record_.barcodeRead, record_, 0); }
     bool BackupEfs() { return steps_.BackupEfsNvFiles(Service(), 0); }
     bool Restore() { return steps_.RestoreNvFromFile(Service(), 0, record_.nvBackupFile); }
-    void RestoreEfs() { steps_.RestoreEfsNvFiles(Service(), 0, EfsFolder()); }
+    // Files that fail are logged and passed over, as in an update.
+    bool RestoreEfs() {
+        steps_.RestoreEfsNvFiles(Service(), 0, EfsFolder());
+        return true;
+    }
 
     // The items the package's lists name: the RF, common and lock items.
     std::size_t ListedItems() {
@@ -68,7 +77,6 @@ class NvRun {
         return static_cast<std::size_t>(
             std::distance(fs::directory_iterator(EfsFolder(), ec), fs::directory_iterator()));
     }
-    SessionHarness& Harness() { return harness_; }
 
   private:
     static SessionHarness::Options Options() {
@@ -85,67 +93,60 @@ class NvRun {
     std::string failure_;
 };
 
-void BM_NvBackup(benchmark::State& state) {
-    NvRun run(NvRun::Part::Items);
-    if (!run.Ready(state)) {
-        return;
+using Step = bool (NvRun::*)();
+
+// `step` once per iteration, after `before` when given; false, with the benchmark skipped for
+// the session's reason, when either fails.
+bool Measure(benchmark::State& state, NvRun& run, Step before, Step step) {
+    if (!run.Ready(state) || (before != nullptr && !(run.*before)())) {
+        return run.Failed(state);
     }
     for (auto _ : state) {
-        if (!run.Backup()) {
-            run.Failed(state);
-            return;
+        if (!(run.*step)()) {
+            return run.Failed(state);
         }
     }
-    state.SetLabel("NV backup: the package's " + std::to_string(run.ListedItems()) +
-                   " items read, " + std::to_string(run.Records()) +
-                   " kept (the rest inactive), link 0.5 ms + 30 MB/s");
-    state.counters[goal::kAtMostMs] = 2000;
+    return true;
+}
+
+constexpr std::string_view kLink = ", link 0.5 ms + 30 MB/s";
+
+void BM_NvBackup(benchmark::State& state) {
+    NvRun run(NvRun::Part::Items);
+    if (Measure(state, run, nullptr, &NvRun::Backup)) {
+        state.SetLabel("NV backup: the package's " + std::to_string(run.ListedItems()) +
+                       " items read, " + std::to_string(run.Records()) +
+                       " kept (the rest inactive)" + std::string(kLink));
+        state.counters[goal::kAtMostMs] = 2000;
+    }
 }
 BENCHMARK(BM_NvBackup)->Apply(MedianOfThree)->Iterations(1);
 
 void BM_NvRestore(benchmark::State& state) {
     NvRun run(NvRun::Part::Items);
-    if (!run.Ready(state) || (!run.Backup() && !run.Failed(state))) {
-        return;
+    if (Measure(state, run, &NvRun::Backup, &NvRun::Restore)) {
+        state.SetLabel("NV restore with read-back: " + std::to_string(run.Records()) + " items" +
+                       std::string(kLink));
+        state.counters[goal::kAtMostMs] = 4000;
     }
-    for (auto _ : state) {
-        if (!run.Restore()) {
-            run.Failed(state);
-            return;
-        }
-    }
-    state.SetLabel("NV restore with read-back: " + std::to_string(run.Records()) +
-                   " items, link 0.5 ms + 30 MB/s");
-    state.counters[goal::kAtMostMs] = 4000;
 }
 BENCHMARK(BM_NvRestore)->Apply(MedianOfThree)->Iterations(1);
 
 void BM_EfsBackup(benchmark::State& state) {
     NvRun run(NvRun::Part::EfsFiles);
-    if (!run.Ready(state)) {
-        return;
+    if (Measure(state, run, nullptr, &NvRun::BackupEfs)) {
+        state.SetLabel("EFS RF files backup: " + std::to_string(run.EfsFiles()) + " files" +
+                       std::string(kLink));
     }
-    for (auto _ : state) {
-        if (!run.BackupEfs()) {
-            run.Failed(state);
-            return;
-        }
-    }
-    state.SetLabel("EFS RF files backup: " + std::to_string(run.EfsFiles()) +
-                   " files, link 0.5 ms + 30 MB/s");
 }
 BENCHMARK(BM_EfsBackup)->Apply(MedianOfThree)->Iterations(1);
 
 void BM_EfsRestore(benchmark::State& state) {
     NvRun run(NvRun::Part::EfsFiles);
-    if (!run.Ready(state) || (!run.BackupEfs() && !run.Failed(state))) {
-        return;
+    if (Measure(state, run, &NvRun::BackupEfs, &NvRun::RestoreEfs)) {
+        state.SetLabel("EFS RF files restore: " + std::to_string(run.EfsFiles()) + " files" +
+                       std::string(kLink));
     }
-    for (auto _ : state) {
-        run.RestoreEfs();
-    }
-    state.SetLabel("EFS RF files restore: " + std::to_string(run.EfsFiles()) +
-                   " files, link 0.5 ms + 30 MB/s");
 }
 BENCHMARK(BM_EfsRestore)->Apply(MedianOfThree)->Iterations(1);
 
