@@ -1,6 +1,8 @@
 #include "bench_setup.hpp"
 
+#include <fcntl.h>
 #include <stdlib.h>
+#include <unistd.h>
 
 namespace tapfix::bench {
 
@@ -25,6 +27,14 @@ void RemoveFolder(const std::filesystem::path& folder) {
     if (!folder.empty()) {
         std::error_code ignored;
         std::filesystem::remove_all(folder, ignored);
+    }
+}
+
+void FlushToDisk(const std::filesystem::path& folder) {
+    const int fd = ::open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    if (fd >= 0) {
+        ::syncfs(fd);
+        ::close(fd);
     }
 }
 

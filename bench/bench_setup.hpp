@@ -16,6 +16,10 @@ sim::LinkModel UsbLink();
 bool MakePrivateFolder(std::filesystem::path& folder, std::string& failure);
 // Removes the folder with everything in it; an empty path is left alone.
 void RemoveFolder(const std::filesystem::path& folder);
+// Writes what is pending for the file system of `folder` to disk, so that files written just
+// before (a firmware of 140 MB) do not slow the files synced while the benchmark is timed, as
+// a package unpacked at an earlier start would not.
+void FlushToDisk(const std::filesystem::path& folder);
 // The port registry inside `folder`, made the process's registry (TAPFIX_PORTS_DIR).
 std::filesystem::path PortRegistry(const std::filesystem::path& folder);
 

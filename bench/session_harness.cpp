@@ -41,6 +41,7 @@ bool SessionHarness::Prepare(const Options& options) {
         !config::LoadConfig(configFile, service_.Config(), failure_)) {
         return false;
     }
+    FlushToDisk(work_);
     service_.Language().SetLanguage(config::UiLanguage::English);
     service_.SetNotifier(&notifier_);
 
