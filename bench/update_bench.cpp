@@ -61,9 +61,10 @@ struct Traffic {
 
 void Explain(const WaitLedger& ledger, const Traffic& traffic, Seconds bound, Seconds taken) {
     std::vector<std::pair<std::string, std::string>> rows;
-    rows.emplace_back("link's lower bound: " + Megabytes(traffic.bytes) +
-                          " carried at 30 MB/s, 0.5 ms before every answer the traffic did not "
-                          "hide",
+    const Seconds wire = UsbLink().WireTime(static_cast<std::size_t>(traffic.bytes));
+    rows.emplace_back("link's lower bound: " + Megabytes(traffic.bytes) + " carried (" +
+                          SecondsText(wire) +
+                          " at 30 MB/s) and 0.5 ms before every answer the traffic did not hide",
                       SecondsText(traffic.linkTime));
     for (const WaitLedger::StepWaits& waits : ledger.Named()) {
         rows.emplace_back("mandated waits: " + waits.step,
