@@ -100,8 +100,8 @@ void SetDetailRows(DetailRows rows) {
     PendingDetails() = std::move(rows);
 }
 
-TableReporter::TableReporter(bool withHeader)
-    : benchmark::ConsoleReporter(OO_Tabular), withHeader_(withHeader) {}
+TableReporter::TableReporter(bool withHeader, std::ostream& table)
+    : benchmark::ConsoleReporter(OO_Tabular), withHeader_(withHeader), table_(table) {}
 
 std::string TableReporter::Header() {
     return "| measure | figure | bound | met |\n|---|---|---|---|";
@@ -132,12 +132,12 @@ void TableReporter::ReportRuns(const std::vector<Run>& runs) {
 void TableReporter::Finalize() {
     benchmark::ConsoleReporter::Finalize();
     if (withHeader_) {
-        std::cout << Header() << '\n';
+        table_ << Header() << '\n';
     }
     for (const std::string& row : rows_) {
-        std::cout << row << '\n';
+        table_ << row << '\n';
     }
-    std::cout.flush();
+    table_.flush();
 }
 
 }  // namespace tapfix::bench

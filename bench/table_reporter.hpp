@@ -2,6 +2,7 @@
 
 #include <benchmark/benchmark.h>
 
+#include <iostream>
 #include <string>
 #include <utility>
 #include <vector>
@@ -37,7 +38,8 @@ inline void MedianOfThree(benchmark::internal::Benchmark* family) {
 // what was measured, the figure, its bound and whether the bound was met.
 class TableReporter : public benchmark::ConsoleReporter {
   public:
-    explicit TableReporter(bool withHeader);
+    // The table goes to `table`.
+    explicit TableReporter(bool withHeader, std::ostream& table = std::cout);
     void ReportRuns(const std::vector<Run>& runs) override;
     void Finalize() override;
 
@@ -45,6 +47,7 @@ class TableReporter : public benchmark::ConsoleReporter {
 
   private:
     bool withHeader_;
+    std::ostream& table_;
     std::vector<std::string> rows_;
 };
 

@@ -38,7 +38,7 @@ std::string WaitLedger::StepWaits::Text() const {
 }
 
 platform::TimePoint WaitLedger::Now() const {
-    return platform::SystemClock().Now();
+    return inner_.Now();
 }
 
 void WaitLedger::Sleep(platform::Milliseconds duration) {
@@ -54,7 +54,7 @@ void WaitLedger::Sleep(platform::Milliseconds duration) {
         }
         ++found->taken[duration];
     }
-    platform::SystemClock().Sleep(duration);
+    inner_.Sleep(duration);
 }
 
 platform::Milliseconds WaitLedger::NamedTotal() const {

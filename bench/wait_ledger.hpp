@@ -15,6 +15,9 @@ namespace tapfix::bench {
 // polls of a wait for an answer, counted apart: no step names them.
 class WaitLedger : public platform::Clock {
   public:
+    // Time and the waits themselves come from `inner`.
+    explicit WaitLedger(platform::Clock& inner = platform::SystemClock()) : inner_(inner) {}
+
     struct StepWaits {
         std::string step;
         // Wait length -> how many times it was taken.
@@ -36,6 +39,7 @@ class WaitLedger : public platform::Clock {
     const StepWaits& Polls() const { return polls_; }
 
   private:
+    platform::Clock& inner_;
     const StepNotifier* steps_ = nullptr;
     std::vector<StepWaits> named_;
     StepWaits polls_{"polls", {}};
