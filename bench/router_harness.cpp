@@ -1,27 +1,13 @@
 #include "router_harness.hpp"
 
-#include <stdlib.h>
-
 namespace tapfix::bench {
 
-sim::LinkModel UsbLink() {
-    sim::LinkModel link;
-    link.latency = std::chrono::microseconds(500);
-    link.bytesPerSecond = 30e6;
-    return link;
-}
-
 RouterHarness::RouterHarness(sim::DeviceMode mode, const sim::LinkModel& link) {
-    std::string pattern = (std::filesystem::temp_directory_path() / "tapfix-bench-XXXXXX").string();
-    if (::mkdtemp(pattern.data()) == nullptr) {
-        failure_ = "cannot make a temporary folder";
+    if (!MakePrivateFolder(folder_, failure_)) {
         return;
     }
-    folder_ = pattern;
-    // The host finds the router's port through the registry, as it finds a real one.
-    ::setenv("TAPFIX_PORTS_DIR", (folder_ / "ports").c_str(), 1);
     sim::RouterOptions options;
-    options.registry = folder_ / "ports";
+    options.registry = PortRegistry(folder_);
     options.initialMode = mode;
     options.profile.link = link;
     router_ = std::make_unique<sim::SimulatedRouter>(std::move(options));
@@ -38,10 +24,7 @@ RouterHarness::~RouterHarness() {
     if (router_) {
         router_->Stop();
     }
-    if (!folder_.empty()) {
-        std::error_code ignored;
-        std::filesystem::remove_all(folder_, ignored);
-    }
+    RemoveFolder(folder_);
 }
 
 }  // namespace tapfix::bench

@@ -4,14 +4,11 @@
 #include <memory>
 #include <string>
 
+#include "bench_setup.hpp"
 #include "host_script.hpp"
 #include "sim/router.hpp"
 
 namespace tapfix::bench {
-
-// The link the benchmarks model: a router on USB 2.0 high speed, 0.5 ms before every answer
-// and 30 MB/s.
-sim::LinkModel UsbLink();
 
 // A simulated router in a private port registry, started in `mode` over `link`, and the
 // host's link (with the command set) open on its port.

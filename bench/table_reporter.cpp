@@ -24,6 +24,19 @@ std::string Format(const char* format, double value) {
     return text;
 }
 
+using DetailRows = std::vector<std::pair<std::string, std::string>>;
+
+DetailRows& PendingDetails() {
+    static DetailRows rows;
+    return rows;
+}
+
+// Milliseconds up to ten seconds, seconds beyond.
+std::string TimeText(double milliseconds) {
+    return milliseconds < 10e3 ? Format("%.3f ms", milliseconds)
+                               : Format("%.2f s", milliseconds / 1e3);
+}
+
 std::string MegabytesPerSecond(double bytesPerSecond) {
     return Format("%.1f MB/s", bytesPerSecond / 1e6);
 }
@@ -40,9 +53,9 @@ std::string Verdict(bool met) {
 
 Judgement JudgeTime(const Run& run, double secondsPerIteration) {
     const double milliseconds = secondsPerIteration * 1e3;
-    Judgement judgement{Format("%.3f ms", milliseconds)};
+    Judgement judgement{TimeText(milliseconds)};
     if (const auto bound = CounterOf(run, goal::kAtMostMs)) {
-        judgement.bound = "≤ " + Format("%g ms", *bound);
+        judgement.bound = "≤ " + (*bound < 10e3 ? Format("%g ms", *bound) : TimeText(*bound));
         judgement.met = Verdict(milliseconds <= *bound);
     }
     return judgement;
@@ -83,8 +96,12 @@ std::string Row(const Run& run) {
 
 }  // namespace
 
-TableReporter::TableReporter(bool withHeader)
-    : benchmark::ConsoleReporter(OO_Tabular), withHeader_(withHeader) {}
+void SetDetailRows(DetailRows rows) {
+    PendingDetails() = std::move(rows);
+}
+
+TableReporter::TableReporter(bool withHeader, std::ostream& table)
+    : benchmark::ConsoleReporter(OO_Tabular), withHeader_(withHeader), table_(table) {}
 
 std::string TableReporter::Header() {
     return "| measure | figure | bound | met |\n|---|---|---|---|";
@@ -99,24 +116,28 @@ void TableReporter::ReportRuns(const std::vector<Run>& runs) {
     });
     if (median != runs.end()) {
         rows_.push_back(Row(*median));
-        return;
-    }
-    for (const Run& run : runs) {
-        if (run.run_type == Run::RT_Iteration) {
-            rows_.push_back(Row(run));
+    } else {
+        for (const Run& run : runs) {
+            if (run.run_type == Run::RT_Iteration) {
+                rows_.push_back(Row(run));
+            }
         }
     }
+    for (const auto& [measure, figure] : PendingDetails()) {
+        rows_.push_back("| ↳ " + measure + " | " + figure + " | | |");
+    }
+    PendingDetails().clear();
 }
 
 void TableReporter::Finalize() {
     benchmark::ConsoleReporter::Finalize();
     if (withHeader_) {
-        std::cout << Header() << '\n';
+        table_ << Header() << '\n';
     }
     for (const std::string& row : rows_) {
-        std::cout << row << '\n';
+        table_ << row << '\n';
     }
-    std::cout.flush();
+    table_.flush();
 }
 
 }  // namespace tapfix::bench

@@ -2,7 +2,9 @@
 
 #include <benchmark/benchmark.h>
 
+#include <iostream>
 #include <string>
+#include <utility>
 #include <vector>
 
 namespace tapfix::bench {
@@ -20,6 +22,11 @@ inline constexpr const char* kModelSeconds = "model_seconds";
 inline constexpr const char* kLinkRate = "link_rate";
 }  // namespace goal
 
+// Lines that explain the row of the benchmark now running (its parts, how its bound was
+// reached), shown below that row as what was measured and its figure. Set while the benchmark
+// runs; the last run's lines stand.
+void SetDetailRows(std::vector<std::pair<std::string, std::string>> rows);
+
 // How the benchmarks of waits run: real time in milliseconds, three repetitions, shown by their
 // median (->Apply(MedianOfThree)).
 inline void MedianOfThree(benchmark::internal::Benchmark* family) {
@@ -31,7 +38,8 @@ inline void MedianOfThree(benchmark::internal::Benchmark* family) {
 // what was measured, the figure, its bound and whether the bound was met.
 class TableReporter : public benchmark::ConsoleReporter {
   public:
-    explicit TableReporter(bool withHeader);
+    // The table goes to `table`.
+    explicit TableReporter(bool withHeader, std::ostream& table = std::cout);
     void ReportRuns(const std::vector<Run>& runs) override;
     void Finalize() override;
 
@@ -39,6 +47,7 @@ class TableReporter : public benchmark::ConsoleReporter {
 
   private:
     bool withHeader_;
+    std::ostream& table_;
     std::vector<std::string> rows_;
 };
 

@@ -1,44 +1,51 @@
-// Every image transfer variant over 16 MiB through the simulated router and the modelled link.
+// Every image transfer variant over 16 MiB through the session's own transfer code, the
+// simulated router and the modelled link.
 #include <benchmark/benchmark.h>
 
+#include <fstream>
 #include <random>
+#include <vector>
 
-#include "router_harness.hpp"
+#include "bench_setup.hpp"
 #include "table_reporter.hpp"
 #include "transfer_driver.hpp"
 
 namespace tapfix::bench {
 namespace {
 
-using sim::host::Transfer;
-
 constexpr std::size_t kImageSize = 16 * 1024 * 1024;
 
-const sim::host::Bytes& Image() {
-    static const sim::host::Bytes image = [] {
-        std::mt19937 random(7);
-        sim::host::Bytes bytes(kImageSize);
-        for (auto& byte : bytes) {
-            byte = static_cast<std::uint8_t>(random());
-        }
-        return bytes;
-    }();
-    return image;
+bool WriteImage(const std::filesystem::path& file) {
+    std::mt19937 random(7);
+    std::vector<char> bytes(kImageSize);
+    for (auto& byte : bytes) {
+        byte = static_cast<char>(random());
+    }
+    std::ofstream out(file, std::ios::binary);
+    out.write(bytes.data(), static_cast<std::streamsize>(bytes.size()));
+    return static_cast<bool>(out);
 }
 
 void Transfers(benchmark::State& state, Transfer variant) {
-    const sim::LinkModel link = UsbLink();
-    RouterHarness harness(sim::DeviceMode::Programmer, link);
-    if (!harness.Failure().empty() || !PrepareProgrammer(harness.Host())) {
-        state.SkipWithError(
-            ("no programmer: " + harness.Failure() + harness.Host().LastError()).c_str());
+    SessionHarness::Options options;
+    options.mode = sim::DeviceMode::Programmer;
+    options.link = UsbLink();
+    SessionHarness harness(options);
+    std::string failure;
+    const auto image = harness.WorkFolder() / "image16.bin";
+    if (!PrepareProgrammer(harness, failure)) {
+        state.SkipWithError(("no programmer: " + failure).c_str());
+        return;
+    }
+    if (!WriteImage(image)) {
+        state.SkipWithError("cannot write the image file");
         return;
     }
     std::chrono::nanoseconds needed{0};
     for (auto _ : state) {
         const auto before = harness.Router().LinkTimeNeeded();
-        if (!TransferImage(harness.Host(), variant, Image())) {
-            state.SkipWithError(harness.Host().LastError().c_str());
+        if (!TransferImage(harness, variant, image, failure)) {
+            state.SkipWithError(failure.c_str());
             return;
         }
         needed += harness.Router().LinkTimeNeeded() - before;
@@ -47,7 +54,7 @@ void Transfers(benchmark::State& state, Transfer variant) {
     state.SetBytesProcessed(static_cast<std::int64_t>(state.iterations()) * kImageSize);
     state.counters[goal::kModelSeconds] =
         std::chrono::duration<double>(needed).count() / iterations;
-    state.counters[goal::kLinkRate] = link.bytesPerSecond;
+    state.counters[goal::kLinkRate] = options.link.bytesPerSecond;
 }
 
 void BM_NormalTransfer(benchmark::State& state) {

@@ -69,6 +69,55 @@ std::string Sha256Hex(std::span<const std::uint8_t> bytes) {
     return ToHex({digest, length});
 }
 
+struct ImageBytes::Digest {
+    Digest() : context(EVP_MD_CTX_new()) {
+        if (context != nullptr && EVP_DigestInit_ex(context, EVP_sha256(), nullptr) != 1) {
+            EVP_MD_CTX_free(context);
+            context = nullptr;
+        }
+    }
+    ~Digest() { EVP_MD_CTX_free(context); }
+    Digest(const Digest&) = delete;
+    Digest& operator=(const Digest&) = delete;
+
+    EVP_MD_CTX* context;
+};
+
+ImageBytes::ImageBytes() : digest_(std::make_unique<Digest>()) {}
+ImageBytes::~ImageBytes() = default;
+ImageBytes::ImageBytes(ImageBytes&& other) noexcept = default;
+ImageBytes& ImageBytes::operator=(ImageBytes&& other) noexcept = default;
+
+void ImageBytes::Write(std::uint64_t offset, std::span<const std::uint8_t> bytes) {
+    if (data_.size() < offset + bytes.size()) {
+        data_.resize(offset + bytes.size(), 0xFF);
+    }
+    std::copy(bytes.begin(), bytes.end(), data_.begin() + static_cast<std::ptrdiff_t>(offset));
+    if (offset != hashed_ || digest_->context == nullptr) {
+        inOrder_ = false;
+    }
+    if (inOrder_) {
+        inOrder_ = EVP_DigestUpdate(digest_->context, bytes.data(), bytes.size()) == 1;
+        hashed_ += bytes.size();
+    }
+}
+
+std::string ImageBytes::Sha256Hex() const {
+    if (!inOrder_ || hashed_ != data_.size()) {
+        return flash::Sha256Hex(data_);
+    }
+    // Finished on a copy: the image may still grow.
+    const Digest finished;
+    unsigned char digest[EVP_MAX_MD_SIZE];
+    unsigned int length = 0;
+    if (finished.context == nullptr ||
+        EVP_MD_CTX_copy_ex(finished.context, digest_->context) != 1 ||
+        EVP_DigestFinal_ex(finished.context, digest, &length) != 1) {
+        return flash::Sha256Hex(data_);
+    }
+    return ToHex({digest, length});
+}
+
 std::uint32_t UnitChecksum(std::span<const std::uint8_t> unit) {
     std::uint32_t sum = 0;
     for (std::size_t at = 0; at < unit.size(); at += 4) {

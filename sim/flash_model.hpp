@@ -1,6 +1,7 @@
 #pragma once
 
 #include <cstdint>
+#include <memory>
 #include <optional>
 #include <span>
 #include <string>
@@ -29,6 +30,32 @@ struct Partition {
 std::optional<std::vector<Partition>> ParsePartitionTable(std::span<const std::uint8_t> table);
 
 std::string Sha256Hex(std::span<const std::uint8_t> bytes);
+
+// An image as the programmer writes it: bytes at offsets, a gap filled with erased flash
+// (0xFF). Bytes that extend the image in order are hashed as they come, so the digest of an
+// image written front to back is ready when it is closed, as it would be on a device that
+// hashes while it writes; writes out of order are hashed whole at the end.
+class ImageBytes {
+  public:
+    ImageBytes();
+    ~ImageBytes();
+    ImageBytes(ImageBytes&& other) noexcept;
+    ImageBytes& operator=(ImageBytes&& other) noexcept;
+
+    void Write(std::uint64_t offset, std::span<const std::uint8_t> bytes);
+    const Bytes& Data() const { return data_; }
+    // The SHA-256 of Data() in lower-case hex.
+    std::string Sha256Hex() const;
+
+  private:
+    struct Digest;
+
+    Bytes data_;
+    std::unique_ptr<Digest> digest_;
+    // Data() up to here is in the digest; false once a write went back or skipped ahead.
+    std::uint64_t hashed_ = 0;
+    bool inOrder_ = true;
+};
 
 // The checksum of a transfer unit: the sum modulo 2^32 of its 32-bit little-endian words, a
 // final group of 1 to 3 bytes counting as a word of just those bytes.

@@ -15,6 +15,7 @@ std::chrono::nanoseconds LinkModel::WireTime(std::size_t bytes) const {
 LinkSchedule::TimePoint LinkSchedule::Carry(std::size_t count, TimePoint start) {
     const auto wire = model_.WireTime(count);
     needed_ += wire;
+    carried_ += count;
     free_ = start + wire;
     return *free_;
 }

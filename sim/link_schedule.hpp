@@ -2,6 +2,7 @@
 
 #include <chrono>
 #include <cstddef>
+#include <cstdint>
 #include <optional>
 
 #include "sim/mode_handler.hpp"
@@ -33,6 +34,8 @@ class LinkSchedule {
     // What the link alone needed so far: the wire time of every byte and the latency and gaps
     // that no traffic hid. A host without overhead of its own would take just this long.
     std::chrono::nanoseconds Needed() const { return needed_; }
+    // The bytes carried so far, both directions.
+    std::uint64_t Carried() const { return carried_; }
 
   private:
     TimePoint Carry(std::size_t count, TimePoint start);
@@ -40,6 +43,7 @@ class LinkSchedule {
     LinkModel model_;
     std::optional<TimePoint> free_;
     std::chrono::nanoseconds needed_{0};
+    std::uint64_t carried_ = 0;
 };
 
 }  // namespace tapfix::sim

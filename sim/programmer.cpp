@@ -422,10 +422,7 @@ ProgrammerHandler::StoreResult ProgrammerHandler::Store(std::uint64_t offset,
         context.Reenumerate(DeviceMode::Download, context.Profile().rebootTime, "power loss");
         return StoreResult::PowerLost;
     }
-    if (image.data.size() < offset + data.size()) {
-        image.data.resize(offset + data.size(), 0xFF);
-    }
-    std::copy(data.begin(), data.end(), image.data.begin() + static_cast<std::ptrdiff_t>(offset));
+    image.data.Write(offset, data);
     wroteImages_ = true;
     return StoreResult::Stored;
 }
@@ -435,13 +432,13 @@ void ProgrammerHandler::CloseImage(DeviceContext& context) {
         return;
     }
     const OpenImage& image = *image_;
-    const FlashImage written{image.data.size(), flash::Sha256Hex(image.data)};
+    const FlashImage written{image.data.Data().size(), image.data.Sha256Hex()};
     context.State().flash[image.partition] = written;
     context.Trace(
         "image_written",
         {{"partition", image.partition}, {"bytes", written.size}, {"sha256", written.sha256}});
     if (image.partition == kModemPartition) {
-        buildId_ = flash::FindBuildId(image.data);
+        buildId_ = flash::FindBuildId(image.data.Data());
     }
     image_.reset();
 }

@@ -31,7 +31,7 @@ class ProgrammerHandler final : public ModeHandler {
         std::string partition;
         std::uint64_t capacity = 0;
         bool losesPower = false;
-        Bytes data;
+        flash::ImageBytes data;
     };
     // A raw transfer announced by 0x28 or 0x1D: units of `unitSize` bytes, each followed by
     // its checksum, until `total` bytes are in.

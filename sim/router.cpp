@@ -226,7 +226,9 @@ void SimulatedRouter::ServeInput() {
     }
     HoldUntil(arrives);
     std::lock_guard lock(mutex_);
-    inputArrived_ = Clock::now();
+    // The answer's latency runs from the bytes' arrival on the wire, not from the moment the
+    // thread woke up after it.
+    inputArrived_ = arrives;
     if (handler_) {
         handler_->OnBytes(std::span(chunk).first(got), *context_);
         ApplyContinuation();
@@ -422,6 +424,11 @@ bool SimulatedRouter::SaveState(std::string* error) const {
 std::chrono::nanoseconds SimulatedRouter::LinkTimeNeeded() const {
     std::lock_guard lock(mutex_);
     return link_.Needed();
+}
+
+std::uint64_t SimulatedRouter::LinkBytesCarried() const {
+    std::lock_guard lock(mutex_);
+    return link_.Carried();
 }
 
 std::string SimulatedRouter::LastError() const {

@@ -74,6 +74,8 @@ class SimulatedRouter {
     std::vector<nlohmann::json> TraceRecords() const { return trace_.Records(); }
     // What the modelled link alone needed for the traffic so far (LinkSchedule::Needed).
     std::chrono::nanoseconds LinkTimeNeeded() const;
+    // The bytes the modelled link carried so far, both directions (LinkSchedule::Carried).
+    std::uint64_t LinkBytesCarried() const;
     std::string LastError() const;
 
   private:

@@ -331,6 +331,10 @@ std::size_t CPacket::AwaitAnswer(milliseconds timeout, milliseconds settle, bool
 
 bool CPacket::WriteRaw(std::span<const std::uint8_t> bytes) {
     Port().PurgeBuffers(platform::SerialPort::Purge::Both);
+    return WriteWhole(bytes);
+}
+
+bool CPacket::WriteWhole(std::span<const std::uint8_t> bytes) {
     if (Port().Write(bytes) < bytes.size()) {
         lastError_ = texts::kCannotSend;
         return false;
@@ -340,6 +344,10 @@ bool CPacket::WriteRaw(std::span<const std::uint8_t> bytes) {
 
 bool CPacket::SendTransmitBuffer() {
     return WriteRaw(TransmitBytes());
+}
+
+bool CPacket::QueueTransmitBuffer() {
+    return WriteWhole(TransmitBytes());
 }
 
 std::size_t CPacket::ReadWaiting() {

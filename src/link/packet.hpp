@@ -81,6 +81,9 @@ class CPacket : public CSerial {
     bool ReceiveFrame();
     // Writes the transmit buffer as it stands (a frame built elsewhere); false on a short write.
     bool SendTransmitBuffer();
+    // Writes the transmit buffer behind what was written before, purging nothing: the answers
+    // to earlier writes that are still arriving stay readable (pipelined writes).
+    bool QueueTransmitBuffer();
     // Purges both directions and writes bytes as they are (raw transfer blocks, Sahara data);
     // a short write sets the send-failure text.
     bool WriteRaw(std::span<const std::uint8_t> bytes);
@@ -152,6 +155,8 @@ class CPacket : public CSerial {
     std::size_t AwaitAnswer(std::chrono::milliseconds timeout, std::chrono::milliseconds settle,
                             bool* timedOut);
     std::chrono::milliseconds SettleInterval() const;
+    // Writes all of `bytes`; a short write sets the send-failure text.
+    bool WriteWhole(std::span<const std::uint8_t> bytes);
     // Reads `count` waiting bytes, at most one receive buffer full, into the receive buffer.
     std::size_t ReadAnswer(std::size_t count);
     bool ParseOneFrame(std::size_t begin, std::size_t end);

@@ -156,9 +156,11 @@ class PipelinedWriter : public Transfer {
 
   private:
     bool Send(std::span<const std::uint8_t> block, std::uint32_t address) {
-        // A short write leaves the link's send-failure text.
+        // A short write leaves the link's send-failure text. Nothing is purged: the
+        // acknowledgements of the writes before are still arriving, and a purge would make
+        // those writes missed and sent again.
         if (device::BuildStreamWriteFrame(link_, block, address) == 0 ||
-            !link_.SendTransmitBuffer()) {
+            !link_.QueueTransmitBuffer()) {
             return false;
         }
         written_ = service_.Clock().Now();
@@ -281,6 +283,8 @@ class RawUnitWriter : public Transfer {
     }
 
     bool ReadUnit(std::uint64_t offset, std::uint64_t size) {
+        // Room for the checksum too, so appending it never moves the unit.
+        unit_.reserve(static_cast<std::size_t>(size) + kChecksumSize);
         unit_.resize(static_cast<std::size_t>(size));
         if (!file_.ReadAt(offset, unit_)) {
             return Fail("Cannot read " + job_.entry.path.string());
@@ -336,7 +340,10 @@ class RawUnitWriter : public Transfer {
             const auto acked = link_.AckedAddresses();
             if (acked.empty()) {
                 ++empty;
-                PollPause();
+                // A poll that brought part of a frame goes on at once: the rest is arriving.
+                if (link_.ReceivedBytes().empty()) {
+                    PollPause();
+                }
                 continue;
             }
             empty = 0;
@@ -364,8 +371,14 @@ class RawUnitWriter : public Transfer {
 std::uint32_t UnitChecksum(std::span<const std::uint8_t> unit) {
     std::uint32_t sum = 0;
     std::size_t offset = 0;
+    // The words are put together here rather than read through the checked reader: the loop
+    // bounds them, and the compiler can then sum many at once (a 32 MiB unit is read whole
+    // before it goes out).
     for (; offset + 4 <= unit.size(); offset += 4) {
-        sum += *wire::ReadLe32(unit, offset);
+        sum += static_cast<std::uint32_t>(unit[offset]) |
+               static_cast<std::uint32_t>(unit[offset + 1]) << 8 |
+               static_cast<std::uint32_t>(unit[offset + 2]) << 16 |
+               static_cast<std::uint32_t>(unit[offset + 3]) << 24;
     }
     // A last group of one to three bytes counts as a word holding just those bytes.
     for (std::size_t shift = 0; offset < unit.size(); ++offset, shift += 8) {

@@ -143,6 +143,30 @@ TEST_F(TransferTest, EveryVariantWritesItsImageByteForByte) {
     }
 }
 
+TEST_F(TransferTest, PipelinedWritesKeepTheAcknowledgementsStillArriving) {
+    // 2 MiB: far more blocks than the pipeline holds, so acknowledgements arrive while later
+    // blocks are being written.
+    WriteFile("big.bin", 2 * 1024 * 1024, 11);
+    UseFiles({Entry("big.bin", 0x0E, 1, "0:SYSTEM")});
+    StartProgrammerRouter();
+
+    PortContext context = Context();
+    ASSERT_TRUE(service_.DownloadSoftware(context))
+        << ::testing::PrintToString(notifier_.Texts(kNotifyLog));
+
+    test::ExpectImagesWritten(Events("image_written"), service_.Config().files);
+    std::map<std::uint32_t, int> writes;
+    for (const auto& request : Events("request")) {
+        if (request.value("name", "") == "write") {
+            ++writes[request.at("address").get<std::uint32_t>()];
+        }
+    }
+    EXPECT_EQ(writes.size(), 2048U);
+    const auto resent = std::count_if(writes.begin(), writes.end(),
+                                      [](const auto& address) { return address.second > 1; });
+    EXPECT_EQ(resent, 0) << "every block was acknowledged on its first sending";
+}
+
 class ImageFailureTest;
 
 struct ImageFailure {

@@ -89,14 +89,17 @@ TEST(LinkSchedule, EveryByteIsDueAtItsTimeFromTheRate) {
         SCOPED_TRACE(c.name);
         LinkSchedule schedule(c.model);
         const LinkSchedule::TimePoint origin{};
+        std::uint64_t bytes = 0;
         for (std::size_t i = 0; i < c.steps.size(); ++i) {
             const Step& step = c.steps[i];
+            bytes += step.bytes;
             const auto due =
                 step.toHost ? schedule.ToHost(step.bytes, origin + step.at, origin + step.since)
                             : schedule.FromHost(step.bytes, origin + step.at, step.backToBack);
             EXPECT_EQ(due - origin, step.due) << "step " << i;
         }
         EXPECT_EQ(schedule.Needed(), c.needed);
+        EXPECT_EQ(schedule.Carried(), bytes) << "both directions count";
     }
 }
 
