@@ -100,6 +100,9 @@ bool ParseEntry(const std::vector<std::string_view>& fields, FaultPlan& plan) {
         plan.badSums.insert(times.begin(), times.end());
         return true;
     }
+    if (name == "ackloop" && arguments == 1) {
+        return ParseAnswerIndex(fields[1], plan.ackLoops);
+    }
     if (name == "powerloss" && arguments == 1) {
         return ParseAnswerIndex(fields[1], plan.powerLossImages);
     }
@@ -148,9 +151,9 @@ std::optional<std::uint16_t> FaultCounter::NextBootWrite() {
     return found == plan_.nakWrites.end() ? std::nullopt : std::optional(found->second);
 }
 
-unsigned FaultCounter::NextUnit() {
+UnitFate FaultCounter::NextUnit() {
     const auto found = plan_.badSums.find(++units_);
-    return found == plan_.badSums.end() ? 0 : found->second;
+    return {found == plan_.badSums.end() ? 0 : found->second, plan_.ackLoops.contains(units_)};
 }
 
 bool FaultCounter::NextImage() {

@@ -20,6 +20,8 @@ namespace tapfix::sim {
 //   nak:N[:REASON]      the Nth boot-loader memory write is refused with NAK REASON (default 7)
 //   badsum:K[:TIMES]    the Kth checksummed or high-speed unit of the programmer fails its checksum
 //                       TIMES times in a row (1 or 2, default 1); units count first sendings only
+//   ackloop:K           the Kth such unit is acknowledged by its first address over and over,
+//                       each time the host has read the last one, and never by its last address
 //   powerloss:K         the power fails as the first data of the Kth opened image is written
 //   sahara-repeat:K     Sahara asks for the piece of its Kth read-data request once more, at once
 //   sahara-swap:K       Sahara makes its Kth and (K+1)th read-data requests in the other order
@@ -35,6 +37,7 @@ struct FaultPlan {
     bool noPortAfterReset = false;
     std::map<unsigned, std::uint16_t> nakWrites;
     std::map<unsigned, unsigned> badSums;
+    std::set<unsigned> ackLoops;
     std::set<unsigned> powerLossImages;
     std::set<unsigned> saharaRepeats;
     std::set<unsigned> saharaSwaps;
@@ -48,6 +51,13 @@ struct FaultPlan {
 struct SaharaRequestFate {
     bool repeat = false;
     bool swapWithNext = false;
+};
+
+// What happens to one transfer unit.
+struct UnitFate {
+    // Sendings of the unit that fail their checksum.
+    unsigned badSums = 0;
+    bool ackLoop = false;
 };
 
 // What happens to one answer.
@@ -64,8 +74,8 @@ class FaultCounter {
     unsigned AnswersCounted() const { return count_; }
     // Counts one more boot-loader write; the NAK reason it is refused with, if any.
     std::optional<std::uint16_t> NextBootWrite();
-    // Counts one more transfer unit; how many of its sendings fail their checksum.
-    unsigned NextUnit();
+    // Counts one more transfer unit.
+    UnitFate NextUnit();
     // Counts one more opened image; true when the power fails in it.
     bool NextImage();
     // Counts one more Sahara read-data request.

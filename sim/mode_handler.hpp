@@ -80,6 +80,9 @@ class DeviceContext {
     virtual const DeviceProfile& Profile() const = 0;
     // Sends one answer framed (faults of the plan apply: silence, bad FCS, split).
     virtual void SendFrame(std::span<const std::uint8_t> payload, Opening opening) = 0;
+    // Sends one answer framed, again each time the host has read it, until the host sends
+    // something or the port goes (a device stuck in a loop).
+    virtual void RepeatUntilInput(std::span<const std::uint8_t> payload, Opening opening) = 0;
     // Sends one unframed answer (Sahara); silence and split apply.
     virtual void SendRaw(std::span<const std::uint8_t> bytes) = 0;
     // The error byte the fault plan forces on this DIAG command, if any.

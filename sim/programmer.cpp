@@ -365,8 +365,8 @@ void ProgrammerHandler::FinishUnit(DeviceContext& context) {
                              {"offset", transfer.offset},
                              {"bytes", body.size()},
                              {"checksum_ok", good}};
-    if (good && transfer.badSumsLeft > 0) {
-        --transfer.badSumsLeft;
+    if (good && transfer.fate.badSums > 0) {
+        --transfer.fate.badSums;
         good = false;
         record["fault"] = "badsum";
     }
@@ -387,6 +387,14 @@ void ProgrammerHandler::FinishUnit(DeviceContext& context) {
         return;
     }
     context.SendFrame(Bytes{code, kUnitStatus, kUnitAccepted}, Opening::Flag);
+    if (transfer.fate.ackLoop) {
+        context.Trace("fault", {{"fault", "ackloop"}, {"offset", start}});
+        Bytes first{kBlockWritten};
+        wire::AppendLe32(first, static_cast<std::uint32_t>(start));
+        context.RepeatUntilInput(first, Opening::Flag);
+        transfer_.reset();
+        return;
+    }
     const std::uint64_t end = start + body.size();
     for (std::uint64_t boundary = (start / kAckGranule + 1) * kAckGranule; boundary < end;
          boundary += kAckGranule) {
@@ -403,7 +411,7 @@ void ProgrammerHandler::FinishUnit(DeviceContext& context) {
         transfer_.reset();
         return;
     }
-    transfer.badSumsLeft = context.Faults().NextUnit();
+    transfer.fate = context.Faults().NextUnit();
     context.SendFrame(Bytes{code, kUnitReady}, Opening::Flag);
 }
 

@@ -3,6 +3,7 @@
 #include <optional>
 #include <vector>
 
+#include "sim/faults.hpp"
 #include "sim/flash_model.hpp"
 #include "sim/hdlc.hpp"
 #include "sim/mode_handler.hpp"
@@ -40,7 +41,7 @@ class ProgrammerHandler final : public ModeHandler {
         std::uint64_t unitSize = 0;
         std::uint64_t total = 0;
         std::uint64_t offset = 0;
-        unsigned badSumsLeft = 0;
+        UnitFate fate;
         Bytes unit;
     };
 

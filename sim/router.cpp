@@ -47,6 +47,11 @@ class SimulatedRouter::Context final : public DeviceContext {
         router_.WriteAnswer(EncodeFrame(payload, opening, fate.badCrc));
     }
 
+    void RepeatUntilInput(std::span<const std::uint8_t> payload, Opening opening) override {
+        router_.repeating_ = EncodeFrame(payload, opening, false);
+        router_.WriteAnswer(*router_.repeating_);
+    }
+
     void SendRaw(std::span<const std::uint8_t> bytes) override {
         if (!Silenced(router_.faults_.NextAnswer())) {
             router_.WriteAnswer(Bytes(bytes.begin(), bytes.end()));
@@ -197,11 +202,15 @@ void SimulatedRouter::Run() {
             ServeInput();
         }
         std::lock_guard lock(mutex_);
+        RepeatAnswer();
         AdvanceTransitions();
     }
 }
 
 int SimulatedRouter::PollTimeoutMs() const {
+    if (repeating_) {
+        return 1;
+    }
     if (departure_) {
         return kDepartureCheckMs;
     }
@@ -226,6 +235,7 @@ void SimulatedRouter::ServeInput() {
     }
     HoldUntil(arrives);
     std::lock_guard lock(mutex_);
+    repeating_.reset();
     // The answer's latency runs from the bytes' arrival on the wire, not from the moment the
     // thread woke up after it.
     inputArrived_ = arrives;
@@ -244,6 +254,12 @@ void SimulatedRouter::ApplyContinuation() {
         current_->mode = next;
         portChanged_.notify_all();
         handler_->OnAttach(*context_);
+    }
+}
+
+void SimulatedRouter::RepeatAnswer() {
+    if (repeating_ && port_.Present() && port_.BytesUnreadByHost() == 0) {
+        WriteAnswer(*repeating_);
     }
 }
 
@@ -330,6 +346,7 @@ void SimulatedRouter::Leave(const std::string& reason) {
     nlohmann::json fields = PortFields(leaving);
     fields["reason"] = reason;
     port_.Leave();
+    repeating_.reset();
     handler_.reset();
     continueIn_.reset();
     current_.reset();

@@ -102,6 +102,8 @@ class SimulatedRouter {
     int PollTimeoutMs() const;
     void ServeInput();
     void AdvanceTransitions();
+    // Sends the repeating answer again once the host has read it.
+    void RepeatAnswer();
     bool Appear(DeviceMode mode);
     void Leave(const std::string& reason);
     int ChoosePortNumber(DeviceMode mode) const;
@@ -126,6 +128,8 @@ class SimulatedRouter {
     std::map<DeviceMode, int> portNumbers_;
     std::optional<Departure> departure_;
     std::optional<Arrival> arrival_;
+    // An answer the device keeps sending until the host speaks.
+    std::optional<Bytes> repeating_;
     FaultCounter faults_;
     LinkSchedule link_;
     // When the input the handler is answering arrived; answers leave the latency after it.

@@ -332,10 +332,14 @@ class RawUnitWriter : public Transfer {
     }
 
     // Follows the addresses the device confirms until the unit's last one; inside a unit
-    // larger than one granule every granule boundary counts toward the progress.
+    // larger than one granule every granule boundary counts toward the progress. A device
+    // that keeps confirming addresses below the last one is given as long as its status
+    // answer could take, not for ever.
     bool AwaitAcknowledgements(std::uint64_t offset, std::uint64_t size, ProgressMeter& meter) {
         const std::uint64_t last = offset + size - 1;
-        for (int empty = 0; empty < kEmptyAckPolls;) {
+        const auto deadline = service_.Clock().Now() +
+                              platform::ScaledTimeout(std::chrono::seconds(variant_.statusSeconds));
+        for (int empty = 0; empty < kEmptyAckPolls && service_.Clock().Now() < deadline;) {
             link_.ReceiveFrame();
             const auto acked = link_.AckedAddresses();
             if (acked.empty()) {

@@ -219,6 +219,12 @@ INSTANTIATE_TEST_SUITE_P(
              {kNotifyHint, kWriting + "sbl2..."},
              {kNotifyHint, "Checksum mismatch again, giving up"},
              {kNotifyLog, "sbl2 download is fail"}}},
+        ImageFailure{
+            "AcknowledgementsThatNeverReachTheLastAddress",
+            [](ImageFailureTest& t) { t.UseFiles({t.Entry("sbl2.mbn", 0x0E, 4, "0:SBL2")}); },
+            "ackloop:1",
+            {{kNotifyHint, "The device did not confirm the written addresses"},
+             {kNotifyLog, "sbl2 download is fail"}}},
         ImageFailure{"DeviceReportsAWriteFailure",
                      [](ImageFailureTest& t) {
                          // More than the 1.25 MiB partition holds.
