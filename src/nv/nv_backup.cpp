@@ -122,8 +122,10 @@ std::string IdentityOf(link::CPacket& link, const SessionRecord& record) {
 }
 
 // A read that got no answer because the port went away: the device left the bus.
-bool DeviceLeft(link::CPacket& link, std::uint16_t status) {
-    return status == device::kNvStatusNoAnswer && !link.IsPortOpen();
+// No answer after the exchange's own tries: the router left, or could not be heard. Its
+// record would say nothing and the restore would skip the item, so its value would be lost.
+bool Unanswered(std::uint16_t status) {
+    return status == device::kNvStatusNoAnswer;
 }
 
 }  // namespace
@@ -240,8 +242,8 @@ bool CNvPreservation::BackupNvItems(CDownloadService& session, int slot, const f
         if (!device::ReadNvItem(link, record.item, record.data, record.status)) {
             session.LogLine(slot,
                             ItemFailure(stepText, record.item, record.status, link.LastError()));
-            // Without the device the rest would be records of nothing: keep the last backup.
-            if (DeviceLeft(link, record.status)) {
+            // An item the router did not answer for fails the backup: the last one is kept.
+            if (Unanswered(record.status)) {
                 return false;
             }
             if (record.status == kNvInactive || record.status == kNvBadParameter) {

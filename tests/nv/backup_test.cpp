@@ -1,6 +1,7 @@
 // The on-board route and the backup's care for the last good copy, against the simulated router.
 #include <gtest/gtest.h>
 
+#include <array>
 #include <numeric>
 
 #include "nv_fixture.hpp"
@@ -89,7 +90,7 @@ class Unplugging : public session::Notifier {
     int progress_ = 0;
 };
 
-enum class Mishap { UnpluggedHalfway, BlankRouter };
+enum class Mishap { UnpluggedHalfway, ItemsUnanswered, BlankRouter };
 
 class LastGoodBackupTest : public NvFixture, public ::testing::WithParamInterface<Mishap> {};
 
@@ -105,6 +106,15 @@ TEST_P(LastGoodBackupTest, TheWorkFolderNeverLosesTheLastGoodBackup) {
     Unplugging unplug(notifier_, *router_);
     if (GetParam() == Mishap::UnpluggedHalfway) {
         service_.SetNotifier(&unplug);
+        EXPECT_FALSE(BackupBeforeDownload());
+        EXPECT_EQ(BackupFiles(work_), good);
+    } else if (GetParam() == Mishap::ItemsUnanswered) {
+        // The same router, now answering every NV read with an error instead of the item.
+        service_.Link(0).ClosePort();
+        sim::RouterOptions options = RouterOptions();
+        options.faults.diagErrors[0x26] = 0x13;
+        router_.reset();
+        StartAndOpen(std::move(options));
         EXPECT_FALSE(BackupBeforeDownload());
         EXPECT_EQ(BackupFiles(work_), good);
     } else {
@@ -123,11 +133,15 @@ TEST_P(LastGoodBackupTest, TheWorkFolderNeverLosesTheLastGoodBackup) {
     }
 }
 
+std::string MishapName(const ::testing::TestParamInfo<Mishap>& info) {
+    constexpr std::array kNames{"Unplugged", "Unanswered", "Blank"};
+    return kNames[static_cast<std::size_t>(info.param)];
+}
+
 INSTANTIATE_TEST_SUITE_P(Mishaps, LastGoodBackupTest,
-                         ::testing::Values(Mishap::UnpluggedHalfway, Mishap::BlankRouter),
-                         [](const auto& info) {
-                             return info.param == Mishap::UnpluggedHalfway ? "Unplugged" : "Blank";
-                         });
+                         ::testing::Values(Mishap::UnpluggedHalfway, Mishap::ItemsUnanswered,
+                                           Mishap::BlankRouter),
+                         MishapName);
 
 }  // namespace
 }  // namespace tapfix::nv::test
