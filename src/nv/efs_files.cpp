@@ -23,9 +23,9 @@ constexpr std::uint32_t kTypeRegular = 0x8000;
 constexpr std::uint32_t kTypeItem = 0xE000;
 constexpr std::uint32_t kNoSuchFile = 2;
 
-// The device answers at most this much file data per request.
 // As many tries per file as an NV item read gets.
 constexpr int kEfsCopyAttempts = 3;
+// The device answers at most this much file data per request.
 constexpr std::size_t kEfsPiece = 512;
 constexpr std::size_t kItemFileCapacity = 4095;
 // A file the new firmware does not have is made an item file when it is smaller than this.
