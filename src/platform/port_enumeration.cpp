@@ -7,6 +7,7 @@
 #include <functional>
 #include <system_error>
 
+#include "platform/file_io.hpp"
 #include "platform/port_registry.hpp"
 #include "platform/text_file.hpp"
 
@@ -28,6 +29,8 @@ struct TtyBand {
 };
 constexpr std::array kTtyBands{TtyBand{"ttyUSB", 1}, TtyBand{"ttyACM", 1001}};
 constexpr int kBandWidth = 1000;
+// A registry's USB file holds two short lines.
+constexpr std::size_t kMaxUsbFile = 1024;
 
 // The whole text as a number without sign, nothing before or after it.
 std::optional<int> ParseWhole(std::string_view text, int base = 10) {
@@ -116,8 +119,17 @@ std::optional<fs::path> UsbInterfaceOf(const fs::path& ttyClassEntry) {
     return std::nullopt;
 }
 
-std::string SysfsDescription(const fs::path& ttyClassEntry, const std::string& ttyName) {
-    const auto interface = UsbInterfaceOf(ttyClassEntry);
+// The USB device's folder is named after its bus and port chain ("1-1.4"): the socket.
+UsbLocation SysfsUsbLocation(const std::optional<fs::path>& interface) {
+    if (!interface) {
+        return {};
+    }
+    const fs::path usbDevice = interface->parent_path();
+    return UsbLocation{.path = usbDevice.filename().string(),
+                       .serial = ReadFirstLine(usbDevice / "serial", 256).value_or("")};
+}
+
+std::string SysfsDescription(const std::optional<fs::path>& interface, const std::string& ttyName) {
     if (!interface) {
         return ttyName;
     }
@@ -189,9 +201,13 @@ PortList ListRegistryPorts(const fs::path& registry) {
         if (!number || !fs::is_symlink(fs::symlink_status(link, ec))) {
             return std::nullopt;
         }
+        std::string usbText;
+        std::string ignored;
+        ReadWholeFile(RegistryUsbPath(registry, *number), kMaxUsbFile, usbText, ignored);
         return PortInfo{.number = *number,
                         .displayName = ReadFirstLine(RegistryNamePath(registry, *number)),
-                        .device = link};
+                        .device = link,
+                        .usb = ParseUsbLocation(usbText)};
     });
 }
 
@@ -202,10 +218,11 @@ PortList ListSysfsPorts(const SysfsRoots& roots) {
         if (!number) {
             return std::nullopt;
         }
-        return PortInfo{
-            .number = *number,
-            .displayName = WithPortName(SysfsDescription(ttyClass / entry, entry), *number),
-            .device = roots.dev / entry};
+        const auto interface = UsbInterfaceOf(ttyClass / entry);
+        return PortInfo{.number = *number,
+                        .displayName = WithPortName(SysfsDescription(interface, entry), *number),
+                        .device = roots.dev / entry,
+                        .usb = SysfsUsbLocation(interface)};
     });
 }
 

@@ -10,6 +10,19 @@
 
 namespace tapfix::platform {
 
+// Where a USB serial port's device sits: the physical socket, which a router keeps across
+// every re-enumeration (switch to download mode, the programmer's start, a reset), and its
+// USB serial number, which it keeps across sockets. Either may be unknown (empty).
+struct UsbLocation {
+    // The USB device's sysfs name, bus and port chain: "1-1.4".
+    std::string path{};
+    // The device's "serial" string descriptor; many routers have none.
+    std::string serial{};
+
+    bool Known() const { return !path.empty() || !serial.empty(); }
+    bool operator==(const UsbLocation&) const = default;
+};
+
 // One present serial port. The display name ends in "(COM<number>)" so that names can be
 // searched the way the device's ports are searched everywhere else; it is empty when the
 // port's name cannot be read (such a port is listed but does not count for a search).
@@ -17,6 +30,8 @@ struct PortInfo {
     int number = 0;
     std::optional<std::string> displayName;
     std::filesystem::path device;
+    // Empty for a port that is not on USB (or a registry port written without one).
+    UsbLocation usb;
 };
 
 // The ports present at one moment, in listing order (by number). When `available` is false
@@ -44,7 +59,9 @@ std::span<const UsbIdentity> RouterUsbIdentities();
 // the machine's USB serial ports from sysfs.
 PortList ListPorts();
 
-// Port n of a registry is the symlink "COM<n>"; its name is the first line of "COM<n>.name".
+// Port n of a registry is the symlink "COM<n>"; its name is the first line of "COM<n>.name"
+// and its USB location, when the writer knew one, the lines "path=..." and "serial=..." of
+// "COM<n>.usb".
 // A registry folder that does not exist yet lists no ports; one that cannot be read fails.
 PortList ListRegistryPorts(const std::filesystem::path& registry);
 

@@ -2,6 +2,8 @@
 
 #include <filesystem>
 
+#include "platform/port_enumeration.hpp"
+
 namespace tapfix::session {
 
 enum ActionMode : int {
@@ -22,6 +24,9 @@ struct PortContext {
     int backupFirst = 1;
     std::filesystem::path imageFolder;
     std::filesystem::path nvRoot;
+    // Where the router sits on the USB bus, once known: it keeps that place (and its serial
+    // number) across its re-enumerations, so searches for its next port look there.
+    platform::UsbLocation usb;
 };
 
 }  // namespace tapfix::session

@@ -119,6 +119,29 @@ TEST(SysfsPorts, NamesComeFromTheIdentityTableThenTheProductString) {
     EXPECT_EQ(ResolveTtyPortDevice(2, sysfs.Dev()), std::nullopt);
 }
 
+TEST(UsbLocations, ReadFromSysfsAndCarriedByTheRegistry) {
+    TempDir dir;
+    FakeSysfs sysfs(dir.Path());
+    sysfs.AddUsbTty("ttyUSB0", 0x05c6, 0x9025, 0, {.serial = "0123456789AB", .location = "1-1.4"});
+    sysfs.AddUsbTty("ttyUSB3", 0x05c6, 0x9008, 0, {.location = "3-2"});  // no serial number
+    sysfs.AddTty("ttyUSB7");                                             // not on USB
+    const PortList list = ListSysfsPorts({.sysfs = sysfs.Sysfs(), .dev = sysfs.Dev()});
+    ASSERT_THAT(Numbers(list), ElementsAre(1, 4, 8));
+    EXPECT_EQ(list.ports[0].usb, (UsbLocation{.path = "1-1.4", .serial = "0123456789AB"}));
+    EXPECT_EQ(list.ports[1].usb, (UsbLocation{.path = "3-2", .serial = ""}));
+    EXPECT_FALSE(list.ports[2].usb.Known());
+
+    const fs::path registry = dir.Path() / "ports";
+    ASSERT_TRUE(RegisterPort(registry, 5, "/dev/null", "Diag (COM5)", nullptr, list.ports[0].usb));
+    ASSERT_TRUE(RegisterPort(registry, 6, "/dev/null", "Diag (COM6)"));
+    std::ofstream(RegistryUsbPath(registry, 6)) << "serial=X\r\nunknown=1\npath=2-1\n";
+    EXPECT_EQ(ListRegistryPorts(registry).ports.at(0).usb, list.ports[0].usb);
+    EXPECT_EQ(ListRegistryPorts(registry).ports.at(1).usb,
+              (UsbLocation{.path = "2-1", .serial = "X"}));
+    UnregisterPort(registry, 5);
+    EXPECT_FALSE(fs::exists(RegistryUsbPath(registry, 5)));
+}
+
 TEST(SysfsPorts, MachineWithoutUsbSerialPortsListsNothing) {
     TempDir dir;
     const SysfsRoots roots{.sysfs = dir.Path() / "sys", .dev = dir.Path() / "dev"};

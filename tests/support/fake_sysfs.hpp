@@ -12,7 +12,8 @@ namespace tapfix::test {
 // A sysfs and /dev in miniature under a test folder, laid out as the kernel lays out USB
 // serial ttys: class/tty/<tty>/device links to the usb-serial port below its interface
 // (ttyUSB) or to the interface itself (ttyACM); the interface holds bInterfaceNumber, the
-// USB device above it idVendor, idProduct and product.
+// USB device above it (named by its bus and port chain, "1-1.4") idVendor, idProduct,
+// product and serial.
 class FakeSysfs {
   public:
     explicit FakeSysfs(const std::filesystem::path& root)
@@ -24,15 +25,33 @@ class FakeSysfs {
     const std::filesystem::path& Sysfs() const { return sysfs_; }
     const std::filesystem::path& Dev() const { return dev_; }
 
+    struct UsbDevice {
+        std::optional<std::string> product{};
+        std::optional<std::string> serial{};
+        // Empty: "1-<n>" for the nth device added.
+        std::string location{};
+    };
+
     void AddUsbTty(const std::string& tty, std::uint16_t vendorId, std::uint16_t productId,
                    int interfaceNumber, const std::optional<std::string>& product = {}) {
-        const auto device = sysfs_ / "devices" / "usb1" / ("1-" + std::to_string(++devices_));
-        const auto interface = device / ("1-0:1." + std::to_string(interfaceNumber));
+        AddUsbTty(tty, vendorId, productId, interfaceNumber, UsbDevice{.product = product});
+    }
+
+    void AddUsbTty(const std::string& tty, std::uint16_t vendorId, std::uint16_t productId,
+                   int interfaceNumber, const UsbDevice& usb) {
+        ++devices_;
+        const std::string location =
+            usb.location.empty() ? "1-" + std::to_string(devices_) : usb.location;
+        const auto device = sysfs_ / "devices" / "usb1" / location;
+        const auto interface = device / (location + ":1." + std::to_string(interfaceNumber));
         std::filesystem::create_directories(interface);
         Write(device / "idVendor", Hex4(vendorId));
         Write(device / "idProduct", Hex4(productId));
-        if (product) {
-            Write(device / "product", *product);
+        if (usb.product) {
+            Write(device / "product", *usb.product);
+        }
+        if (usb.serial) {
+            Write(device / "serial", *usb.serial);
         }
         char number[8];
         std::snprintf(number, sizeof number, "%02x", interfaceNumber);
