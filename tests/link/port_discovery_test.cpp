@@ -199,6 +199,55 @@ TEST_F(DiscoveryByName, EveryDiagnosticPortCountsHoweverManyThereAre) {
     EXPECT_TRUE(IsPortAbsent(List(), 0));
 }
 
+struct LocationCase {
+    platform::UsbLocation port;
+    platform::UsbLocation router;
+    bool belongs;
+};
+
+TEST(BelongsToRouter, SerialWhenBothHaveOneElseTheSocket) {
+    const LocationCase cases[] = {
+        {{}, {}, true},
+        {{"1-1", ""}, {}, true},
+        {{"1-1", ""}, {"1-1", ""}, true},
+        {{"1-2", ""}, {"1-1", ""}, false},
+        {{"1-2", "A1"}, {"1-1", "A1"}, true},
+        {{"1-1", "B2"}, {"1-1", "A1"}, false},
+        {{"1-1", ""}, {"1-1", "A1"}, true},
+        {{"1-2", ""}, {"1-1", "A1"}, false},
+        {{"", ""}, {"", "A1"}, false},
+        {{"", "A1"}, {"", "A1"}, true},
+    };
+    for (const LocationCase& c : cases) {
+        platform::PortInfo port;
+        port.usb = c.port;
+        EXPECT_EQ(BelongsToRouter(port, c.router), c.belongs)
+            << "port " << c.port.path << "/" << c.port.serial << ", router " << c.router.path << "/"
+            << c.router.serial;
+    }
+}
+
+TEST_F(DiscoveryByName, SearchesFollowTheRouterPastAnotherOne) {
+    const platform::UsbLocation ours{"1-1", ""};
+    const platform::UsbLocation theirs{"1-2", ""};
+    ASSERT_TRUE(
+        platform::RegisterPort(dir_.Path(), 3, "/dev/null", "Diagnostics (COM3)", nullptr, theirs));
+    ASSERT_TRUE(
+        platform::RegisterPort(dir_.Path(), 8, "/dev/null", "QDLoader 9008 (COM8)", nullptr, ours));
+    int port = kUntouched;
+    ASSERT_TRUE(FindDiagPort(List(), &port, ours));
+    EXPECT_EQ(port, 8);
+    ASSERT_TRUE(FindDiagPort(List(), &port));
+    EXPECT_EQ(port, 3) << "without a location the first listed counts";
+    EXPECT_EQ(FindRouterPort(List(), ours, RouterPortNames::DiagOnly), std::nullopt);
+    ASSERT_TRUE(
+        platform::RegisterPort(dir_.Path(), 9, "/dev/null", "Diagnostics (COM9)", nullptr, ours));
+    const auto found = FindRouterPort(List(), ours, RouterPortNames::DiagOnly);
+    ASSERT_TRUE(found.has_value());
+    EXPECT_EQ(found->number, 9);
+    EXPECT_EQ(found->usb, ours);
+}
+
 TEST(Discovery, SearchesThePortsOfTheEnvironment) {
     test::PtyPeer peer(7, "Qualcomm HS-USB Diagnostics 9025");
     int port = kUntouched;
