@@ -227,27 +227,6 @@ TEST(BelongsToRouter, SerialWhenBothHaveOneElseTheSocket) {
     }
 }
 
-TEST_F(DiscoveryByName, SearchesFollowTheRouterPastAnotherOne) {
-    const platform::UsbLocation ours{"1-1", ""};
-    const platform::UsbLocation theirs{"1-2", ""};
-    ASSERT_TRUE(
-        platform::RegisterPort(dir_.Path(), 3, "/dev/null", "Diagnostics (COM3)", nullptr, theirs));
-    ASSERT_TRUE(
-        platform::RegisterPort(dir_.Path(), 8, "/dev/null", "QDLoader 9008 (COM8)", nullptr, ours));
-    int port = kUntouched;
-    ASSERT_TRUE(FindDiagPort(List(), &port, ours));
-    EXPECT_EQ(port, 8);
-    ASSERT_TRUE(FindDiagPort(List(), &port));
-    EXPECT_EQ(port, 3) << "without a location the first listed counts";
-    EXPECT_EQ(FindRouterPort(List(), ours, RouterPortNames::DiagOnly), std::nullopt);
-    ASSERT_TRUE(
-        platform::RegisterPort(dir_.Path(), 9, "/dev/null", "Diagnostics (COM9)", nullptr, ours));
-    const auto found = FindRouterPort(List(), ours, RouterPortNames::DiagOnly);
-    ASSERT_TRUE(found.has_value());
-    EXPECT_EQ(found->number, 9);
-    EXPECT_EQ(found->usb, ours);
-}
-
 TEST(Discovery, SearchesThePortsOfTheEnvironment) {
     test::PtyPeer peer(7, "Qualcomm HS-USB Diagnostics 9025");
     int port = kUntouched;

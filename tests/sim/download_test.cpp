@@ -7,7 +7,6 @@
 #include "device/stream_commands.hpp"
 #include "device/vendor.hpp"
 #include "download_fixture.hpp"
-#include "platform/port_registry.hpp"
 #include "sim/flash_model.hpp"
 
 namespace tapfix::sim::test {
@@ -212,53 +211,6 @@ TEST_F(FlashTest, OnboardBackupKeepsItsItemsWhenTheTableIsRewritten) {
     EXPECT_EQ(after.nv.size(), 2U);
     EXPECT_EQ(after.versions, before.versions) << "no modem image was written";
 }
-
-// How the boot stage hands over to its programmer: on its own port, or (a router with
-// high-speed USB) by leaving the bus and coming back on a new number at the same place.
-struct HandOver {
-    const char* name;
-    BootProtocol boot;
-    bool reenumerates;
-};
-
-class ProgrammerHandOverTest : public DownloadTest,
-                               public ::testing::WithParamInterface<HandOver> {};
-
-TEST_P(ProgrammerHandOverTest, ProgrammerAnswersWhereTheRouterIs) {
-    const HandOver& c = GetParam();
-    RouterOptions options = DownloadOptions();
-    options.profile.boot = c.boot;
-    options.profile.programmerReenumerates = c.reenumerates;
-    options.usb = {.path = "2-1.3", .serial = "TFX0042"};
-    Launch(options);
-    const PortInfo boot = Connect(DeviceMode::Download);
-    if (c.boot == BootProtocol::Sahara) {
-        ASSERT_TRUE(host::LoadProgrammerSahara(link_, File("armprg.bin"), 7)) << link_.LastError();
-    } else {
-        ASSERT_TRUE(host::LoadProgrammerDmss(link_, File("narmprg.bin"))) << link_.LastError();
-        EXPECT_EQ(host::StartProgrammerDmss(link_, File("narmprg.bin")), !c.reenumerates)
-            << "a programmer that re-enumerates is not heard on the boot stage's port";
-    }
-
-    const PortInfo programmer = Connect(DeviceMode::Programmer);
-    std::string flashId;
-    EXPECT_TRUE(device::StreamHello(link_, flashId)) << link_.LastError();
-    EXPECT_EQ(programmer.number != boot.number, c.reenumerates);
-    EXPECT_EQ(programmer.displayName,
-              "Qualcomm HS-USB QDLoader 9008 (COM" + std::to_string(programmer.number) + ")");
-    EXPECT_EQ(Events("port_removed").size(), c.reenumerates ? 1U : 0U);
-    for (const auto& port : platform::ListRegistryPorts(dir_.Path() / "ports").ports) {
-        EXPECT_EQ(port.usb, options.usb) << "COM" << port.number;
-    }
-}
-
-INSTANTIATE_TEST_SUITE_P(
-    Routes, ProgrammerHandOverTest,
-    ::testing::Values(HandOver{"BootLoaderKeepsItsPort", BootProtocol::Dmss, false},
-                      HandOver{"BootLoaderReenumerates", BootProtocol::Dmss, true},
-                      HandOver{"SaharaKeepsItsPort", BootProtocol::Sahara, false},
-                      HandOver{"SaharaReenumerates", BootProtocol::Sahara, true}),
-    [](const auto& info) { return std::string(info.param.name); });
 
 }  // namespace
 }  // namespace tapfix::sim::test
