@@ -47,7 +47,7 @@ ScriptedDevice::ScriptedDevice(Requests requests, std::vector<Turn> turns, bool 
     if (::pipe2(wake_.data(), O_CLOEXEC | O_NONBLOCK) != 0) {
         wake_ = {-1, -1};
     }
-    if (!port_.Appear(Registry(), kPortNumber, "Fuzz Diagnostics 9025", &error)) {
+    if (!port_.Appear(Registry(), kPortNumber, "Fuzz Diagnostics 9025", {}, &error)) {
         std::fprintf(stderr, "no scripted device: %s\n", error.c_str());
         return;
     }

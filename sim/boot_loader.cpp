@@ -153,7 +153,7 @@ Bytes BootLoaderHandler::Go(std::span<const std::uint8_t> request, nlohmann::jso
     context.Trace(
         "programmer_started",
         {{"route", "dmss"}, {"bytes", image.size()}, {"sha256", flash::Sha256Hex(image)}});
-    context.ContinueIn(DeviceMode::Programmer);
+    HandOverToProgrammer(context);
     jumped_ = true;
     return {kAck};
 }

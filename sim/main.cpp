@@ -43,6 +43,24 @@ std::chrono::microseconds ToMicroseconds(double milliseconds) {
     return std::chrono::microseconds(static_cast<long>(milliseconds * 1000));
 }
 
+// Where the router is plugged in, and whether its programmer re-enumerates.
+void AddLocationOptions(CLI::App& app, RouterOptions& options) {
+    app.add_option("--usb-path", options.usb.path,
+                   "USB location registered with every port: bus and port chain (default 1-1)");
+    app.add_option("--usb-serial", options.usb.serial,
+                   "USB serial number registered with every port (default none)");
+    app.add_flag("--programmer-reenumerates", options.profile.programmerReenumerates,
+                 "the programmer leaves the boot stage's port and comes back on a new number");
+    app.add_option_function<double>(
+           "--programmer-start",
+           [&options](double ms) {
+               options.profile.programmerStartTime =
+                   std::chrono::milliseconds(static_cast<long>(ms));
+           },
+           "milliseconds from the boot stage's port leaving to the programmer's (default 1000)")
+        ->check(CLI::NonNegativeNumber);
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
@@ -92,6 +110,7 @@ int main(int argc, char** argv) {
                    "link model: answers leave in packets of this many bytes");
     app.add_option("--link-gap", gapMs, "link model: milliseconds between packets")
         ->check(CLI::NonNegativeNumber);
+    AddLocationOptions(app, options);
     CLI11_PARSE(app, argc, argv);
     options.profile.boot =
         boot == "sahara" ? tapfix::sim::BootProtocol::Sahara : tapfix::sim::BootProtocol::Dmss;

@@ -50,6 +50,11 @@ struct DeviceProfile {
     // From leaving the bus to the port of the next mode appearing.
     std::chrono::milliseconds rebootTime{8000};
     std::chrono::milliseconds downloaderTime{3000};
+    // The programmer started by a jump or after Sahara's done runs on the boot stage's port,
+    // unless it re-enumerates as a router with high-speed USB does: it then leaves the bus and
+    // comes back as a new device, on a new port number, this long after leaving.
+    bool programmerReenumerates = false;
+    std::chrono::milliseconds programmerStartTime{1000};
     // "Busy" answers the on-board backup service gives before its result.
     unsigned onboardBusyPolls = 2;
 
@@ -116,5 +121,9 @@ class ModeHandler {
 
 // The one place that maps a mode to its handler.
 std::unique_ptr<ModeHandler> CreateModeHandler(DeviceMode mode, const DeviceProfile& profile);
+
+// The boot stage hands over to the programmer it accepted: on its own port, or by
+// re-enumerating, as the profile says. The boot stage's handler hears nothing after this.
+void HandOverToProgrammer(DeviceContext& context);
 
 }  // namespace tapfix::sim

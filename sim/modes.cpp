@@ -33,4 +33,14 @@ std::unique_ptr<ModeHandler> CreateModeHandler(DeviceMode mode, const DeviceProf
     return nullptr;
 }
 
+void HandOverToProgrammer(DeviceContext& context) {
+    const DeviceProfile& profile = context.Profile();
+    if (profile.programmerReenumerates) {
+        context.Reenumerate(DeviceMode::Programmer, profile.programmerStartTime,
+                            "programmer start");
+    } else {
+        context.ContinueIn(DeviceMode::Programmer);
+    }
+}
+
 }  // namespace tapfix::sim

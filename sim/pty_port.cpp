@@ -36,7 +36,8 @@ PtyPort::~PtyPort() {
 }
 
 bool PtyPort::Appear(const std::filesystem::path& registry, int number,
-                     const std::string& description, std::string* error) {
+                     const std::string& description, const platform::UsbLocation& usb,
+                     std::string* error) {
     Leave();
     master_ = ::posix_openpt(O_RDWR | O_NOCTTY | O_CLOEXEC | O_NONBLOCK);
     if (master_ < 0) {
@@ -59,7 +60,7 @@ bool PtyPort::Appear(const std::filesystem::path& registry, int number,
     registry_ = registry;
     number_ = number;
     displayName_ = description + " (COM" + std::to_string(number) + ")";
-    if (!platform::RegisterPort(registry, number, slaveName, displayName_, error)) {
+    if (!platform::RegisterPort(registry, number, slaveName, displayName_, error, usb)) {
         number_ = 0;
         Leave();
         return false;

@@ -6,6 +6,8 @@
 #include <span>
 #include <string>
 
+#include "platform/port_enumeration.hpp"
+
 namespace tapfix::sim {
 
 // The device's USB serial interface: a pseudo-terminal whose slave is registered as COM<n>
@@ -18,9 +20,10 @@ class PtyPort {
     PtyPort(const PtyPort&) = delete;
     PtyPort& operator=(const PtyPort&) = delete;
 
-    // Creates the pseudo-terminal (raw) and registers it as "<description> (COM<number>)".
+    // Creates the pseudo-terminal (raw) and registers it as "<description> (COM<number>)" at
+    // the USB location.
     bool Appear(const std::filesystem::path& registry, int number, const std::string& description,
-                std::string* error);
+                const platform::UsbLocation& usb, std::string* error);
     // Unregisters the port, then closes both ends, so an open host descriptor sees a hang-up.
     void Leave();
 

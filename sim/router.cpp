@@ -328,7 +328,7 @@ bool SimulatedRouter::Appear(DeviceMode mode) {
     auto handler = CreateModeHandler(mode, options_.profile);
     const int number = ChoosePortNumber(mode);
     std::string error;
-    if (!port_.Appear(registry_, number, handler->PortDescription(), &error)) {
+    if (!port_.Appear(registry_, number, handler->PortDescription(), options_.usb, &error)) {
         lastError_ = error;
         trace_.Record("port_error", {{"mode", ModeName(mode)}, {"error", error}});
         return false;

@@ -33,6 +33,10 @@ struct RouterOptions {
     std::filesystem::path registry;
     // Ports take the lowest free number from here on.
     int firstPortNumber = 7;
+    // Where the router is plugged in, registered with every port it shows: a router keeps its
+    // socket (and its serial number) across every re-enumeration. By default the first port of
+    // the first bus, without a serial number, as many routers have none.
+    platform::UsbLocation usb{.path = "1-1", .serial = ""};
     // Loaded at start (created with defaults when missing) and saved whenever the device
     // reboots and at stop; empty keeps the state in memory only.
     std::filesystem::path statePath;

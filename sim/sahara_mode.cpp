@@ -101,7 +101,7 @@ void SaharaHandler::HandleMessage(DeviceContext& context) {
         context.Trace("sahara", {{"name", "done"}});
         Send({kDoneResponse, 0, kStatusSuccess}, 0, context);
         stage_ = Stage::Finished;
-        context.ContinueIn(DeviceMode::Programmer);
+        HandOverToProgrammer(context);
         return;
     }
     context.Trace("sahara", {{"name", "unexpected"}, {"command", command}});

@@ -107,13 +107,45 @@ int CDeviceWatcher::RunDeviceWatcher() {
 std::optional<int> CDeviceWatcher::FindPort() {
     std::optional<int> found;
     WithDevice([&] {
-        int port = shared_.context.portNumber;
-        if (link::FindDiagPort(&port)) {
-            shared_.context.portNumber = port;
-            found = port;
+        if (const auto port = FindFollowedPort()) {
+            shared_.context.portNumber = port->number;
+            shared_.context.usb = port->usb;
+            found = port->number;
         }
     });
     return found;
+}
+
+// The followed router's port while it is there. Once it has left, whichever router shows up
+// is another one (or the same one replugged), and what was learnt of the last one goes.
+std::optional<platform::PortInfo> CDeviceWatcher::FindFollowedPort() {
+    const platform::PortList ports = platform::ListPorts();
+    constexpr auto kNames = link::RouterPortNames::DiagOrDownload;
+    if (followed_) {
+        if (auto port = link::FindRouterPort(ports, followed_->usb, kNames)) {
+            return port;
+        }
+        if (!ports.available) {
+            return std::nullopt;
+        }
+        followed_.reset();
+        service_.ForgetDevice(slot_);
+    }
+    auto port = link::FindRouterPort(ports, {}, kNames);
+    if (port) {
+        followed_ = FollowedRouter{port->usb, {}};
+    }
+    return port;
+}
+
+void CDeviceWatcher::NoteImei(const std::string& imei) {
+    if (!followed_ || imei.empty()) {
+        return;
+    }
+    if (!followed_->imei.empty() && followed_->imei != imei) {
+        service_.ForgetDevice(slot_);
+    }
+    followed_->imei = imei;
 }
 
 void CDeviceWatcher::ReadDevice(int port) {
@@ -123,6 +155,7 @@ void CDeviceWatcher::ReadDevice(int port) {
     link::CPacket& link = service_.Link(slot_);
     device::ImeiText imei{};
     const std::string imeiText = device::GetImei(link, imei) ? std::string(imei.data()) : "";
+    NoteImei(imeiText);
     device::VersionRecord record{};
     const bool versionRead = device::GetSoftwareVersion(link, record);
     std::lock_guard lock(factsMutex_);

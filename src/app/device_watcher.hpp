@@ -10,6 +10,7 @@
 #include "app/notification_channel.hpp"
 #include "app/shared_state.hpp"
 #include "platform/clock.hpp"
+#include "platform/port_enumeration.hpp"
 #include "session/download_service.hpp"
 
 namespace tapfix::app {
@@ -60,6 +61,9 @@ class CDeviceWatcher {
     template <typename Traffic>
     bool WithDevice(Traffic&& traffic);
     std::optional<int> FindPort();
+    std::optional<platform::PortInfo> FindFollowedPort();
+    // Another IMEI on the followed port is another router.
+    void NoteImei(const std::string& imei);
     void ReadDevice(int port);
     void ForgetVersions();
     void MissedCycles();
@@ -83,6 +87,12 @@ class CDeviceWatcher {
     bool driversInstalled_ = false;
     bool timeoutReported_ = false;
     std::optional<platform::TimePoint> watchStart_;
+    // The router found last: its USB location, and its IMEI once read. Set while it is there.
+    struct FollowedRouter {
+        platform::UsbLocation usb;
+        std::string imei;
+    };
+    std::optional<FollowedRouter> followed_;
     std::thread thread_;
 };
 

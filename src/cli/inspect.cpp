@@ -48,6 +48,15 @@ bool Qualifies(const platform::PortInfo& port) {
     return link::FindDiagPort(single, &number);
 }
 
+// Where a USB port sits, for telling two routers apart; nothing for a port not on USB.
+std::string UsbText(const platform::UsbLocation& usb) {
+    if (!usb.Known()) {
+        return {};
+    }
+    return "  usb " + (usb.path.empty() ? "?" : usb.path) +
+           (usb.serial.empty() ? "" : " serial " + usb.serial);
+}
+
 void PrintSummary(const config::DownloadServiceConfig& config, std::ostream& out) {
     out << "totalBytes: " << config.totalBytes << "\n"
         << "download files: " << config.files.size()
@@ -72,7 +81,7 @@ int ListPorts(std::ostream& out, std::ostream& err) {
     for (const platform::PortInfo& port : list.ports) {
         out << "COM" << port.number << "  " << port.device.string() << "  \""
             << port.displayName.value_or("") << "\"  "
-            << (Qualifies(port) ? "router port" : "not the router") << "\n";
+            << (Qualifies(port) ? "router port" : "not the router") << UsbText(port.usb) << "\n";
     }
     return 0;
 }

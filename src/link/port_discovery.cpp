@@ -26,23 +26,55 @@ int LeadingNumber(const std::string& text) {
     return static_cast<int>(std::clamp<long>(value, INT_MIN, INT_MAX));
 }
 
-// The numbers of the listed ports whose name passes `qualifies`, in list order.
-template <typename Qualifies>
-std::vector<int> QualifyingNumbers(const platform::PortList& list, Qualifies qualifies) {
-    std::vector<int> numbers;
+bool QualifiesByName(std::string_view name, RouterPortNames names) {
+    return IsDiagName(name) ||
+           (names == RouterPortNames::DiagOrDownload && IsDownloadModeName(std::string(name)));
+}
+
+// The listed ports of the router whose name qualifies and yields a number, in list order, each
+// with that number.
+std::vector<platform::PortInfo> QualifyingPorts(const platform::PortList& list,
+                                                const platform::UsbLocation& router,
+                                                RouterPortNames names) {
+    std::vector<platform::PortInfo> found;
+    if (!list.available) {
+        return found;
+    }
     for (const auto& port : list.ports) {
         std::string name;
-        if (!ReadPortName(port, &name) || !qualifies(name)) {
+        if (!ReadPortName(port, &name) || !QualifiesByName(name, names) ||
+            !BelongsToRouter(port, router)) {
             continue;
         }
         if (const auto number = PortNumberFromName(name)) {
-            numbers.push_back(*number);
+            found.push_back(port);
+            found.back().number = *number;
         }
     }
-    return numbers;
+    return found;
 }
 
 }  // namespace
+
+bool BelongsToRouter(const platform::PortInfo& port, const platform::UsbLocation& router) {
+    if (!router.Known()) {
+        return true;
+    }
+    if (!router.serial.empty() && !port.usb.serial.empty()) {
+        return router.serial == port.usb.serial;
+    }
+    return !router.path.empty() && router.path == port.usb.path;
+}
+
+std::optional<platform::PortInfo> FindRouterPort(const platform::PortList& list,
+                                                 const platform::UsbLocation& router,
+                                                 RouterPortNames names) {
+    auto ports = QualifyingPorts(list, router, names);
+    if (ports.empty()) {
+        return std::nullopt;
+    }
+    return std::move(ports.front());
+}
 
 std::optional<int> PortNumberFromName(std::string_view name) {
     const auto com = name.find("COM");
@@ -63,16 +95,12 @@ bool ReadPortName(const platform::PortInfo& port, std::string* name) {
     return true;
 }
 
-bool FindDiagPort(const platform::PortList& list, int* port) {
-    if (!list.available) {
+bool FindDiagPort(const platform::PortList& list, int* port, const platform::UsbLocation& router) {
+    const auto found = FindRouterPort(list, router, RouterPortNames::DiagOrDownload);
+    if (!found) {
         return false;
     }
-    const auto numbers = QualifyingNumbers(
-        list, [](const std::string& name) { return IsDiagName(name) || IsDownloadModeName(name); });
-    if (numbers.empty()) {
-        return false;
-    }
-    *port = numbers.front();
+    *port = found->number;
     return true;
 }
 
@@ -82,12 +110,13 @@ bool IsPortAbsent(const platform::PortList& list, int port) {
     if (!list.available) {
         return false;
     }
-    const auto numbers = QualifyingNumbers(list, IsDiagName);
-    return std::find(numbers.begin(), numbers.end(), port) == numbers.end();
+    const auto diagnostic = QualifyingPorts(list, {}, RouterPortNames::DiagOnly);
+    return std::none_of(diagnostic.begin(), diagnostic.end(),
+                        [port](const platform::PortInfo& found) { return found.number == port; });
 }
 
-bool FindDiagPort(int* port) {
-    return FindDiagPort(platform::ListPorts(), port);
+bool FindDiagPort(int* port, const platform::UsbLocation& router) {
+    return FindDiagPort(platform::ListPorts(), port, router);
 }
 
 bool IsPortAbsent(int port) {

@@ -17,15 +17,15 @@ constexpr int kPortSearchesAfterReset = 101;
 constexpr int kReopenAttempts = 3;
 constexpr int kStageAttempts = 3;
 
-// The diagnostic port of the rebooted device. The programmer's download port may still be
-// listed when the search begins; it is not the port the device comes back on.
-bool FindRebootedPort(int* port) {
-    const platform::PortList ports = platform::ListPorts();
-    int found = 0;
-    if (!link::FindDiagPort(ports, &found) || link::IsPortAbsent(ports, found)) {
+// The diagnostic port of the rebooted device, at its location. The programmer's download port
+// may still be listed when the search begins; it is not the port the device comes back on.
+bool FindRebootedPort(PortContext& context) {
+    const auto found =
+        link::FindRouterPort(platform::ListPorts(), context.usb, link::RouterPortNames::DiagOnly);
+    if (!found) {
         return false;
     }
-    *port = found;
+    context.portNumber = found->number;
     return true;
 }
 
@@ -35,7 +35,7 @@ bool CDownloadService::ResetMobileSDP(PortContext& context) {
     const int slot = context.slot;
     Run(op::kStreamReset, slot);
     Pause(25000ms);
-    for (int search = 0; !FindRebootedPort(&context.portNumber); ++search) {
+    for (int search = 0; !FindRebootedPort(context); ++search) {
         if (search == kPortSearchesAfterReset) {
             return false;
         }

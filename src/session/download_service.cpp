@@ -83,6 +83,18 @@ void CDownloadService::GrowModeTables(int slot) {
     }
 }
 
+void CDownloadService::ForgetDevice(int slot) {
+    if (!ValidSlot(slot)) {
+        return;
+    }
+    std::lock_guard lock(serviceLock_);
+    GrowModeTables(slot);
+    for (std::vector<int>* table : {&bootMode_, &programmerMode_, &identified_}) {
+        (*table)[static_cast<std::size_t>(slot)] = 0;
+    }
+    saharaPending_[static_cast<std::size_t>(slot)] = 0;
+}
+
 void CDownloadService::SetMode(int slot, bool bootMode, bool programmerMode) {
     GrowModeTables(slot);
     bootMode_[slot] = bootMode ? 1 : 0;
@@ -153,10 +165,14 @@ int CDownloadService::Download(PortContext& context) {
     LogLine(context.slot, "CDownloadService::Download Enter");
     config_.operation = context.actionMode;
     backupTaken_ = false;
+    // An action may keep this router's partition table (its on-board backup needs it); the
+    // next router of the run is not bound by that.
+    const std::int32_t partitionDownload = config_.partitionDownload;
     int result = -1;
     if (context.actionMode >= 0 && static_cast<std::size_t>(context.actionMode) < kActions.size()) {
         result = (this->*kActions[static_cast<std::size_t>(context.actionMode)])(context);
     }
+    config_.partitionDownload = partitionDownload;
     LogLine(context.slot, "CDownloadService::Download Leave");
     return result;
 }

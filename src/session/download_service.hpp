@@ -69,7 +69,7 @@ class CDownloadService {
     // The flash programmer: written by the boot loader and started, or pulled by Sahara.
     bool LoadProgrammerDmss(int slot);
     bool StartProgrammer(PortContext& context);
-    bool LoadProgrammerSahara(int slot);
+    bool LoadProgrammerSahara(PortContext& context);
     // What the running programmer is sent.
     bool EnterSecurityMode(int slot, std::uint8_t trustMode);
     bool SendPartitionTable(int slot, std::uint32_t overrideFlag);
@@ -107,6 +107,9 @@ class CDownloadService {
         bool saharaPending = false;
     };
     SlotMode ModeOf(int slot) const;
+    // Another router (or none) is on the slot now: what detection learnt of the one before,
+    // including a boot stage waiting for Sahara, does not hold for it.
+    void ForgetDevice(int slot);
 
   private:
     // One action's run: the device and folders it works on and its NV working record.
@@ -237,6 +240,9 @@ class CDownloadService {
     // Follows a device that re-enumerates after the jump; true when its programmer answered
     // the hello (programmer_loading.cpp).
     bool FollowStartedProgrammer(PortContext& context);
+    // Finds the router's port, opens the link there and greets the programmer; true when it
+    // answered the hello.
+    bool GreetProgrammer(PortContext& context);
 
     // The end of an update (device_reset.cpp).
     bool AutoRun(int slot);

@@ -105,7 +105,7 @@ bool CDownloadService::CheckBootLoaderAndPause(PortContext& context) {
 }
 
 bool CDownloadService::LoadProgrammerByRoute(PortContext& context) {
-    return SaharaOption() ? LoadProgrammerSahara(context.slot) : LoadProgrammerDmss(context.slot);
+    return SaharaOption() ? LoadProgrammerSahara(context) : LoadProgrammerDmss(context.slot);
 }
 
 bool CDownloadService::TransferProgrammer(PortContext& context) {

@@ -50,14 +50,14 @@ bool SetModeText(device::VersionRecord& record, std::string_view text) {
     return true;
 }
 
-// The port the device shows after the switch. The normal-mode port it is leaving may still be
-// listed when the search begins; while it is, it is not the new port. Both questions are put
-// to one listing: asked of two, the old port could be found in the first and be gone from the
-// second, and be taken for the new one.
-bool FindDownloadPort(int leaving, int* port) {
+// The port the device shows after the switch, at its location. The normal-mode port it is
+// leaving may still be listed when the search begins; while it is, it is not the new port. Both
+// questions are put to one listing: asked of two, the old port could be found in the first and
+// be gone from the second, and be taken for the new one.
+bool FindDownloadPort(const PortContext& context, int leaving, int* port) {
     const platform::PortList ports = platform::ListPorts();
     int found = 0;
-    if (!link::FindDiagPort(ports, &found) ||
+    if (!link::FindDiagPort(ports, &found, context.usb) ||
         (found == leaving && !link::IsPortAbsent(ports, leaving))) {
         return false;
     }
@@ -274,7 +274,7 @@ bool CDownloadService::FindPortAfterSwitch(PortContext& context) {
     Notify(ValueNotification(kNotifyPortSearch, context.slot, context.portNumber));
     const int leaving = context.portNumber;
     for (int search = 1;; ++search) {
-        if (FindDownloadPort(leaving, &context.portNumber)) {
+        if (FindDownloadPort(context, leaving, &context.portNumber)) {
             return true;
         }
         if (search == kPortSearchesAfterSwitch) {

@@ -6,6 +6,7 @@
 #include "device/dmss_commands.hpp"
 #include "device/sahara.hpp"
 #include "link/port_discovery.hpp"
+#include "platform/port_enumeration.hpp"
 #include "session/device_operations.hpp"
 #include "session/download_service.hpp"
 #include "session/file_bytes.hpp"
@@ -87,18 +88,14 @@ bool CDownloadService::StartProgrammer(PortContext& context) {
 
 bool CDownloadService::FollowStartedProgrammer(PortContext& context) {
     const int slot = context.slot;
+    const int jumpedFrom = context.portNumber;
     for (int pass = 0; pass < kPassesAfterJump; ++pass) {
         Notify(ValueNotification(kNotifyPortSearch, slot, context.portNumber));
-        if (link::IsPortAbsent(context.portNumber)) {
-            Pause(200ms);
-            continue;
-        }
-        ReopenLink(slot, context.portNumber);
-        Run(op::kProbe, slot);
-        if (ProgrammerAnswers(slot)) {
+        if (GreetProgrammer(context)) {
             return true;
         }
-        if (pass < kJumpRepeats) {
+        // Still on the boot loader's port, and it is still there: the jump may not have taken.
+        if (pass < kJumpRepeats && context.portNumber == jumpedFrom && Run(op::kIsPortOpen, slot)) {
             device::DmssGo(Link(slot), programmerStartSegment_);
             Pause(5000ms);
         }
@@ -107,7 +104,28 @@ bool CDownloadService::FollowStartedProgrammer(PortContext& context) {
     return false;
 }
 
-bool CDownloadService::LoadProgrammerSahara(int slot) {
+// A programmer that re-enumerates leaves the boot stage's port and comes back on a new number,
+// named as a diagnostics or a download port: the router is found by its location, whatever
+// its port is called now. A programmer that kept the port is found there.
+bool CDownloadService::GreetProgrammer(PortContext& context) {
+    const int slot = context.slot;
+    const auto port = link::FindRouterPort(platform::ListPorts(), context.usb,
+                                           link::RouterPortNames::DiagOrDownload);
+    if (!port) {
+        return false;
+    }
+    // A link still open on the same number is the same port: a port that left hung it up.
+    const bool samePort = port->number == context.portNumber && Run(op::kIsPortOpen, slot);
+    if (!samePort && !ReopenLink(slot, port->number)) {
+        return false;
+    }
+    context.portNumber = port->number;
+    Run(op::kProbe, slot);
+    return ProgrammerAnswers(slot);
+}
+
+bool CDownloadService::LoadProgrammerSahara(PortContext& context) {
+    const int slot = context.slot;
     link::CPacket& link = Link(slot);
     LogHint(slot, " Send Hello_Resp");
     NotifyProgress(slot, 17);
@@ -130,9 +148,9 @@ bool CDownloadService::LoadProgrammerSahara(int slot) {
         return false;
     }
     Pause(5000ms);
+    // The programmer may have re-enumerated after the done: each attempt looks for it anew.
     for (int attempt = 1; attempt <= kHelloAttempts; ++attempt) {
-        Run(op::kProbe, slot);
-        if (ProgrammerAnswers(slot)) {
+        if (GreetProgrammer(context)) {
             return true;
         }
         if (attempt < kHelloAttempts) {

@@ -3,6 +3,7 @@
 
 #include <fstream>
 #include <map>
+#include <set>
 
 #include "app/device_watcher.hpp"
 #include "app/notification_channel.hpp"
@@ -10,6 +11,8 @@
 #include "app_fakes.hpp"
 #include "config/download_config.hpp"
 #include "nv/nv_preservation.hpp"
+#include "sim/flash_model.hpp"
+#include "support/file_bytes.hpp"
 #include "support/session_fixture.hpp"
 
 namespace tapfix::test {
@@ -269,6 +272,108 @@ TEST_F(UpdateThreadsTest, UpdateThatFailsBeforeItsBackupKeepsNoStaleBackup) {
     EXPECT_NE(RunWorker(facts), app::kResultSuccess);
     EXPECT_FALSE(app::HasSavedBackup(shared_.context));
 }
+
+TEST_F(UpdateThreadsTest, ARouterThatLeftTakesWhatDetectionLearntOfItAlong) {
+    // A router left waiting in its Sahara boot stage for an image.
+    run_->Config().saharaProgrammer = 1;
+    sim::RouterOptions waiting = RouterOptions(sim::DeviceMode::Download);
+    waiting.profile.boot = sim::BootProtocol::Sahara;
+    waiting.profile.saharaImageId = 13;
+    StartRouter(waiting);
+    std::string version;
+    ASSERT_TRUE(run_->ReportDeviceVersion(0, Context().portNumber, version));
+    ASSERT_TRUE(run_->ModeOf(0).saharaPending);
+    auto watcher = StartWatcher(platform::SystemClock());
+    ASSERT_TRUE(ServeUntil([&] { return !Texts(session::kNotifyPort).empty(); }));
+
+    // It is unplugged, and another router is plugged in elsewhere.
+    router_->Stop();
+    sim::RouterOptions another = RouterOptions();
+    another.usb = {.path = "1-2", .serial = ""};
+    StartRouter(another);
+    const std::string anotherPort = "COM" + std::to_string(router_->CurrentPort()->number);
+    ASSERT_TRUE(ServeUntil([&] { return Texts(session::kNotifyPort).back() == anotherPort; }));
+    watcher->Stop();
+    Finish(*watcher);
+
+    const auto mode = run_->ModeOf(0);
+    EXPECT_FALSE(mode.saharaPending || mode.identified || mode.bootMode || mode.programmerMode);
+}
+
+// Two routers plugged in at different places. The watcher keeps to the one it found, and the
+// update of that one, across its switch, its programmer's re-enumeration and its reset, never
+// sends the other a byte, even though the other's port comes first in every listing.
+class TwoRoutersTest : public UpdateThreadsTest,
+                       public ::testing::WithParamInterface<sim::BootProtocol> {
+  protected:
+    // The other router, in its normal mode on a lower port number.
+    void PlugInAnother() {
+        sim::RouterOptions options = RouterOptions();
+        options.firstPortNumber = 3;
+        options.usb = {.path = "1-2", .serial = ""};
+        other_ = std::make_unique<sim::SimulatedRouter>(std::move(options));
+        std::string error;
+        ASSERT_TRUE(other_->Start(&error)) << error;
+    }
+
+    std::size_t OtherRequests() const {
+        const auto records = other_->TraceRecords();
+        return static_cast<std::size_t>(std::count_if(records.begin(), records.end(), [](auto& r) {
+            return r.at("event") == "request" || r.at("event") == "sahara";
+        }));
+    }
+
+    std::unique_ptr<sim::SimulatedRouter> other_;
+};
+
+TEST_P(TwoRoutersTest, UpdateNeverTalksToTheOtherRouter) {
+    const bool sahara = GetParam() == sim::BootProtocol::Sahara;
+    run_->Config().saharaProgrammer = sahara ? 1 : 0;
+    sim::RouterOptions options = RouterOptions();
+    options.profile.boot = GetParam();
+    options.profile.programmerReenumerates = true;
+    StartRouter(options);
+    const sim::DeviceState original = router_->Snapshot();
+    auto watcher = StartWatcher(platform::SystemClock());
+    ASSERT_TRUE(ServeUntil([&] { return !Texts(session::kNotifyPort).empty(); }));
+    PlugInAnother();
+    // Two more cycles of the watcher with both routers present.
+    const std::size_t shown = Texts(session::kNotifyPort).size();
+    ASSERT_TRUE(ServeUntil([&] { return Texts(session::kNotifyPort).size() >= shown + 2; }));
+    watcher->Stop();
+    Finish(*watcher);
+    EXPECT_EQ(Texts(session::kNotifyPort).back(),
+              "COM" + std::to_string(router_->CurrentPort()->number));
+
+    EXPECT_EQ(RunWorker(watcher->Facts()), app::kResultSuccess)
+        << ::testing::PrintToString(Texts(session::kNotifyLog));
+
+    EXPECT_EQ(OtherRequests(), 0u);
+    const sim::DeviceState updated = router_->Snapshot();
+    std::set<std::string> flashed;
+    for (const auto& image : updated.flash) {
+        flashed.insert(image.second.sha256);
+    }
+    for (const config::DownloadFile& file : run_->Config().files) {
+        const std::string bytes = ReadFileBytes(file.path);
+        EXPECT_TRUE(flashed.contains(sim::flash::Sha256Hex(
+            std::span(reinterpret_cast<const std::uint8_t*>(bytes.data()), bytes.size()))))
+            << file.path;
+    }
+    EXPECT_EQ(KeptData(updated, run_->Config()), KeptData(original, run_->Config()));
+    // The programmer came back on a port of its own: normal, boot stage, programmer, ...
+    const auto added = Events("port_added");
+    ASSERT_GE(added.size(), 3u);
+    EXPECT_EQ(added[2].at("mode"), "programmer");
+    EXPECT_NE(added[2].at("port"), added[1].at("port"));
+}
+
+INSTANTIATE_TEST_SUITE_P(Routes, TwoRoutersTest,
+                         ::testing::Values(sim::BootProtocol::Dmss, sim::BootProtocol::Sahara),
+                         [](const auto& info) {
+                             return info.param == sim::BootProtocol::Sahara ? "Sahara"
+                                                                            : "BootLoader";
+                         });
 
 }  // namespace
 }  // namespace tapfix::test

@@ -199,6 +199,34 @@ TEST_F(DiscoveryByName, EveryDiagnosticPortCountsHoweverManyThereAre) {
     EXPECT_TRUE(IsPortAbsent(List(), 0));
 }
 
+struct LocationCase {
+    platform::UsbLocation port;
+    platform::UsbLocation router;
+    bool belongs;
+};
+
+TEST(BelongsToRouter, SerialWhenBothHaveOneElseTheSocket) {
+    const LocationCase cases[] = {
+        {{}, {}, true},
+        {{"1-1", ""}, {}, true},
+        {{"1-1", ""}, {"1-1", ""}, true},
+        {{"1-2", ""}, {"1-1", ""}, false},
+        {{"1-2", "A1"}, {"1-1", "A1"}, true},
+        {{"1-1", "B2"}, {"1-1", "A1"}, false},
+        {{"1-1", ""}, {"1-1", "A1"}, true},
+        {{"1-2", ""}, {"1-1", "A1"}, false},
+        {{"", ""}, {"", "A1"}, false},
+        {{"", "A1"}, {"", "A1"}, true},
+    };
+    for (const LocationCase& c : cases) {
+        platform::PortInfo port;
+        port.usb = c.port;
+        EXPECT_EQ(BelongsToRouter(port, c.router), c.belongs)
+            << "port " << c.port.path << "/" << c.port.serial << ", router " << c.router.path << "/"
+            << c.router.serial;
+    }
+}
+
 TEST(Discovery, SearchesThePortsOfTheEnvironment) {
     test::PtyPeer peer(7, "Qualcomm HS-USB Diagnostics 9025");
     int port = kUntouched;

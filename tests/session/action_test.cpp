@@ -87,11 +87,9 @@ TEST_F(ActionTest, NormalUpdateRunsFromNormalModeToTheNewFirmware) {
         Hint("ID_HINT_JUMPTOARMPRG"),
         Progress(18),
     };
-    // The programmer keeps the boot loader's port, which is no diagnostic port: every pass
-    // of the search after the jump finds it "absent".
-    expected.insert(expected.end(), 100, PortSearch(downloadPort));
-    for (const Heard& heard : {Hint("ID_HINT_SENDSECURITYCODE"), Progress(19),
-                               Hint("ID_HINT_DOWNPARTITION"), Progress(20)}) {
+    // The programmer keeps the boot loader's port and answers there: one look after the jump.
+    for (const Heard& heard : {PortSearch(downloadPort), Hint("ID_HINT_SENDSECURITYCODE"),
+                               Progress(19), Hint("ID_HINT_DOWNPARTITION"), Progress(20)}) {
         expected.push_back(heard);
     }
     const auto images = ExpectedImages();
@@ -229,9 +227,10 @@ TEST_F(ActionTest, SaharaTransferEndsAtOnceWhenAnotherImageIsAskedFor) {
     options.profile.boot = sim::BootProtocol::Sahara;
     options.profile.saharaImageId = 13;
     StartRouter(std::move(options));
-    ASSERT_TRUE(service_.ReopenLink(0, Context().portNumber));
+    PortContext context = Context();
+    ASSERT_TRUE(service_.ReopenLink(0, context.portNumber));
 
-    EXPECT_FALSE(service_.LoadProgrammerSahara(0));
+    EXPECT_FALSE(service_.LoadProgrammerSahara(context));
 
     test::ExpectInOrder(notifier_.Recorded(),
                         {{kNotifyLog, "the device asked for image 13 instead of image 7"}});
@@ -248,8 +247,9 @@ TEST_F(ActionTest, BackupOnlyActionKeepsTheMacBesideTheBackup) {
     EXPECT_EQ(nv_.Calls(), (std::vector<std::string>{"ReadBarcode", "OnboardBackup",
                                                      "BackupNvToFiles", "SaveWifiMac"}));
     EXPECT_EQ(service_.Config().operation, kActionBackupNv);
-    EXPECT_EQ(service_.Config().partitionDownload, 0)
-        << "the device keeps its NV data: its partition table must stay";
+    EXPECT_EQ(service_.Config().partitionDownload, 1)
+        << "the partition table this router's on-board backup needs is its own, not the next "
+           "router's";
     const auto macFile = std::filesystem::path(service_.Config().nvFilePath) / "wifi_mac";
     const auto mac = test::FileBytes(macFile);
     EXPECT_EQ(std::string(mac.begin(), mac.end()), std::string(NvStepsStandIn::kMac, 13));

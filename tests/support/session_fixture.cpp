@@ -4,6 +4,7 @@
 
 #include "config/package.hpp"
 #include "platform/clock.hpp"
+#include "platform/port_enumeration.hpp"
 #include "reference/firmware.hpp"
 #include "sim/mode_handler.hpp"
 
@@ -90,6 +91,12 @@ session::PortContext SessionFixture::Context() const {
     if (router_) {
         if (const auto port = router_->CurrentPort()) {
             context.portNumber = port->number;
+            // Where the watcher found the router: the registry tells.
+            for (const platform::PortInfo& listed : platform::ListPorts().ports) {
+                if (listed.number == port->number) {
+                    context.usb = listed.usb;
+                }
+            }
         }
     }
     return context;
