@@ -220,4 +220,17 @@ std::string DescribeSignature(const SignatureCheck& check) {
     return text + "; " + Excerpt(comment, kShownCommentLength);
 }
 
+std::string PackageTrust::BuildId() const {
+    return check.state == SignatureState::Verified ? CommentValue(check.comment, "build") : "";
+}
+
+PackageTrust JudgePackage(const std::filesystem::path& file, bool allowUnsigned) {
+    const TrustedKeys keys = LoadTrustedKeys(TrustedKeyFolders());
+    PackageTrust trust;
+    trust.check = CheckPackageSignature(file, keys);
+    trust.verdict = JudgeSignature(trust.check, keys.Any(), allowUnsigned);
+    trust.keyProblems = keys.problems;
+    return trust;
+}
+
 }  // namespace tapfix::config

@@ -87,7 +87,21 @@ struct SignatureVerdict {
 // accepted with a warning. A damaged block is always refused.
 SignatureVerdict JudgeSignature(const SignatureCheck& check, bool keysTrusted, bool allowUnsigned);
 
-// "signed by key 1f2e3d4c5b6a7988 (trusted): verified", "unsigned", ...
+// "signed by key 1f2e3d4c5b6a7988 (trusted): verified; name=... time=... build=...",
+// "unsigned", ...
 std::string DescribeSignature(const SignatureCheck& check);
+
+// What the updater decides about a package file before it touches a router.
+struct PackageTrust {
+    SignatureCheck check;
+    SignatureVerdict verdict;
+    // Trusted key files that could not be used.
+    std::vector<std::string> keyProblems;
+    // The build id of a verified signature's comment; empty otherwise.
+    std::string BuildId() const;
+};
+
+// Checks the file against the keys of TrustedKeyFolders() and judges it.
+PackageTrust JudgePackage(const std::filesystem::path& file, bool allowUnsigned);
 
 }  // namespace tapfix::config
