@@ -83,7 +83,8 @@ int Pack(const PackOptions& options) {
             options.name.empty() ? options.output.filename().string() : options.name;
         signing = {&key, config::SignatureComment(name, options.buildId, UtcNow())};
     }
-    if (!config::WritePackage(options.program, options.firmware, options.output, error, signing)) {
+    if (!config::CheckFirmwareFolder(options.firmware, error) ||
+        !config::WritePackage(options.program, options.firmware, options.output, error, signing)) {
         return Failed(error, options.verbose);
     }
     std::cout << "wrote " << options.output.string();

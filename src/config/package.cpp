@@ -367,8 +367,8 @@ std::string FileOutsidePackage(const DownloadServiceConfig& config) {
     return {};
 }
 
-// The folder would unpack into a configuration the updater loads.
-bool CheckFirmwareFolder(const std::filesystem::path& folder, std::string& error) {
+// The folder holds the twenty files.
+bool CheckPackageFiles(const std::filesystem::path& folder, std::string& error) {
     std::error_code ec;
     if (!std::filesystem::is_directory(folder, ec)) {
         error = "the firmware folder " + folder.string() +
@@ -381,15 +381,6 @@ bool CheckFirmwareFolder(const std::filesystem::path& folder, std::string& error
         for (const std::string& name : missing) {
             error += " " + name;
         }
-        return false;
-    }
-    DownloadServiceConfig config;
-    if (!LoadFolderConfig(folder, config, false, error)) {
-        return false;
-    }
-    if (const std::string outside = FileOutsidePackage(config); !outside.empty()) {
-        error = (folder / "download.xml").string() + ": lists " + Excerpt(outside, 60) +
-                ", which is not one of the package's files";
         return false;
     }
     return true;
@@ -409,7 +400,7 @@ void WriteTrailer(const std::vector<std::uint8_t>& index, std::uint64_t written,
 bool WritePackage(const std::filesystem::path& program, const std::filesystem::path& firmwareFolder,
                   const std::filesystem::path& output, std::string& error,
                   const PackSigning& signing) {
-    if (!CheckFirmwareFolder(firmwareFolder, error)) {
+    if (!CheckPackageFiles(firmwareFolder, error)) {
         return false;
     }
     // Taken before writing: packing in place replaces the program.
@@ -430,6 +421,19 @@ bool WritePackage(const std::filesystem::path& program, const std::filesystem::p
     }
     if (keepMode) {
         ::chmod(output.c_str(), programInfo.st_mode & 07777);
+    }
+    return true;
+}
+
+bool CheckFirmwareFolder(const std::filesystem::path& folder, std::string& error) {
+    DownloadServiceConfig config;
+    if (!CheckPackageFiles(folder, error) || !LoadFolderConfig(folder, config, false, error)) {
+        return false;
+    }
+    if (const std::string outside = FileOutsidePackage(config); !outside.empty()) {
+        error = (folder / "download.xml").string() + ": lists " + Excerpt(outside, 60) +
+                ", which is not one of the package's files";
+        return false;
     }
     return true;
 }

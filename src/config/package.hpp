@@ -85,12 +85,15 @@ struct PackSigning {
 // Writes `output`: a copy of `program` (without any package or signature it already carries)
 // with the firmware folder's twenty files appended as an archive, signed with `signing`'s key
 // when it has one; with an empty `program`, the archive alone (a side file that
-// CFirmwarePackage::Open reads the same way). The folder must hold the twenty files and a
-// download.xml that loads as the updater loads it, listing only package files; the program's
-// mode is kept, also when `output` is `program`.
+// CFirmwarePackage::Open reads the same way). The folder must hold the twenty files; the
+// program's mode is kept, also when `output` is `program`.
 bool WritePackage(const std::filesystem::path& program, const std::filesystem::path& firmwareFolder,
                   const std::filesystem::path& output, std::string& error,
                   const PackSigning& signing = {});
+
+// The folder holds the twenty files and a download.xml that loads as the updater loads it once
+// unpacked, listing only files of the package. False with a one-line reason otherwise.
+bool CheckFirmwareFolder(const std::filesystem::path& folder, std::string& error);
 
 // Writes the folders into ITEM_VERSIONFILE_PATH and ITEM_NVFILE_PATH of the DOWNLOADBL element
 // (each ending with "/") and saves; the rest of the file stays byte for byte. True once the file
