@@ -29,20 +29,7 @@ const config::SigningKey& SeedKey() {
 }
 
 fs::path Place(const std::string& name) {
-    const fs::path folder = ScratchFolder() / "signature";
-    fs::create_directories(folder);
-    return folder / name;
-}
-
-void Write(const fs::path& file, ConstBytes bytes) {
-    std::ofstream(file, std::ios::binary | std::ios::trunc)
-        .write(reinterpret_cast<const char*>(bytes.data()),
-               static_cast<std::streamsize>(bytes.size()));
-}
-
-Bytes Read(const fs::path& file) {
-    std::ifstream in(file, std::ios::binary);
-    return Bytes(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
+    return ScratchFile("signature", name);
 }
 
 // A small package of the twenty files, signed with the seeds' key.
@@ -55,7 +42,7 @@ Bytes SignedPackage() {
     const config::PackSigning signing{&SeedKey(), config::SignatureComment("seed", "BV1", "now")};
     std::string error;
     Require(config::WritePackage({}, firmware, Place("seed.bin"), error, signing));
-    return Read(Place("seed.bin"));
+    return ReadBytes(Place("seed.bin"));
 }
 
 }  // namespace
@@ -87,13 +74,13 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
         Require(block.signedLength + config::kSignatureFooterSize + block.comment.size() == size);
     }
     const fs::path file = Place("input.bin");
-    Write(file, input);
+    WriteBytes(file, input);
     config::TrustedKeys keys;
     keys.keys.push_back(SeedKey().publicKey);
     const config::SignatureCheck check = config::CheckPackageSignature(file, keys);
     if (check.state == config::SignatureState::Verified) {
         // Only the signed seed itself: every byte of it is covered.
-        Require(Read(file) == Seeds().front());
+        Require(ReadBytes(file) == Seeds().front());
     }
     return 0;
 }
