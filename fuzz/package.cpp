@@ -3,7 +3,6 @@
 #include "config/package.hpp"
 
 #include <fstream>
-#include <iterator>
 
 #include "fuzz_input.hpp"
 #include "scratch_folder.hpp"
@@ -14,20 +13,7 @@ namespace {
 namespace fs = std::filesystem;
 
 fs::path Place(const std::string& name) {
-    const fs::path folder = ScratchFolder() / "package";
-    fs::create_directories(folder);
-    return folder / name;
-}
-
-void Write(const fs::path& file, ConstBytes bytes) {
-    std::ofstream(file, std::ios::binary | std::ios::trunc)
-        .write(reinterpret_cast<const char*>(bytes.data()),
-               static_cast<std::streamsize>(bytes.size()));
-}
-
-Bytes Read(const fs::path& file) {
-    std::ifstream in(file, std::ios::binary);
-    return Bytes(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
+    return ScratchFile("package", name);
 }
 
 // A package of the twenty files, small, appended to `program` (none: a side file).
@@ -39,11 +25,11 @@ Bytes SmallPackage(const Bytes& program) {
     }
     const fs::path programFile = program.empty() ? fs::path() : Place("program");
     if (!program.empty()) {
-        Write(programFile, program);
+        WriteBytes(programFile, program);
     }
     std::string error;
     Require(config::WritePackage(programFile, firmware, Place("seed.bin"), error));
-    return Read(Place("seed.bin"));
+    return ReadBytes(Place("seed.bin"));
 }
 
 }  // namespace
@@ -58,7 +44,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     using namespace tapfix;
     using namespace tapfix::fuzz;
     const fs::path file = Place("package.bin");
-    Write(file, {data, size});
+    WriteBytes(file, {data, size});
     config::CFirmwarePackage package;
     if (!package.Open(file)) {
         Require(!package.LastError().empty() && package.Entries().empty());

@@ -1,6 +1,6 @@
 # The fuzz targets: each <name>.cpp holds LLVMFuzzerTestOneInput and Seeds(). Included by
 # fuzz/ (the libFuzzer programs) and by tests/fuzz/ (the replay programs CTest runs).
-set(TAPFIX_FUZZ_TARGETS frames device_answers sahara xml_config profile package sim_deframer)
+set(TAPFIX_FUZZ_TARGETS frames device_answers sahara xml_config profile package signature sim_deframer)
 set(TAPFIX_FUZZ_DIR ${CMAKE_CURRENT_LIST_DIR})
 
 function(tapfix_fuzz_support)

@@ -8,6 +8,10 @@ include(GNUInstallDirs)
 set(TAPFIX_UDEV_RULES_DIR "lib/udev/rules.d" CACHE STRING "Where the udev rules are installed")
 install(FILES ${CMAKE_CURRENT_LIST_DIR}/70-tapfix.rules DESTINATION ${TAPFIX_UDEV_RULES_DIR})
 
+# The publishers' public keys the updater trusts, one NAME.pub each: empty here, so without a
+# key installed an unsigned package is accepted with a warning.
+install(DIRECTORY DESTINATION ${CMAKE_INSTALL_DATADIR}/tapfix/keys)
+
 set(CPACK_PACKAGE_NAME tapfix)
 set(CPACK_PACKAGE_VENDOR tapfix)
 set(CPACK_PACKAGE_CONTACT "tapfix maintainers <maintainers@users.noreply.c-seed-225c8721.example>")

@@ -1,7 +1,9 @@
 #include "app/application.hpp"
 
 #include "config/download_config.hpp"
+#include "config/failure_text.hpp"
 #include "config/package.hpp"
+#include "config/signature.hpp"
 #include "platform/work_folder.hpp"
 
 namespace tapfix::app {
@@ -76,7 +78,15 @@ bool CUpdateApplication::InitializeTool(const StartupOptions& options, std::stri
         debug_.Write(error);
     }
     config::CFirmwarePackage package;
-    if (!package.Open(PackageSource(options)) || !package.ExtractPackage(shared_.workFolder)) {
+    const std::filesystem::path source = PackageSource(options);
+    if (!package.Open(source)) {
+        failure = package.LastError();
+        return false;
+    }
+    if (!AcceptSignature(source, options, failure)) {
+        return false;
+    }
+    if (!package.ExtractPackage(shared_.workFolder)) {
         failure = package.LastError();
         return false;
     }
@@ -84,7 +94,7 @@ bool CUpdateApplication::InitializeTool(const StartupOptions& options, std::stri
     context = session::PortContext{};
     context.imageFolder = shared_.workFolder;
     context.nvRoot = shared_.workFolder;
-    if (!LoadWorkFolderConfig(shared_.workFolder, service_.Config(), failure)) {
+    if (!config::LoadFolderConfig(shared_.workFolder, service_.Config(), true, failure)) {
         return false;
     }
     service_.Language().SetTextFile(options.textFile);
@@ -92,10 +102,30 @@ bool CUpdateApplication::InitializeTool(const StartupOptions& options, std::stri
     return true;
 }
 
+bool CUpdateApplication::AcceptSignature(const std::filesystem::path& package,
+                                         const StartupOptions& options, std::string& failure) {
+    const config::PackageTrust trust = config::JudgePackage(package, options.allowUnsigned);
+    for (const std::string& problem : trust.keyProblems) {
+        debug_.Write("a trusted key cannot be used: " + problem);
+    }
+    debug_.Write("package " + package.string() + ": " + config::DescribeSignature(trust.check));
+    if (!trust.verdict.accepted) {
+        failure = trust.verdict.line;
+        return false;
+    }
+    if (!trust.verdict.line.empty()) {
+        debug_.Write(trust.verdict.line);
+    }
+    shared_.packageBuildId = trust.BuildId();
+    shared_.allowDowngrade = options.allowDowngrade;
+    return true;
+}
+
 void CUpdateApplication::FailStartup(std::string_view failure) {
     debug_.Write(std::string(kStartupFailedText) + " " + std::string(failure));
-    // The fixed text alone tells the user nothing: the second line says what failed.
-    view_.ShowMessage(std::string(kStartupFailedText) + "\n" + std::string(failure));
+    // The fixed text alone tells the user nothing: the second line says what failed, in one
+    // line; the log has the details.
+    view_.ShowMessage(std::string(kStartupFailedText) + "\n" + config::FailureLine(failure));
 }
 
 void CUpdateApplication::StartWorker() {
@@ -125,22 +155,6 @@ void CUpdateApplication::Shutdown() {
     if (workerThread_.joinable()) {
         workerThread_.join();
     }
-}
-
-bool LoadWorkFolderConfig(const std::filesystem::path& folder,
-                          config::DownloadServiceConfig& config, std::string& error) {
-    const std::filesystem::path file = folder / "download.xml";
-    std::string reason;
-    if (!config::PointConfigAtWorkFolder(file, folder, folder, reason) ||
-        !config::LoadConfig(file, config, reason)) {
-        error = "configuration " + file.string() + ": " + reason;
-        return false;
-    }
-    if (!config.loaded) {
-        error = "configuration " + file.string() + ": no DOWNLOADBL settings";
-        return false;
-    }
-    return true;
 }
 
 }  // namespace tapfix::app

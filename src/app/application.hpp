@@ -29,6 +29,10 @@ struct StartupOptions {
     bool english = false;
     // The debug output goes to standard error too.
     bool verbose = false;
+    // Where keys are trusted: an unsigned package is accepted all the same (and logged).
+    bool allowUnsigned = false;
+    // A package whose signed build id is older than the router's is written all the same.
+    bool allowDowngrade = false;
 };
 
 // The program from launch to end, for any front-end: it owns the download session, the shared
@@ -74,6 +78,9 @@ class CUpdateApplication : public UpdateControl {
 
   private:
     void FailStartup(std::string_view failure);
+    // The package's signature judged before anything is unpacked; false with the refusal.
+    bool AcceptSignature(const std::filesystem::path& package, const StartupOptions& options,
+                         std::string& failure);
 
     View& view_;
     platform::Clock& clock_;
@@ -92,10 +99,5 @@ class CUpdateApplication : public UpdateControl {
 
 // The package file the options name, else the running program's own (by its real name).
 std::filesystem::path PackageSource(const StartupOptions& options);
-
-// Points the folder's download.xml at the folder and loads it. False with the reason when the
-// file cannot be loaded or holds no settings.
-bool LoadWorkFolderConfig(const std::filesystem::path& folder,
-                          config::DownloadServiceConfig& config, std::string& error);
 
 }  // namespace tapfix::app

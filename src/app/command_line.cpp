@@ -20,6 +20,10 @@ void AddStartupOptions(CLI::App& cli, StartupOptions& options) {
                    "language file of the update's step texts (section Download_String_Table)")
         ->check(CLI::ExistingFile);
     cli.add_flag("--verbose,-v", options.verbose, "the log on standard error too");
+    cli.add_flag("--allow-unsigned", options.allowUnsigned,
+                 "accept an unsigned package although trusted keys are installed");
+    cli.add_flag("--allow-downgrade", options.allowDowngrade,
+                 "write a signed package whose build is older than the router's");
 }
 
 }  // namespace tapfix::app

@@ -8,8 +8,8 @@ class App;
 
 namespace tapfix::app {
 
-// The start-up options every front-end takes: --lang, --work-dir, --package, --texts and
-// --verbose.
+// The start-up options every front-end takes: --lang, --work-dir, --package, --texts,
+// --verbose, --allow-unsigned and --allow-downgrade.
 void AddStartupOptions(CLI::App& cli, StartupOptions& options);
 
 }  // namespace tapfix::app

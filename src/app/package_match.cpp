@@ -1,8 +1,12 @@
 #include "app/package_match.hpp"
 
+#include <algorithm>
 #include <fstream>
+#include <optional>
 #include <string>
+#include <vector>
 
+#include "config/download_config.hpp"
 #include "platform/utf16.hpp"
 
 namespace tapfix::app {
@@ -13,7 +17,53 @@ using namespace std::chrono_literals;
 constexpr std::size_t kSearchWindow = 1024;
 constexpr std::size_t kSearchSlack = 18;
 
+struct SplitBuildId {
+    std::string_view prefix;
+    std::vector<std::string_view> version;
+};
+
+// The build id's text before its last "V" and the numbers of the version after it; nothing
+// when it has no such version.
+std::optional<SplitBuildId> SplitAtVersion(std::string_view buildId) {
+    const std::size_t lastV = buildId.rfind('V');
+    if (lastV == std::string_view::npos) {
+        return std::nullopt;
+    }
+    SplitBuildId split{buildId.substr(0, lastV), {}};
+    for (std::string_view number : config::SplitPieces(buildId.substr(lastV + 1), '.')) {
+        if (number.empty() || number.find_first_not_of("0123456789") != std::string_view::npos) {
+            return std::nullopt;
+        }
+        const std::size_t first = number.find_first_not_of('0');
+        split.version.push_back(first == std::string_view::npos ? "0" : number.substr(first));
+    }
+    return split;
+}
+
+// Numbers without leading zeros compare by length first; a missing number counts as 0.
+int CompareVersions(const std::vector<std::string_view>& a,
+                    const std::vector<std::string_view>& b) {
+    for (std::size_t i = 0; i < std::max(a.size(), b.size()); ++i) {
+        const std::string_view x = i < a.size() ? a[i] : "0";
+        const std::string_view y = i < b.size() ? b[i] : "0";
+        if (x.size() != y.size()) {
+            return x.size() < y.size() ? -1 : 1;
+        }
+        if (x != y) {
+            return x < y ? -1 : 1;
+        }
+    }
+    return 0;
+}
+
 }  // namespace
+
+bool IsDowngrade(std::string_view packageBuildId, std::string_view routerBuildId) {
+    const auto package = SplitAtVersion(packageBuildId);
+    const auto router = SplitAtVersion(routerBuildId);
+    return package && router && package->prefix == router->prefix &&
+           CompareVersions(package->version, router->version) < 0;
+}
 
 bool HasSavedBackup(const session::PortContext& context) {
     const std::ifstream saved(context.nvRoot / kSavedBackupFolder / "Channel0.nv",

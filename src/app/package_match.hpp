@@ -18,6 +18,9 @@ bool HasSavedBackup(const session::PortContext& context);
 // apart). An empty prefix never matches.
 bool PackageMatchesDevice(const std::filesystem::path& image, std::string_view buildId,
                           platform::Clock& clock);
+// Both build ids are comparable (the same text before their last "V", and after it a version:
+// numbers separated by ".") and the package's version is the lower one.
+bool IsDowngrade(std::string_view packageBuildId, std::string_view routerBuildId);
 // Searches the file in 1,024-byte windows that overlap by the text's length + 18 bytes, zero
 // bytes read as spaces, so a text across a window boundary is found too; the file's last,
 // shorter window is searched as well.

@@ -17,6 +17,10 @@ struct SharedState {
     std::filesystem::path workFolder;
     // Set from "Update" until the worker has run its session.
     std::atomic<bool> updateRunning{false};
+    // Set at start-up: the build id the package's verified signature names (empty when none),
+    // and whether an older one than the router's may be written.
+    std::string packageBuildId;
+    bool allowDowngrade = false;
 };
 
 // What the watcher learnt of the router; the worker decides its route from it.

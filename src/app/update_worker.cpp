@@ -46,6 +46,12 @@ UpdateRoute CUpdateWorker::DecideRoute(const DeviceFacts& facts) {
     if (!PackageMatchesDevice(shared_.workFolder / kImageFile, facts.buildId, clock_)) {
         return UpdateRoute::VersionMismatch;
     }
+    if (!shared_.allowDowngrade && IsDowngrade(shared_.packageBuildId, facts.buildId)) {
+        service_.LogLine(context.slot, "the package's signed build " + shared_.packageBuildId +
+                                           " is older than the router's " + facts.buildId +
+                                           ": not written (--allow-downgrade writes it)");
+        return UpdateRoute::VersionMismatch;
+    }
     if (!facts.imei.empty()) {
         return UpdateRoute::Normal;
     }

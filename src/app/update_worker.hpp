@@ -13,7 +13,7 @@ namespace tapfix::app {
 enum class UpdateRoute {
     Normal,           // back up, download, restore
     Resume,           // a blank router and a saved backup: repair and restore from the backup
-    VersionMismatch,  // result 1, no session
+    VersionMismatch,  // result 1, no session; also a signed downgrade without --allow-downgrade
     NoImei,           // result 2, no session
 };
 

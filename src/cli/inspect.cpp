@@ -6,7 +6,9 @@
 
 #include "app/application.hpp"
 #include "config/download_config.hpp"
+#include "config/failure_text.hpp"
 #include "config/package.hpp"
+#include "config/signature.hpp"
 #include "link/port_discovery.hpp"
 #include "platform/port_enumeration.hpp"
 
@@ -86,28 +88,44 @@ int ListPorts(std::ostream& out, std::ostream& err) {
     return 0;
 }
 
-int CheckPackage(const std::filesystem::path& package, std::ostream& out, std::ostream& err) {
+int CheckPackage(const std::filesystem::path& package, const CheckOptions& options,
+                 std::ostream& out, std::ostream& err) {
+    const auto failed = [&](const std::string& error) {
+        err << "check failed: " << (options.verbose ? error : config::FailureLine(error)) << "\n";
+        return 1;
+    };
     config::CFirmwarePackage firmware;
     ScratchFolder scratch;
     if (scratch.Path().empty()) {
-        err << "check failed: no temporary folder\n";
-        return 1;
+        return failed("no temporary folder");
     }
-    if (!firmware.Open(package) || !firmware.ExtractPackage(scratch.Path())) {
-        err << "check failed: " << firmware.LastError() << "\n";
-        return 1;
+    if (!firmware.Open(package)) {
+        return failed(firmware.LastError());
+    }
+    const config::PackageTrust trust = config::JudgePackage(package, options.allowUnsigned);
+    if (!firmware.ExtractPackage(scratch.Path())) {
+        return failed(firmware.LastError());
     }
     out << "package: " << package.string() << "\n";
     for (const config::PackageEntry& entry : firmware.Entries()) {
         out << "  " << entry.name << "  " << entry.size << " bytes  sha256 "
             << config::HexText(entry.sha256) << "\n";
     }
+    out << "signature: " << config::DescribeSignature(trust.check) << "\n";
+    for (const std::string& problem : trust.keyProblems) {
+        err << "a trusted key cannot be used: " << config::FailureLine(problem) << "\n";
+    }
+    if (!trust.verdict.accepted) {
+        return failed(trust.verdict.line);
+    }
+    if (!trust.verdict.line.empty()) {
+        err << trust.verdict.line << "\n";
+    }
     const std::filesystem::path folder = scratch.Path() / "";
     config::DownloadServiceConfig loaded;
     std::string error;
-    if (!app::LoadWorkFolderConfig(folder, loaded, error)) {
-        err << "check failed: " << error << "\n";
-        return 1;
+    if (!config::LoadFolderConfig(folder, loaded, true, error)) {
+        return failed(error);
     }
     PrintSummary(loaded, out);
     out << "check: ok, every file matches its SHA-256\n";

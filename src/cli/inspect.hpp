@@ -10,8 +10,17 @@ namespace tapfix::cli {
 // 0, or 4 when the port list cannot be obtained.
 int ListPorts(std::ostream& out, std::ostream& err);
 
-// Checks every file of the package against its SHA-256, loads its configuration from a
-// private temporary folder and prints a summary. 0 when all is well, else 1.
-int CheckPackage(const std::filesystem::path& package, std::ostream& out, std::ostream& err);
+struct CheckOptions {
+    // As for an update: an unsigned package passes where keys are trusted.
+    bool allowUnsigned = false;
+    // A failure's details too, not only its line.
+    bool verbose = false;
+};
+
+// Checks every file of the package against its SHA-256 and its signature against the trusted
+// keys, loads its configuration from a private temporary folder and prints a summary. 0 when
+// all is well and the updater would accept it, else 1.
+int CheckPackage(const std::filesystem::path& package, const CheckOptions& options,
+                 std::ostream& out, std::ostream& err);
 
 }  // namespace tapfix::cli

@@ -74,8 +74,9 @@ int main(int argc, char** argv) {
         return tapfix::cli::ListPorts(std::cout, std::cerr);
     }
     if (options.check) {
-        return tapfix::cli::CheckPackage(tapfix::app::PackageSource(options.startup), std::cout,
-                                         std::cerr);
+        return tapfix::cli::CheckPackage(tapfix::app::PackageSource(options.startup),
+                                         {options.startup.allowUnsigned, options.startup.verbose},
+                                         std::cout, std::cerr);
     }
     return RunUpdate(options);
 }

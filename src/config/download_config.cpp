@@ -4,6 +4,7 @@
 #include <system_error>
 
 #include "config/contained_name.hpp"
+#include "config/failure_text.hpp"
 #include "config/xml_document.hpp"
 #include "platform/utf16.hpp"
 
@@ -70,6 +71,7 @@ class KeyReader {
         key_ = key;
         found_ = document_.FindChild(key);
         if (found_) {
+            line_ = document_.ChildLine();
             document_.EnterChild();
             last_ = document_.GetElementText();
             document_.LeaveElement();
@@ -77,21 +79,28 @@ class KeyReader {
         return last_;
     }
 
-    // The last key, for failure texts; a missing key says whose text it was given.
+    // The last key and its line, for failure texts; a missing key says whose text it was given.
     std::string Described() const {
-        return std::string(key_) +
-               (found_ ? "" : " (missing or out of order, so the previous key's text was read)");
+        if (!found_) {
+            return std::string(key_) +
+                   " (missing or out of order, so the previous key's text was read)";
+        }
+        return "line " + std::to_string(line_) + ": " + std::string(key_);
     }
 
   private:
     XmlDocument& document_;
     std::string last_;
     std::string_view key_;
+    std::size_t line_ = 0;
     bool found_ = false;
 };
 
+// An entry of a list, quoted in a failure line.
+constexpr std::size_t kQuotedEntryLength = 60;
+
 std::string Quoted(std::string_view text) {
-    return "\"" + std::string(text) + "\"";
+    return "\"" + Excerpt(text, kQuotedEntryLength) + "\"";
 }
 
 bool ReadPairList(std::string_view text, const std::string& key, std::vector<EfsNvFile>& pairs,
@@ -114,13 +123,14 @@ bool MeasureFile(const std::filesystem::path& path, std::string_view key, Downlo
     std::error_code ec;
     const bool regular = std::filesystem::is_regular_file(path, ec);
     const std::uintmax_t size = regular ? std::filesystem::file_size(path, ec) : 0;
+    const std::string named = std::string(key) + ": firmware file " +
+                              Excerpt(path.filename().string(), kQuotedEntryLength);
     if (!regular || ec || size < 2) {
-        error =
-            std::string(key) + ": firmware file missing or shorter than 2 bytes: " + path.string();
+        error = WithDetails(named + " missing or shorter than 2 bytes", path.string());
         return false;
     }
     if (size > std::numeric_limits<std::uint32_t>::max()) {
-        error = std::string(key) + ": firmware file of 4 GiB or more: " + path.string();
+        error = WithDetails(named + " of 4 GiB or more", path.string());
         return false;
     }
     file.path = path;
@@ -140,7 +150,7 @@ std::string WhyNameIsRefused(const std::string& folder, std::string_view name) {
     }
     const std::string path = (std::filesystem::path(folder) / name).string();
     if (platform::Utf16Length(path) > DownloadFile::kMaxPathUnits) {
-        return "makes a path longer than 255 characters: " + path;
+        return WithDetails("makes a path longer than 255 characters", path);
     }
     return WhyNameLeavesFolder(folder, name);
 }
@@ -283,6 +293,17 @@ std::vector<std::int32_t> ReadNumberList(std::string_view text) {
 
 bool LoadConfig(const std::filesystem::path& file, DownloadServiceConfig& config,
                 std::string& error) {
+    // An unreadable document simply has no DOWNLOADBL element.
+    XmlDocument document;
+    document.LoadFile(file);
+    if (!ReadConfig(document, config, error)) {
+        error = file.string() + ": " + error;
+        return false;
+    }
+    return true;
+}
+
+bool ReadConfig(XmlDocument& document, DownloadServiceConfig& config, std::string& error) {
     config.fileEntries.clear();
     config.urgentEntries.clear();
     config.files.clear();
@@ -294,15 +315,11 @@ bool LoadConfig(const std::filesystem::path& file, DownloadServiceConfig& config
     config.efsRfNv.clear();
     config.totalBytes = 0;
     config.loaded = false;
-    // An unreadable document simply has no DOWNLOADBL element.
-    XmlDocument document;
-    document.LoadFile(file);
     while (document.FindChild("DOWNLOADBL")) {
         document.EnterChild();
         KeyReader keys(document);
         if (!ReadBlock(keys, config, error)) {
             config.loaded = false;
-            error = file.string() + ": " + error;
             return false;
         }
         document.LeaveElement();

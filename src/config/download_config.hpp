@@ -68,6 +68,9 @@ struct DownloadServiceConfig {
 // and an entry that breaks the list grammars. The fields read before a failure stay in place.
 bool LoadConfig(const std::filesystem::path& file, DownloadServiceConfig& config,
                 std::string& error);
+// The same from a document already loaded (and perhaps pointed at a folder in memory).
+class XmlDocument;
+bool ReadConfig(XmlDocument& document, DownloadServiceConfig& config, std::string& error);
 
 // The value readings of the configuration, also used where the same texts are read elsewhere.
 // Decimal leading-integer reading: blanks skipped, optional sign, digits up to the first other

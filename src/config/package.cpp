@@ -1,13 +1,17 @@
 #include "config/package.hpp"
 
-#include <openssl/evp.h>
 #include <sys/stat.h>
 
 #include <algorithm>
+#include <cerrno>
 #include <fstream>
 #include <memory>
 #include <system_error>
 
+#include "config/digest.hpp"
+#include "config/download_config.hpp"
+#include "config/failure_text.hpp"
+#include "config/signature.hpp"
 #include "config/xml_document.hpp"
 #include "link/wire.hpp"
 #include "platform/file_io.hpp"
@@ -43,7 +47,6 @@ constexpr std::uint32_t kVersion = 1;
 constexpr std::size_t kTrailerSize = 32;
 constexpr std::size_t kEntryFixedSize = 4 + 2 + 8 + 8 + 32;
 constexpr std::uint64_t kMaxIndexLength = 64 * 1024;
-constexpr std::size_t kChunk = 1024 * 1024;
 
 using wire::Bytes;
 
@@ -69,45 +72,32 @@ std::string_view AsText(const std::vector<std::uint8_t>& bytes) {
     return {reinterpret_cast<const char*>(bytes.data()), bytes.size()};
 }
 
-class Sha256Hasher {
-  public:
-    Sha256Hasher() : context_(EVP_MD_CTX_new(), EVP_MD_CTX_free) {
-        ok_ = context_ && EVP_DigestInit_ex(context_.get(), EVP_sha256(), nullptr) == 1;
+std::optional<Sha256> Sha256Of(CDigest& digest) {
+    const std::vector<std::uint8_t> sum = digest.Final();
+    if (sum.size() != Sha256().size()) {
+        return std::nullopt;
     }
-    void Update(std::string_view bytes) {
-        ok_ = ok_ && EVP_DigestUpdate(context_.get(), bytes.data(), bytes.size()) == 1;
-    }
-    // Nothing when the library failed.
-    std::optional<Sha256> Final() {
-        Sha256 digest{};
-        unsigned int length = 0;
-        if (!ok_ || EVP_DigestFinal_ex(context_.get(), digest.data(), &length) != 1 ||
-            length != digest.size()) {
-            return std::nullopt;
-        }
-        return digest;
-    }
+    Sha256 result{};
+    std::copy(sum.begin(), sum.end(), result.begin());
+    return result;
+}
 
-  private:
-    std::unique_ptr<EVP_MD_CTX, decltype(&EVP_MD_CTX_free)> context_;
-    bool ok_ = false;
-};
-
-// Reads `size` bytes from the stream in chunks, handing each to `sink`.
-template <typename Sink>
-bool CopyStream(std::istream& in, std::uint64_t size, Sink&& sink) {
-    std::string chunk;
-    while (size > 0) {
-        chunk.resize(static_cast<std::size_t>(std::min<std::uint64_t>(size, kChunk)));
-        if (!in.read(chunk.data(), static_cast<std::streamsize>(chunk.size()))) {
-            return false;
-        }
-        if (!sink(std::string_view(chunk))) {
-            return false;
-        }
-        size -= chunk.size();
+// Why the file cannot be read as a package; empty when it can be opened.
+std::string WhyUnreadable(const std::filesystem::path& file) {
+    std::error_code ec;
+    const std::filesystem::file_status status = std::filesystem::status(file, ec);
+    if (ec) {
+        return ec == std::errc::no_such_file_or_directory ? "it does not exist" : ec.message();
     }
-    return true;
+    if (std::filesystem::is_directory(status)) {
+        return "it is a folder, not a package file";
+    }
+    if (!std::filesystem::is_regular_file(status)) {
+        return "it is not a regular file";
+    }
+    errno = 0;
+    const std::ifstream in(file, std::ios::binary);
+    return in ? std::string() : std::error_code(errno, std::generic_category()).message();
 }
 
 std::optional<std::uint64_t> FileSize(const std::filesystem::path& file) {
@@ -144,16 +134,6 @@ std::span<const PackageFile> PackageTable() {
     return kTable;
 }
 
-std::string HexText(const Sha256& digest) {
-    static constexpr char kDigits[] = "0123456789abcdef";
-    std::string text;
-    for (std::uint8_t byte : digest) {
-        text += kDigits[byte >> 4];
-        text += kDigits[byte & 0xF];
-    }
-    return text;
-}
-
 std::filesystem::path CFirmwarePackage::RunningProgram() {
     return "/proc/self/exe";
 }
@@ -168,12 +148,19 @@ bool CFirmwarePackage::Open(const std::filesystem::path& file) {
     entries_.clear();
     const std::string where = "firmware package " + file.string() + ": ";
     const auto size = FileSize(file);
-    std::ifstream in(file, std::ios::binary);
-    if (!size || !in) {
-        return Fail(where + "cannot be read");
+    if (const std::string why = WhyUnreadable(file); !why.empty() || !size) {
+        return Fail(where + "cannot be read: " + (why.empty() ? "its size is unknown" : why));
     }
+    // A signed file carries its signature after the package: the package ends where it begins.
+    const BlockReading signature = ReadSignatureBlock(file);
+    if (signature.presence == BlockPresence::Damaged) {
+        return Fail(where + "its " + signature.problem);
+    }
+    const std::uint64_t end =
+        signature.presence == BlockPresence::Present ? signature.block.signedLength : *size;
+    std::ifstream in(file, std::ios::binary);
     std::string trailer(kTrailerSize, '\0');
-    if (*size < kTrailerSize || !in.seekg(static_cast<std::streamoff>(*size - kTrailerSize)) ||
+    if (end < kTrailerSize || !in.seekg(static_cast<std::streamoff>(end - kTrailerSize)) ||
         !in.read(trailer.data(), kTrailerSize) || !trailer.starts_with(kMagic)) {
         return Fail(where + "no package at the end of the file (not packed, or truncated)");
     }
@@ -189,7 +176,7 @@ bool CFirmwarePackage::Open(const std::filesystem::path& file) {
         return Fail(where + "holds " + std::to_string(count) + " files instead of " +
                     std::to_string(std::size(kTable)));
     }
-    const std::uint64_t room = *size - kTrailerSize;
+    const std::uint64_t room = end - kTrailerSize;
     if (indexLength > kMaxIndexLength || indexLength > room || indexOffset > room - indexLength) {
         return Fail(where + "the index lies outside the file (damaged or truncated)");
     }
@@ -223,16 +210,16 @@ bool CFirmwarePackage::ReadEntry(const PackageEntry& entry, Sink&& sink) {
     if (!in || !in.seekg(static_cast<std::streamoff>(archiveStart_ + entry.offset))) {
         return Fail("cannot read " + entry.name + " from " + file_.string());
     }
-    Sha256Hasher hasher;
-    const bool copied = CopyStream(in, entry.size, [&](std::string_view chunk) {
-        hasher.Update(chunk);
+    CDigest digest(CDigest::Kind::Sha256);
+    const bool copied = ReadInPieces(in, entry.size, [&](std::string_view chunk) {
+        digest.Update(chunk);
         return sink(chunk);
     });
     if (!copied) {
         return lastError_.empty() ? Fail("cannot read " + entry.name + " from " + file_.string())
                                   : false;
     }
-    if (hasher.Final() != entry.sha256) {
+    if (Sha256Of(digest) != entry.sha256) {
         return Fail("firmware package " + file_.string() + " is damaged: " + entry.name +
                     " does not match its SHA-256 " + HexText(entry.sha256));
     }
@@ -296,20 +283,43 @@ std::vector<std::string> MissingPackageFiles(const std::filesystem::path& firmwa
 
 namespace {
 
+// The file being packed, with a running SHA-512 of every byte written: what a signature covers.
+class PackOutput {
+  public:
+    bool Open(const std::filesystem::path& file, std::string& error) {
+        return file_.Open(file, error);
+    }
+    bool Write(std::string_view bytes, std::string& error) {
+        digest_.Update(bytes);
+        return file_.Write(bytes, error);
+    }
+    // Appends the signature block over everything written so far.
+    bool Sign(const PackSigning& signing, std::string& error) {
+        std::vector<std::uint8_t> block;
+        return MakeSignatureBlock(*signing.key, digest_.Final(), signing.comment, block, error) &&
+               file_.Write(AsText(block), error);
+    }
+    bool Commit(std::string& error) { return file_.Commit(error); }
+
+  private:
+    platform::AtomicFile file_;
+    CDigest digest_{CDigest::Kind::Sha512};
+};
+
 // Appends the folder's files to `out` and returns the index that describes them.
-bool AppendFirmware(const std::filesystem::path& folder, platform::AtomicFile& out,
+bool AppendFirmware(const std::filesystem::path& folder, PackOutput& out,
                     std::vector<std::uint8_t>& index, std::uint64_t& written, std::string& error) {
     for (const PackageFile& file : kTable) {
         const std::filesystem::path path = folder / file.name;
         const auto size = FileSize(path);
         std::ifstream in(path, std::ios::binary);
-        Sha256Hasher hasher;
-        const bool copied = size && in && CopyStream(in, *size, [&](std::string_view chunk) {
-                                hasher.Update(chunk);
+        CDigest digest(CDigest::Kind::Sha256);
+        const bool copied = size && in && ReadInPieces(in, *size, [&](std::string_view chunk) {
+                                digest.Update(chunk);
                                 return out.Write(chunk, error);
                             });
-        const auto digest = hasher.Final();
-        if (!copied || !digest) {
+        const auto sum = Sha256Of(digest);
+        if (!copied || !sum) {
             error = error.empty() ? "cannot read " + path.string() : error;
             return false;
         }
@@ -318,15 +328,15 @@ bool AppendFirmware(const std::filesystem::path& folder, platform::AtomicFile& o
         index.insert(index.end(), file.name.begin(), file.name.end());
         AppendLe64(index, written);
         AppendLe64(index, *size);
-        index.insert(index.end(), digest->begin(), digest->end());
+        index.insert(index.end(), sum->begin(), sum->end());
         written += *size;
     }
     return true;
 }
 
-// The program's own bytes: a program that already carries a package gives them without it.
-bool CopyProgram(const std::filesystem::path& program, platform::AtomicFile& out,
-                 std::string& error) {
+// The program's own bytes: a program that already carries a package (signed or not) gives them
+// without it.
+bool CopyProgram(const std::filesystem::path& program, PackOutput& out, std::string& error) {
     if (program.empty()) {
         return true;  // a side file: the archive alone
     }
@@ -335,45 +345,96 @@ bool CopyProgram(const std::filesystem::path& program, platform::AtomicFile& out
     const std::uint64_t length =
         existing.Open(program) ? existing.ArchiveStart() : size.value_or(0);
     std::ifstream in(program, std::ios::binary);
-    if (!size || !in ||
-        !CopyStream(in, length, [&](std::string_view chunk) { return out.Write(chunk, error); })) {
+    if (!size || !in || !ReadInPieces(in, length, [&](std::string_view chunk) {
+            return out.Write(chunk, error);
+        })) {
         error = error.empty() ? "cannot read the program " + program.string() : error;
         return false;
     }
     return true;
 }
 
-}  // namespace
+// A listed file that is not one of the package's: the updater would not find it once unpacked.
+std::string FileOutsidePackage(const DownloadServiceConfig& config) {
+    for (const auto* files : {&config.files, &config.urgentFiles}) {
+        for (const DownloadFile& file : *files) {
+            const std::string name = file.path.filename().string();
+            if (std::none_of(std::begin(kTable), std::end(kTable),
+                             [&](const PackageFile& known) { return known.name == name; })) {
+                return name;
+            }
+        }
+    }
+    return {};
+}
 
-bool WritePackage(const std::filesystem::path& program, const std::filesystem::path& firmwareFolder,
-                  const std::filesystem::path& output, std::string& error) {
-    const std::vector<std::string> missing = MissingPackageFiles(firmwareFolder);
+// The folder holds the twenty files.
+bool CheckPackageFiles(const std::filesystem::path& folder, std::string& error) {
+    std::error_code ec;
+    if (!std::filesystem::is_directory(folder, ec)) {
+        error = "the firmware folder " + folder.string() +
+                (std::filesystem::exists(folder, ec) ? " is not a folder" : " does not exist");
+        return false;
+    }
+    const std::vector<std::string> missing = MissingPackageFiles(folder);
     if (!missing.empty()) {
-        error = "the firmware folder " + firmwareFolder.string() + " lacks:";
+        error = "the firmware folder " + folder.string() + " lacks:";
         for (const std::string& name : missing) {
             error += " " + name;
         }
         return false;
     }
-    platform::AtomicFile out;
+    return true;
+}
+
+void WriteTrailer(const std::vector<std::uint8_t>& index, std::uint64_t written,
+                  std::vector<std::uint8_t>& trailer) {
+    trailer.assign(kMagic.begin(), kMagic.end());
+    wire::AppendLe32(trailer, kVersion);
+    wire::AppendLe32(trailer, static_cast<std::uint32_t>(std::size(kTable)));
+    AppendLe64(trailer, written);
+    AppendLe64(trailer, index.size());
+}
+
+}  // namespace
+
+bool WritePackage(const std::filesystem::path& program, const std::filesystem::path& firmwareFolder,
+                  const std::filesystem::path& output, std::string& error,
+                  const PackSigning& signing) {
+    if (!CheckPackageFiles(firmwareFolder, error)) {
+        return false;
+    }
+    // Taken before writing: packing in place replaces the program.
+    struct stat programInfo {};
+    const bool keepMode = !program.empty() && ::stat(program.c_str(), &programInfo) == 0;
+    PackOutput out;
     std::vector<std::uint8_t> index;
+    std::vector<std::uint8_t> trailer;
     std::uint64_t written = 0;
     if (!out.Open(output, error) || !CopyProgram(program, out, error) ||
         !AppendFirmware(firmwareFolder, out, index, written, error)) {
         return false;
     }
-    std::vector<std::uint8_t> trailer(kMagic.begin(), kMagic.end());
-    wire::AppendLe32(trailer, kVersion);
-    wire::AppendLe32(trailer, static_cast<std::uint32_t>(std::size(kTable)));
-    AppendLe64(trailer, written);
-    AppendLe64(trailer, index.size());
+    WriteTrailer(index, written, trailer);
     if (!out.Write(AsText(index), error) || !out.Write(AsText(trailer), error) ||
-        !out.Commit(error)) {
+        (signing.key != nullptr && !out.Sign(signing, error)) || !out.Commit(error)) {
         return false;
     }
-    struct stat info {};
-    if (!program.empty() && ::stat(program.c_str(), &info) == 0) {
-        ::chmod(output.c_str(), info.st_mode & 07777);
+    if (keepMode) {
+        ::chmod(output.c_str(), programInfo.st_mode & 07777);
+    }
+    return true;
+}
+
+bool CheckFirmwareFolder(const std::filesystem::path& folder, std::string& error) {
+    DownloadServiceConfig config;
+    if (!CheckPackageFiles(folder, error) || !LoadFolderConfig(folder, config, false, error)) {
+        return false;
+    }
+    if (const std::string outside = FileOutsidePackage(config); !outside.empty()) {
+        error = (folder / "download.xml").string() + ": lists " + Excerpt(outside, 60) +
+                ", which is not one of the package's files";
+        return false;
     }
     return true;
 }
@@ -386,16 +447,17 @@ std::string FolderText(const std::filesystem::path& folder) {
     return text;
 }
 
-bool PointConfigAtWorkFolder(const std::filesystem::path& configFile,
-                             const std::filesystem::path& imageFolder,
-                             const std::filesystem::path& nvRootFolder, std::string& error) {
-    XmlDocument document;
-    if (!document.LoadFile(configFile)) {
-        error = "cannot load " + configFile.string() + ": " + document.ResultText();
-        return false;
-    }
+namespace {
+
+std::string LoadFailure(const std::filesystem::path& file, const XmlDocument& document) {
+    return WithDetails(file.string() + ": " + document.ProblemSummary(), document.ResultText());
+}
+
+// Writes the folders into the DOWNLOADBL element, when there is one.
+bool PointDocumentAt(XmlDocument& document, const std::filesystem::path& imageFolder,
+                     const std::filesystem::path& nvRootFolder) {
     if (!document.FindChild("DOWNLOADBL") || !document.EnterChild()) {
-        return true;
+        return false;
     }
     for (const auto& [item, folder] : {std::pair{"ITEM_VERSIONFILE_PATH", &imageFolder},
                                        std::pair{"ITEM_NVFILE_PATH", &nvRootFolder}}) {
@@ -404,8 +466,48 @@ bool PointConfigAtWorkFolder(const std::filesystem::path& configFile,
             document.LeaveElement();
         }
     }
-    if (!document.SaveFile(configFile)) {
-        error = "cannot save " + configFile.string() + ": " + document.ResultText();
+    return true;
+}
+
+}  // namespace
+
+bool PointConfigAtWorkFolder(const std::filesystem::path& configFile,
+                             const std::filesystem::path& imageFolder,
+                             const std::filesystem::path& nvRootFolder, std::string& error) {
+    XmlDocument document;
+    if (!document.LoadFile(configFile)) {
+        error = LoadFailure(configFile, document);
+        return false;
+    }
+    if (PointDocumentAt(document, imageFolder, nvRootFolder) && !document.SaveFile(configFile)) {
+        error = LoadFailure(configFile, document);
+        return false;
+    }
+    return true;
+}
+
+bool LoadFolderConfig(const std::filesystem::path& folder, DownloadServiceConfig& config, bool save,
+                      std::string& error) {
+    const std::filesystem::path file = folder / "download.xml";
+    XmlDocument document;
+    if (!document.LoadFile(file)) {
+        error = LoadFailure(file, document);
+        return false;
+    }
+    const bool pointed = PointDocumentAt(document, folder, folder);
+    if (save && pointed && !document.SaveFile(file)) {
+        error = LoadFailure(file, document);
+        return false;
+    }
+    // Read back as the saved file reads: the pointing moved the reader's position.
+    XmlDocument saved;
+    saved.LoadBytes(document.SaveBytes());
+    if (!ReadConfig(saved, config, error)) {
+        error = file.string() + ": " + error;
+        return false;
+    }
+    if (!config.loaded) {
+        error = file.string() + ": no DOWNLOADBL settings";
         return false;
     }
     return true;

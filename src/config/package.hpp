@@ -8,6 +8,10 @@
 #include <string_view>
 #include <vector>
 
+#include "config/digest.hpp"
+#include "config/download_config.hpp"
+#include "config/signing_keys.hpp"
+
 // The firmware package: twenty files carried as an archive appended to the program (or in a
 // side file). Layout: the files' bytes, then an index (per file: resource id u32, name length
 // u16, name, offset u64, size u64, SHA-256), then a fixed 32-byte trailer (magic "TAPFXPKG",
@@ -33,8 +37,6 @@ struct PackageEntry {
     std::uint64_t size = 0;
     Sha256 sha256{};
 };
-
-std::string HexText(const Sha256& digest);
 
 class CFirmwarePackage {
   public:
@@ -74,11 +76,24 @@ class CFirmwarePackage {
 // The names of the table that the folder lacks (as regular files).
 std::vector<std::string> MissingPackageFiles(const std::filesystem::path& firmwareFolder);
 
-// Writes `output`: a copy of `program` (without any package it already carries) with the
-// firmware folder's twenty files appended as an archive; with an empty `program`, the archive
-// alone (a side file that CFirmwarePackage::Open reads the same way).
+struct PackSigning {
+    // None: the output is not signed.
+    const SigningKey* key = nullptr;
+    std::string comment;
+};
+
+// Writes `output`: a copy of `program` (without any package or signature it already carries)
+// with the firmware folder's twenty files appended as an archive, signed with `signing`'s key
+// when it has one; with an empty `program`, the archive alone (a side file that
+// CFirmwarePackage::Open reads the same way). The folder must hold the twenty files; the
+// program's mode is kept, also when `output` is `program`.
 bool WritePackage(const std::filesystem::path& program, const std::filesystem::path& firmwareFolder,
-                  const std::filesystem::path& output, std::string& error);
+                  const std::filesystem::path& output, std::string& error,
+                  const PackSigning& signing = {});
+
+// The folder holds the twenty files and a download.xml that loads as the updater loads it once
+// unpacked, listing only files of the package. False with a one-line reason otherwise.
+bool CheckFirmwareFolder(const std::filesystem::path& folder, std::string& error);
 
 // Writes the folders into ITEM_VERSIONFILE_PATH and ITEM_NVFILE_PATH of the DOWNLOADBL element
 // (each ending with "/") and saves; the rest of the file stays byte for byte. True once the file
@@ -86,6 +101,13 @@ bool WritePackage(const std::filesystem::path& program, const std::filesystem::p
 bool PointConfigAtWorkFolder(const std::filesystem::path& configFile,
                              const std::filesystem::path& imageFolder,
                              const std::filesystem::path& nvRootFolder, std::string& error);
+
+// The folder's download.xml as the updater uses it once unpacked there: pointed at the folder
+// (and saved so when `save`), then read with every listed file checked. False when it cannot
+// be loaded, names no settings or lists a file the folder lacks; `error` is then one line that
+// names the file, the line and what is wrong, with the reader's details on the lines after it.
+bool LoadFolderConfig(const std::filesystem::path& folder, DownloadServiceConfig& config, bool save,
+                      std::string& error);
 
 // A folder as the configuration holds it: ending with "/".
 std::string FolderText(const std::filesystem::path& folder);

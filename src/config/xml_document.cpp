@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <optional>
 
+#include "config/failure_text.hpp"
 #include "config/xml_entities.hpp"
 #include "platform/file_io.hpp"
 #include "platform/utf16.hpp"
@@ -164,6 +165,44 @@ std::u16string Escape(std::u16string_view text) {
         }
     }
     return out;
+}
+
+// What each problem of the record means to a user; notes that are not problems are absent.
+constexpr std::pair<std::string_view, std::string_view> kProblemTexts[] = {
+    {"file_error", "cannot be read"},
+    {"truncation_error", "ends in the middle of a character"},
+    {"no_root_element", "holds no XML element"},
+    {"root_has_sibling", "a second top-level element"},
+    {"lone_end_tag", "an end tag without its start tag"},
+    {"unended_start_tag", "an element that is never closed"},
+    {"first_tag_syntax", "a \"<\" that starts no tag"},
+    {"exclamation_tag_syntax", "an unterminated \"<!\" declaration"},
+    {"doctype_tag_syntax", "an unterminated document type"},
+    {"comment_tag_syntax", "an unterminated comment"},
+    {"cdata_section_syntax", "an unterminated CDATA section"},
+    {"unterminated_tag_syntax", "an unterminated tag"},
+};
+
+// A tag name from the file and a reason, as much of them as a one-line message can carry.
+constexpr std::size_t kQuotedLength = 40;
+constexpr std::size_t kReasonLength = 120;
+
+std::optional<std::string_view> ProblemText(std::string_view name) {
+    for (const auto& [problem, text] : kProblemTexts) {
+        if (problem == name) {
+            return text;
+        }
+    }
+    return std::nullopt;
+}
+
+std::string Attribute(const XmlResult& result, std::string_view key) {
+    for (const auto& [name, value] : result.attributes) {
+        if (name == key) {
+            return value;
+        }
+    }
+    return {};
 }
 
 }  // namespace
@@ -642,14 +681,57 @@ bool XmlDocument::HasResult(std::string_view name) const {
 
 std::string XmlDocument::ResultText() const {
     std::string text;
-    for (const XmlResult& result : results_) {
-        text += "<" + result.name;
-        for (const auto& [key, value] : result.attributes) {
+    const std::size_t shown = std::min(results_.size(), kMaxResultEntries);
+    for (std::size_t i = 0; i < shown; ++i) {
+        text += "<" + results_[i].name;
+        for (const auto& [key, value] : results_[i].attributes) {
             text += " " + key + "=\"" + value + "\"";
         }
         text += "/>";
     }
+    if (shown < results_.size()) {
+        text += "<more count=\"" + std::to_string(results_.size() - shown) + "\"/>";
+    }
     return text;
+}
+
+std::string XmlDocument::ProblemSummary() const {
+    const auto first = std::find_if(results_.begin(), results_.end(), [](const XmlResult& r) {
+        return ProblemText(r.name).has_value();
+    });
+    if (first == results_.end()) {
+        return {};
+    }
+    const std::size_t more =
+        static_cast<std::size_t>(std::count_if(first + 1, results_.end(), [](const XmlResult& r) {
+            return ProblemText(r.name).has_value();
+        }));
+    std::string summary(*ProblemText(first->name));
+    const std::string offset = Attribute(*first, "offset");
+    const std::string tag = Attribute(*first, "tagname");
+    const std::string reason = Attribute(*first, "type");
+    if (!offset.empty()) {
+        summary = "line " + std::to_string(LineAt(std::stoul(offset))) + ": " + summary;
+    }
+    if (!tag.empty()) {
+        summary += " <" + Excerpt(tag, kQuotedLength) + ">";
+    }
+    if (!reason.empty()) {
+        summary += ": " + Excerpt(reason, kReasonLength);
+    }
+    if (more > 0) {
+        summary += " (and " + std::to_string(more) + " more problems)";
+    }
+    return summary;
+}
+
+std::size_t XmlDocument::LineAt(std::size_t offset) const {
+    const auto end = text_.begin() + static_cast<std::ptrdiff_t>(std::min(offset, text_.size()));
+    return static_cast<std::size_t>(std::count(text_.begin(), end, u'\n')) + 1;
+}
+
+std::size_t XmlDocument::ChildLine() const {
+    return child_ == 0 ? 0 : LineAt(elements_[child_].start);
 }
 
 }  // namespace tapfix::config

@@ -46,8 +46,15 @@ class XmlDocument {
 
     const std::vector<XmlResult>& Results() const { return results_; }
     bool HasResult(std::string_view name) const;
-    // The record as text, e.g. <read encoding="UTF-8" length="11377"/><no_root_element/>.
+    // The record as text, e.g. <read encoding="UTF-8" length="11377"/><no_root_element/>; past
+    // its first kMaxResultEntries entries only their count (a binary file makes thousands).
     std::string ResultText() const;
+    static constexpr std::size_t kMaxResultEntries = 24;
+    // The first problem of the record in words, with its line, e.g. "line 7: an element that is
+    // never closed <ITEM_HSUSB> (and 3 more problems)"; empty when the record holds none.
+    std::string ProblemSummary() const;
+    // The line of the current child element, 0 when there is none.
+    std::size_t ChildLine() const;
 
     // Larger files are refused: the configuration is a few kilobytes.
     static constexpr std::size_t kMaxFileBytes = 8 * 1024 * 1024;
@@ -75,6 +82,7 @@ class XmlDocument {
     void Note(std::string name, std::vector<std::pair<std::string, std::string>> attributes = {});
     bool NameIs(const Element& element, std::u16string_view name) const;
     void Replace(std::size_t from, std::size_t to, std::u16string_view replacement);
+    std::size_t LineAt(std::size_t offset) const;
 
     std::u16string text_;
     std::vector<Element> elements_;  // entry 0 stands for "none"

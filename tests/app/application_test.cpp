@@ -9,6 +9,7 @@
 
 #include "app_fakes.hpp"
 #include "config/package.hpp"
+#include "config/signing_keys.hpp"
 #include "reference/firmware.hpp"
 #include "support/temp_dir.hpp"
 
@@ -139,6 +140,30 @@ TEST_F(StartupTest, FailureSaysWhatFailedUnderTheFixedText) {
         EXPECT_THAT(view.messages[0], StartsWith("11111111111111111111111111111!\n"));
         EXPECT_THAT(view.messages[0], HasSubstr(c.named));
         EXPECT_EQ(application.Controller().CurrentState(), app::CWindowController::State::Starting);
+    }
+}
+
+TEST_F(StartupTest, PackageWithoutTheTrustedSignatureIsRefusedBeforeTheRouterIsWatched) {
+    config::SigningKey key;
+    std::string error;
+    ASSERT_TRUE(config::GenerateSigningKey("publisher", key, error)) << error;
+    ASSERT_TRUE(config::WriteKeyPair(dir_.Path() / "publisher", key, error)) << error;
+    const ScopedVariable keys("TAPFIX_KEYS_PATH", dir_.Path().string());
+    for (const bool allowUnsigned : {false, true}) {
+        app::StartupOptions options = options_;
+        options.allowUnsigned = allowUnsigned;
+        FakeView view;
+        CUpdateApplication application(view, clock_);
+        const auto outcome = application.Start(options);
+        if (allowUnsigned) {
+            EXPECT_EQ(outcome, CUpdateApplication::StartOutcome::Running);
+            continue;
+        }
+        EXPECT_EQ(outcome, CUpdateApplication::StartOutcome::Failed);
+        ASSERT_EQ(view.messages.size(), 1u);
+        EXPECT_THAT(view.messages[0], StartsWith("11111111111111111111111111111!\n"
+                                                 "the package is not signed"));
+        EXPECT_FALSE(std::filesystem::exists(options.workFolder / "dsp2.mbn"));
     }
 }
 

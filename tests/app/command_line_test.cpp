@@ -52,7 +52,12 @@ TEST(StartupOptions, FoldersFilesAndVerboseReachTheStartUp) {
     EXPECT_EQ(options->package, "/p.pkg");
     EXPECT_TRUE(options->verbose);
     EXPECT_TRUE(options->textFile.empty());
+    EXPECT_FALSE(options->allowUnsigned || options->allowDowngrade);
     EXPECT_FALSE(Parse({"--texts", "/no/such/file"}));
+    const std::optional<app::StartupOptions> allowing =
+        Parse({"--allow-unsigned", "--allow-downgrade"});
+    ASSERT_TRUE(allowing);
+    EXPECT_TRUE(allowing->allowUnsigned && allowing->allowDowngrade);
 }
 
 }  // namespace

@@ -62,6 +62,32 @@ TEST_F(PackageMatchTest, ZeroBytesReadAsSpaces) {
     EXPECT_FALSE(app::SearchFileForText(image, "BUILDID"));
 }
 
+TEST(PackageAge, OnlyComparableBuildIdsMakeADowngrade) {
+    const struct {
+        const char* package;
+        const char* router;
+        bool downgrade;
+    } cases[] = {
+        {"M9615A-X-2.0V01", "M9615A-X-2.0V02", true},
+        {"M9615A-X-2.0V9", "M9615A-X-2.0V10", true},
+        {"M9615A-X-2.0V1.2", "M9615A-X-2.0V1.10", true},
+        {"M9615A-X-2.0V1", "M9615A-X-2.0V1.0.1", true},
+        {"M9615A-X-2.0V010", "M9615A-X-2.0V9", false},
+        {"M9615A-X-2.0V02", "M9615A-X-2.0V02", false},
+        {"M9615A-X-2.0V03", "M9615A-X-2.0V02", false},
+        {"M9615A-Y-2.0V01", "M9615A-X-2.0V02", false},
+        {"M9615A-X-2.0V01b", "M9615A-X-2.0V02", false},
+        {"M9615A-X-2.0V", "M9615A-X-2.0V02", false},
+        {"M9615A-X-2.0V1..2", "M9615A-X-2.0V02", false},
+        {"", "M9615A-X-2.0V02", false},
+        {"M9615A-X-2.0V01", "", false},
+    };
+    for (const auto& c : cases) {
+        EXPECT_EQ(app::IsDowngrade(c.package, c.router), c.downgrade)
+            << c.package << " on " << c.router;
+    }
+}
+
 TEST_F(PackageMatchTest, MissingFileOrTextLongerThanAWindowIsNotFound) {
     EXPECT_FALSE(app::SearchFileForText(dir_.Path() / "absent.mbn", kBuildId));
     const std::string longText(1010, 'x');

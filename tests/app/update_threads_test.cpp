@@ -196,6 +196,18 @@ TEST_F(UpdateThreadsTest, BuildIdAbsentFromTheImageGivesResultOneWithoutTouching
     EXPECT_FALSE(std::filesystem::exists(work_ / "SaveNV"));
 }
 
+TEST_F(UpdateThreadsTest, SignedOlderBuildIsNotWrittenUnlessDowngradesAreAllowed) {
+    StartRouter();
+    const app::DeviceFacts facts = WatchUntilShown();
+    const std::string older = facts.buildId.substr(0, facts.buildId.rfind('V')) + "V00";
+    shared_.packageBuildId = older;
+    app::CUpdateWorker worker(service_, shared_, platform::SystemClock());
+    EXPECT_EQ(worker.DecideRoute(facts), app::UpdateRoute::VersionMismatch);
+    EXPECT_EQ(LogLinesWith(older + " is older than the router's " + facts.buildId), 1u);
+    shared_.allowDowngrade = true;
+    EXPECT_EQ(worker.DecideRoute(facts), app::UpdateRoute::Normal);
+}
+
 TEST_F(UpdateThreadsTest, NoImeiAndNoSavedBackupGivesResultTwoWithoutTouchingTheRouter) {
     StartRouter();
     router_->Modify([](sim::DeviceState& state) { state.nv.erase(sim::kNvImei); });

@@ -5,6 +5,7 @@
 #include <string>
 
 #include "config/download_config.hpp"
+#include "config/failure_text.hpp"
 #include "config/xml_document.hpp"
 #include "reference/download_xml.hpp"
 #include "support/temp_dir.hpp"
@@ -58,7 +59,12 @@ TEST(XmlRobustness, DamagedDocumentsNeverCrashAndSaveBackUnchanged) {
     for (int round = 0; round < 600; ++round) {
         const std::string bytes = Damage(base, random);
         XmlDocument document;
-        document.LoadBytes(bytes);
+        if (!document.LoadBytes(bytes)) {
+            // What the user reads of a broken file: one line that says where.
+            const std::string summary = document.ProblemSummary();
+            ASSERT_FALSE(summary.empty()) << "round " << round;
+            ASSERT_EQ(FailureLine(summary), summary) << "round " << round;
+        }
         if (!document.HasResult("truncation_error")) {
             ASSERT_EQ(document.SaveBytes(), bytes) << "round " << round;
         }

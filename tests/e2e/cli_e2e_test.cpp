@@ -5,6 +5,8 @@
 #include <fstream>
 
 #include "e2e_driver.hpp"
+#include "router_facts.hpp"
+#include "support/scoped_environment.hpp"
 
 namespace tapfix::test::e2e {
 namespace {
@@ -61,6 +63,62 @@ TEST(CliEndToEnd, PackedUpdaterChecksItsPackageAndADamagedCopyFails) {
     EXPECT_EQ(bad.exitStatus, 1);
     EXPECT_THAT(bad.err, HasSubstr("damaged"));
     EXPECT_THAT(bad.out, ::testing::Not(HasSubstr("check: ok")));
+}
+
+TEST(PackEndToEnd, WhatWouldNotLoadIsRefusedInOneLineAndBadOptionsExitTwo) {
+    EndToEndDriver driver;
+    const std::filesystem::path firmware = SharedPackage(Route::BootLoader).firmware;
+    const std::filesystem::path broken = driver.Folder() / "broken";
+    std::filesystem::copy(firmware, broken);
+    std::filesystem::resize_file(broken / "download.xml", 3000);
+    const std::string out = (driver.Folder() / "out").string();
+    const struct {
+        std::vector<std::string> args;
+        int exitStatus;
+        const char* says;
+    } cases[] = {
+        {{"--firmware", broken.string(), "--output", out}, 1, "download.xml: line "},
+        {{"--firmware", (firmware / "rpm.mbn").string(), "--output", out}, 1, "is not a folder"},
+        {{"--firmware", firmware.string()}, 2, "--output"},
+        {{"--sign", "key", "--output", out}, 2, "--firmware"},
+        {{"--list", (driver.Folder() / "absent").string()}, 1, "does not exist"},
+    };
+    for (const auto& c : cases) {
+        const ProcessResult run = driver.Run(SharedPrograms().pack, c.args, Seconds(120));
+        EXPECT_EQ(run.exitStatus, c.exitStatus) << run.err;
+        EXPECT_THAT(run.err, HasSubstr(c.says));
+        EXPECT_EQ(std::count(run.err.begin(), run.err.end(), '\n'), 1) << run.err;
+        EXPECT_FALSE(std::filesystem::exists(out));
+    }
+}
+
+TEST(PackEndToEnd, SignedUpdaterVerifiesAndAnUnsignedOneTouchesNoRouterWhereAKeyIsTrusted) {
+    EndToEndDriver driver;
+    const std::filesystem::path publisher = driver.Folder() / "publisher";
+    const std::filesystem::path trusted = driver.Folder() / "trusted";
+    const std::filesystem::path updater = driver.Folder() / "signed-updater";
+    ASSERT_EQ(driver.Run(SharedPrograms().pack, {"--keygen", publisher.string()}).exitStatus, 0);
+    std::filesystem::create_directory(trusted);
+    std::filesystem::copy(publisher.string() + ".pub", trusted);
+    const ProcessResult pack =
+        driver.Run(SharedPrograms().pack,
+                   {"--firmware", SharedPackage(Route::BootLoader).firmware.string(), "--into",
+                    SharedPrograms().cli.string(), "--output", updater.string(), "--sign",
+                    publisher.string() + ".key", "--build-id", "M9615A-CEFWMAZM-2.0.1017V01"});
+    ASSERT_EQ(pack.exitStatus, 0) << pack.err;
+    const ScopedEnvironment keys("TAPFIX_KEYS_PATH", trusted.string());
+
+    const ProcessResult check = driver.Run(updater, {"--check"});
+    EXPECT_EQ(check.exitStatus, 0) << check.err;
+    EXPECT_THAT(check.out, HasSubstr("(trusted): verified"));
+    EXPECT_THAT(check.out, HasSubstr("build=M9615A-CEFWMAZM-2.0.1017V01"));
+
+    driver.StartSimulator();
+    const ProcessResult refused = driver.RunUpdater({"--yes", "--lang", "en"}, Seconds(120));
+    EXPECT_EQ(refused.exitStatus, 4) << refused.out << refused.err;
+    EXPECT_THAT(refused.out, HasSubstr("11111111111111111111111111111!"));
+    EXPECT_THAT(refused.out, HasSubstr("the package is not signed"));
+    EXPECT_TRUE(Events(driver.Trace(), "request").empty());
 }
 
 }  // namespace

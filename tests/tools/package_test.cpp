@@ -2,10 +2,12 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <fstream>
 #include <string>
 
 #include "config/download_config.hpp"
+#include "config/failure_text.hpp"
 #include "reference/download_xml.hpp"
 #include "reference/firmware.hpp"
 #include "support/file_bytes.hpp"
@@ -131,6 +133,50 @@ TEST_F(PackedProgram, DamagedPackagesAreRefusedAndWriteNothing) {
         EXPECT_NE(package.LastError().find(reason), std::string::npos) << package.LastError();
         EXPECT_FALSE(package.ExtractPackage(Work()));
         EXPECT_TRUE(WorkFolderIsEmpty());
+    }
+}
+
+TEST_F(PackedProgram, MissingFileAndFolderSayWhyTheyCannotBeRead) {
+    for (const auto& [file, reason] : {std::pair{dir.Path() / "absent", "it does not exist"},
+                                       std::pair{dir.Path(), "it is a folder"}}) {
+        CFirmwarePackage package;
+        EXPECT_FALSE(package.Open(file));
+        EXPECT_NE(package.LastError().find(reason), std::string::npos) << package.LastError();
+    }
+}
+
+TEST_F(PackedProgram, PackingInPlaceKeepsTheExecuteBit) {
+    std::filesystem::permissions(Program(), std::filesystem::perms::owner_all);
+    std::string error;
+    ASSERT_TRUE(WritePackage(Program(), Firmware(), Program(), error)) << error;
+    EXPECT_EQ(std::filesystem::status(Program()).permissions() & std::filesystem::perms::all,
+              std::filesystem::perms::owner_all);
+}
+
+TEST_F(PackedProgram, BrokenConfigurationIsRefusedInOneLineNamingFileAndLine) {
+    const std::string xml = test::ReadFileBytes(Firmware() / "download.xml");
+    std::string binary(64 * 1024, '\0');
+    for (std::size_t i = 0; i < binary.size(); ++i) {
+        binary[i] = static_cast<char>((i * 7919) % 251);
+    }
+    const std::pair<std::string, std::string> cases[] = {
+        {xml.substr(0, xml.size() / 2), "line "},
+        {"<phone>\n<DOWNLOADBL>\n<ITEM_MODE>0</ITEM_MODE>\n<<<>>&&\n", "line 4"},
+        {binary, "line "},
+        {std::string(xml).replace(xml.find("rpm.mbn,"), 3, "xyz"), "xyz.mbn missing"},
+    };
+    std::string error;
+    ASSERT_TRUE(CheckFirmwareFolder(Firmware(), error)) << error;
+    for (const auto& [bytes, named] : cases) {
+        test::WriteFileBytes(Firmware() / "download.xml", bytes);
+        EXPECT_FALSE(CheckFirmwareFolder(Firmware(), error));
+        const std::string line = FailureLine(error);
+        EXPECT_LE(
+            std::count_if(line.begin(), line.end(), [](char c) { return (c & 0xC0) != 0x80; }), 200)
+            << line;
+        EXPECT_EQ(line.find('\n'), std::string::npos);
+        EXPECT_NE(line.find("download.xml: "), std::string::npos) << line;
+        EXPECT_NE(line.find(named), std::string::npos) << line;
     }
 }
 
