@@ -60,5 +60,23 @@ TEST(StartupOptions, FoldersFilesAndVerboseReachTheStartUp) {
     EXPECT_TRUE(allowing->allowUnsigned && allowing->allowDowngrade);
 }
 
+TEST(StartupOptions, ResumeTakesARealImeiOnly) {
+    const std::pair<std::vector<std::string>, std::optional<std::string>> cases[] = {
+        {{}, ""},
+        {{"--resume", "359876543210984"}, "359876543210984"},
+        {{"--resume", "35987654321098"}, std::nullopt},
+        {{"--resume", "000000000000000"}, std::nullopt},
+        {{"--resume", "35987654321098X"}, std::nullopt},
+        {{"--resume"}, std::nullopt},
+    };
+    for (const auto& [args, imei] : cases) {
+        const std::optional<app::StartupOptions> options = Parse(args);
+        EXPECT_EQ(options.has_value(), imei.has_value()) << ::testing::PrintToString(args);
+        if (options && imei) {
+            EXPECT_EQ(options->resumeImei, *imei);
+        }
+    }
+}
+
 }  // namespace
 }  // namespace tapfix::test
