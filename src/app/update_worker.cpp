@@ -1,6 +1,7 @@
 #include "app/update_worker.hpp"
 
 #include <string>
+#include <utility>
 
 #include "config/ui_text.hpp"
 #include "device/nv_efs.hpp"
@@ -12,27 +13,24 @@ namespace {
 // Texts of the table (English id; the Russian one follows).
 constexpr int kTextQuestion = 204;
 constexpr int kTextIncompleteCopy = 206;
-constexpr int kTextOwnerBySerial = 208;
-constexpr int kTextOwnerByPort = 210;
-constexpr int kTextOwnerByImei = 212;
-constexpr int kTextOwnerChosen = 214;
+// What the worker says when it writes a copy back, by why the copy is the router's.
 constexpr int kTextOwnerConfirmed = 216;
+constexpr std::pair<Ownership, int> kOwnerTexts[] = {
+    {Ownership::UsbSerial, 208},
+    {Ownership::UsbPort, 210},
+    {Ownership::Imei, 212},
+    {Ownership::Chosen, 214},
+};
 
 constexpr std::uint16_t kNvInactive = 5;
 
 int OwnerText(Ownership ownership) {
-    switch (ownership) {
-        case Ownership::UsbSerial:
-            return kTextOwnerBySerial;
-        case Ownership::UsbPort:
-            return kTextOwnerByPort;
-        case Ownership::Imei:
-            return kTextOwnerByImei;
-        case Ownership::Chosen:
-            return kTextOwnerChosen;
-        default:
-            return kTextOwnerConfirmed;
+    for (const auto& [known, text] : kOwnerTexts) {
+        if (known == ownership) {
+            return text;
+        }
     }
+    return kTextOwnerConfirmed;
 }
 
 ImeiAnswer AnswerOf(const DeviceFacts& facts) {

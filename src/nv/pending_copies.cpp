@@ -21,16 +21,6 @@ fs::path HiddenBeside(const fs::path& folder, std::string_view suffix) {
     return folder.parent_path() / ("." + folder.filename().string() + std::string(suffix));
 }
 
-bool Rename(const fs::path& from, const fs::path& to, std::string& error) {
-    std::error_code ec;
-    fs::rename(from, to, ec);
-    if (ec) {
-        error = "cannot move " + from.string() + " to " + to.string() + ": " + ec.message();
-        return false;
-    }
-    return true;
-}
-
 bool IsFolder(const fs::path& path) {
     std::error_code ec;
     return fs::is_directory(fs::symlink_status(path, ec));
@@ -70,12 +60,12 @@ std::optional<StoredBackup> ReadCopy(const fs::path& folder) {
 // Moves each (from, to) in order; on a failure the moves done are undone.
 bool MoveAll(const std::vector<std::pair<fs::path, fs::path>>& moves, std::string& error) {
     for (std::size_t i = 0; i < moves.size(); ++i) {
-        if (Rename(moves[i].first, moves[i].second, error)) {
+        if (RenameEntry(moves[i].first, moves[i].second, error)) {
             continue;
         }
         std::string ignored;
         while (i-- > 0) {
-            Rename(moves[i].second, moves[i].first, ignored);
+            RenameEntry(moves[i].second, moves[i].first, ignored);
         }
         return false;
     }
@@ -104,14 +94,14 @@ bool ReplaceCopy(const fs::path& workFolder, const fs::path& incoming, const fs:
             return false;
         }
         RemoveTreeKeepingArchive(aside);
-        if (!Rename(target, aside, error)) {
+        if (!RenameEntry(target, aside, error)) {
             return false;
         }
     }
-    if (!Rename(incoming, target, error)) {
+    if (!RenameEntry(incoming, target, error)) {
         std::string ignored;
         if (earlier) {
-            Rename(aside, target, ignored);
+            RenameEntry(aside, target, ignored);
         }
         return false;
     }

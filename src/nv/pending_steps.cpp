@@ -44,6 +44,9 @@ bool CNvPreservation::KeepPendingCopy(CDownloadService& session, PortContext& co
     }
     session.LogLine(context.slot, "The router's backup is kept in " + committed.folder.string() +
                                       " until its data is back");
+    // The record went with the copy; the one left would name a backup that is no longer here.
+    std::error_code ec;
+    fs::remove(record.nvBackupFile.parent_path() / kIdentityName, ec);
     context.pendingCopy = committed.folder;
     record.nvBackupFile = committed.folder / NvFileName(0);
     return true;

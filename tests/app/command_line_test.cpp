@@ -27,21 +27,30 @@ std::optional<app::StartupOptions> Parse(std::vector<std::string> args) {
     return options;
 }
 
+// Each command line gives the value `field` reads from its options, or is refused (nullopt).
+template <typename Value>
+using ParseCases = std::vector<std::pair<std::vector<std::string>, std::optional<Value>>>;
+
+template <typename Value, typename Field>
+void ExpectParsed(const ParseCases<Value>& cases, Field field) {
+    for (const auto& [args, value] : cases) {
+        const std::optional<app::StartupOptions> options = Parse(args);
+        EXPECT_EQ(options.has_value(), value.has_value()) << ::testing::PrintToString(args);
+        if (options && value) {
+            EXPECT_EQ(field(*options), *value) << ::testing::PrintToString(args);
+        }
+    }
+}
+
 TEST(StartupOptions, StartInRussianUnlessEnglishIsAskedFor) {
-    const std::pair<std::vector<std::string>, std::optional<bool>> cases[] = {
+    const ParseCases<bool> cases = {
         {{}, false},
         {{"--lang", "ru"}, false},
         {{"--lang", "en"}, true},
         {{"--lang", "de"}, std::nullopt},
         {{"--lang"}, std::nullopt},
     };
-    for (const auto& [args, english] : cases) {
-        const std::optional<app::StartupOptions> options = Parse(args);
-        EXPECT_EQ(options.has_value(), english.has_value()) << ::testing::PrintToString(args);
-        if (options && english) {
-            EXPECT_EQ(options->english, *english) << ::testing::PrintToString(args);
-        }
-    }
+    ExpectParsed(cases, [](const app::StartupOptions& options) { return options.english; });
 }
 
 TEST(StartupOptions, FoldersFilesAndVerboseReachTheStartUp) {
@@ -61,7 +70,7 @@ TEST(StartupOptions, FoldersFilesAndVerboseReachTheStartUp) {
 }
 
 TEST(StartupOptions, ResumeTakesARealImeiOnly) {
-    const std::pair<std::vector<std::string>, std::optional<std::string>> cases[] = {
+    const ParseCases<std::string> cases = {
         {{}, ""},
         {{"--resume", "359876543210984"}, "359876543210984"},
         {{"--resume", "35987654321098"}, std::nullopt},
@@ -69,13 +78,7 @@ TEST(StartupOptions, ResumeTakesARealImeiOnly) {
         {{"--resume", "35987654321098X"}, std::nullopt},
         {{"--resume"}, std::nullopt},
     };
-    for (const auto& [args, imei] : cases) {
-        const std::optional<app::StartupOptions> options = Parse(args);
-        EXPECT_EQ(options.has_value(), imei.has_value()) << ::testing::PrintToString(args);
-        if (options && imei) {
-            EXPECT_EQ(options->resumeImei, *imei);
-        }
-    }
+    ExpectParsed(cases, [](const app::StartupOptions& options) { return options.resumeImei; });
 }
 
 }  // namespace

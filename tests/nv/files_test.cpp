@@ -189,39 +189,6 @@ TEST(PendingCopyTest, ARetiredCopyIsArchivedAsDoneAndOnlyItsOwnFilesGo) {
     EXPECT_TRUE(ListPendingCopies(work).empty());
 }
 
-TEST(PendingCopyTest, TheUsbIdentityProvesOneCopyOrNone) {
-    const auto copy = [](std::string serial, std::string path) {
-        StoredBackup stored;
-        stored.record.usb = {std::move(path), std::move(serial)};
-        return stored;
-    };
-    using Copies = std::vector<StoredBackup>;
-    struct Case {
-        const char* name;
-        Copies copies;
-        platform::UsbLocation usb;
-        std::optional<std::size_t> proven;
-        UsbProof proof;
-    };
-    const std::vector<Case> cases = {
-        {"serial", {copy("A", "1-1"), copy("B", "1-1")}, {"1-1", "B"}, 1, UsbProof::Serial},
-        {"serial shared by two", {copy("A", "1-2"), copy("A", "1-1")}, {"1-3", "A"}, {}, {}},
-        {"only copy at the port", {copy("", "1-1")}, {"1-1", ""}, 0, UsbProof::Port},
-        {"port, another serial", {copy("A", "1-1")}, {"1-1", "B"}, 0, UsbProof::Port},
-        {"two copies at the port", {copy("", "1-1"), copy("", "1-1")}, {"1-1", ""}, {}, {}},
-        {"other port", {copy("", "1-2")}, {"1-1", ""}, {}, {}},
-        {"nothing known", {copy("", "")}, {"", ""}, {}, {}},
-    };
-    for (const Case& c : cases) {
-        const auto proven = ProvenByUsb(c.copies, c.usb);
-        ASSERT_EQ(proven.has_value(), c.proven.has_value()) << c.name;
-        if (proven) {
-            EXPECT_EQ(proven->index, *c.proven) << c.name;
-            EXPECT_EQ(proven->proof, c.proof) << c.name;
-        }
-    }
-}
-
 TEST(RemoveTreeTest, RemovesByPathKeepingTheArchiveAndTheCurrentFolder) {
     tapfix::test::TempDir dir;
     const fs::path work = dir.Path() / "work";
