@@ -106,6 +106,26 @@ bool ParseEntry(const std::vector<std::string_view>& fields, FaultPlan& plan) {
     if (name == "powerloss" && arguments == 1) {
         return ParseAnswerIndex(fields[1], plan.powerLossImages);
     }
+    if (name == "hang" && arguments == 1) {
+        return ParseAnswerIndex(fields[1], plan.hangImages);
+    }
+    if (name == "nvwrite-refused" && arguments == 1) {
+        unsigned long item = 0;
+        if (!ParseNumber(fields[1], &item) || item > 0xFFFF) {
+            return false;
+        }
+        plan.refusedNvWrites.insert(static_cast<std::uint16_t>(item));
+        return true;
+    }
+    if (name == "nvread-refused" && (arguments == 1 || arguments == 2)) {
+        std::map<unsigned, std::uint16_t> refused;
+        if (!ParseCountedValue(fields, 4, 0xFFFF, refused) || refused.begin()->first > 0xFFFF) {
+            return false;
+        }
+        const auto& [item, status] = *refused.begin();
+        plan.refusedNvReads[static_cast<std::uint16_t>(item)] = status;
+        return true;
+    }
     if (name == "sahara-repeat" && arguments == 1) {
         return ParseAnswerIndex(fields[1], plan.saharaRepeats);
     }
@@ -156,8 +176,14 @@ UnitFate FaultCounter::NextUnit() {
     return {found == plan_.badSums.end() ? 0 : found->second, plan_.ackLoops.contains(units_)};
 }
 
-bool FaultCounter::NextImage() {
-    return plan_.powerLossImages.contains(++images_);
+ImageFate FaultCounter::NextImage() {
+    ++images_;
+    return {plan_.powerLossImages.contains(images_), plan_.hangImages.contains(images_)};
+}
+
+std::optional<std::uint16_t> FaultCounter::RefusedNvRead(std::uint16_t item) const {
+    const auto found = plan_.refusedNvReads.find(item);
+    return found == plan_.refusedNvReads.end() ? std::nullopt : std::optional(found->second);
 }
 
 SaharaRequestFate FaultCounter::NextSaharaRequest() {

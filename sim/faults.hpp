@@ -23,6 +23,10 @@ namespace tapfix::sim {
 //   ackloop:K           the Kth such unit is acknowledged by its first address over and over,
 //                       each time the host has read the last one, and never by its last address
 //   powerloss:K         the power fails as the first data of the Kth opened image is written
+//   hang:K              the programmer stops answering as the Kth image is opened (the images
+//                       before it written) and stays silent while the host holds its port
+//   nvwrite-refused:ITEM every write of NV item ITEM is refused with status 4 (command failed)
+//   nvread-refused:ITEM[:STATUS] every read of NV item ITEM is refused with STATUS (default 4)
 //   sahara-repeat:K     Sahara asks for the piece of its Kth read-data request once more, at once
 //   sahara-swap:K       Sahara makes its Kth and (K+1)th read-data requests in the other order
 //   dlflag-refused:N    the first N requests for the special download-mode flag are refused
@@ -39,6 +43,9 @@ struct FaultPlan {
     std::map<unsigned, unsigned> badSums;
     std::set<unsigned> ackLoops;
     std::set<unsigned> powerLossImages;
+    std::set<unsigned> hangImages;
+    std::set<std::uint16_t> refusedNvWrites;
+    std::map<std::uint16_t, std::uint16_t> refusedNvReads;
     std::set<unsigned> saharaRepeats;
     std::set<unsigned> saharaSwaps;
     unsigned refusedDlFlags = 0;
@@ -60,6 +67,12 @@ struct UnitFate {
     bool ackLoop = false;
 };
 
+// What happens to one opened image.
+struct ImageFate {
+    bool losesPower = false;
+    bool hangs = false;
+};
+
 // What happens to one answer.
 struct AnswerFate {
     bool silent = false;
@@ -76,8 +89,11 @@ class FaultCounter {
     std::optional<std::uint16_t> NextBootWrite();
     // Counts one more transfer unit.
     UnitFate NextUnit();
-    // Counts one more opened image; true when the power fails in it.
-    bool NextImage();
+    // Counts one more opened image.
+    ImageFate NextImage();
+    bool RefusesNvWrite(std::uint16_t item) const { return plan_.refusedNvWrites.contains(item); }
+    // The status a read of the item is refused with, if it is.
+    std::optional<std::uint16_t> RefusedNvRead(std::uint16_t item) const;
     // Counts one more Sahara read-data request.
     SaharaRequestFate NextSaharaRequest();
     // Counts one more request for the special download-mode flag; true when it is refused.

@@ -72,9 +72,32 @@ int main(int argc, char** argv) {
                    "device state (JSON); created with defaults when missing");
     app.add_option("--trace", options.tracePath, "append a JSON-lines trace of the traffic");
     app.add_option("--faults", faults,
-                   "e.g. silent:3,badcrc:5,split[:MS],diagerror:0x26[:0x13],noport-after-reset");
+                   "comma-separated; each counted over the whole run:\n"
+                   "  silent:N             the Nth answer is not sent\n"
+                   "  badcrc:N             the Nth answer carries a wrong FCS\n"
+                   "  split[:MS]           every answer in two writes MS ms apart (default 1)\n"
+                   "  diagerror:CMD[:ERR]  DIAG command CMD answers error ERR (default 0x13)\n"
+                   "  noport-after-reset   after a reset the port does not come back\n"
+                   "  nak:N[:REASON]       the Nth boot-loader write is refused (default 7)\n"
+                   "  badsum:K[:TIMES]     the Kth checksummed unit fails its checksum\n"
+                   "  ackloop:K            the Kth unit is acknowledged by its first address "
+                   "again and again\n"
+                   "  powerloss:K          the power fails in the Kth image\n"
+                   "  hang:K               the programmer stops answering as the Kth image "
+                   "is opened\n"
+                   "  nvwrite-refused:ITEM writes of NV item ITEM are refused (status 4)\n"
+                   "  nvread-refused:ITEM[:STATUS] reads of NV item ITEM are refused "
+                   "(default 4)\n"
+                   "  sahara-repeat:K      Sahara asks for its Kth piece twice\n"
+                   "  sahara-swap:K        Sahara makes its Kth and next request in the other "
+                   "order\n"
+                   "  dlflag-refused:N     the first N download-mode flag requests are refused");
     app.add_option("--exit-after", exitAfter, "stop after this many seconds")
         ->check(CLI::NonNegativeNumber);
+    app.add_flag("--power-cycle-on-host-loss", options.powerCycleOnHostLoss,
+                 "when the host goes away in the middle of a download (updater killed, port "
+                 "closed), cut the power and bring the router back: blank in download mode when "
+                 "its partition table was rewritten, else booting its firmware");
     app.add_option("--registry", options.registry, "port registry (default: TAPFIX_PORTS_DIR)");
     app.add_option("--first-port", options.firstPortNumber, "lowest port number to take")
         ->check(CLI::Range(1, 255));

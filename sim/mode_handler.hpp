@@ -117,6 +117,11 @@ class ModeHandler {
     virtual void OnAttach(DeviceContext& context) { (void)context; }
     // Bytes from the host, in whatever chunks the line delivered them.
     virtual void OnBytes(std::span<const std::uint8_t> bytes, DeviceContext& context) = 0;
+    // A download is under way: a host that goes away now leaves the flash half-written.
+    virtual bool Downloading() const { return false; }
+    // The power is cut and comes back: what the state keeps of the work in progress. The
+    // router then boots what its flash holds.
+    virtual void PowerCycle(DeviceContext& context) { (void)context; }
 };
 
 // The one place that maps a mode to its handler.

@@ -2,6 +2,8 @@
 
 #include <algorithm>
 
+#include "sim/faults.hpp"
+
 namespace tapfix::sim {
 namespace {
 
@@ -25,6 +27,7 @@ enum Command : std::uint8_t {
 // NV item requests and answers: code, item, 128 data bytes, status.
 constexpr std::size_t kNvPacketSize = 1 + 2 + kNvItemSize + 2;
 constexpr std::uint16_t kNvDone = 0;
+constexpr std::uint16_t kNvFailed = 4;
 constexpr std::uint16_t kNvInactive = 5;
 constexpr std::uint16_t kNvReadOnly = 7;
 
@@ -151,7 +154,11 @@ Bytes NormalModeHandler::NvRead(Exchange& exchange) {
     const std::uint16_t item = *ReadLe16(exchange.request, 1);
     const DeviceState& state = exchange.State();
     const auto value = state.nv.find(item);
-    const std::uint16_t status = value == state.nv.end() ? kNvInactive : kNvDone;
+    std::uint16_t status = value == state.nv.end() ? kNvInactive : kNvDone;
+    if (const auto refused = exchange.context.Faults().RefusedNvRead(item)) {
+        status = *refused;
+        exchange.trace["fault"] = "nvread-refused";
+    }
     exchange.trace["item"] = item;
     exchange.trace["status"] = status;
     // An inactive item's answer carries the request's data back unchanged.
@@ -167,7 +174,11 @@ Bytes NormalModeHandler::NvWrite(Exchange& exchange) {
     const std::uint16_t item = *ReadLe16(exchange.request, 1);
     DeviceState& state = exchange.State();
     const NvValue data = NvDataOf(exchange.request);
-    const std::uint16_t status = state.readOnlyNv.contains(item) ? kNvReadOnly : kNvDone;
+    std::uint16_t status = state.readOnlyNv.contains(item) ? kNvReadOnly : kNvDone;
+    if (exchange.context.Faults().RefusesNvWrite(item)) {
+        status = kNvFailed;
+        exchange.trace["fault"] = "nvwrite-refused";
+    }
     if (status == kNvDone) {
         state.nv[item] = data;
     }

@@ -121,7 +121,7 @@ void ProgrammerHandler::OnAttach(DeviceContext& context) {
 }
 
 void ProgrammerHandler::OnBytes(std::span<const std::uint8_t> bytes, DeviceContext& context) {
-    while (!bytes.empty() && !halted_) {
+    while (!bytes.empty() && !halted_ && !hung_) {
         if (transfer_) {
             bytes = TakeRaw(bytes, context);
             continue;
@@ -229,6 +229,7 @@ Bytes ProgrammerHandler::PartitionTable(std::span<const std::uint8_t> request,
             state.flash.clear();
             flash::WipeCalibration(state);
             partitions_ = std::move(*partitions);
+            tableRewritten_ = true;
             record["rewritten"] = true;
             record["kept_items"] = state.onboardBackup.size();
         } else {
@@ -265,7 +266,13 @@ Bytes ProgrammerHandler::Open(std::span<const std::uint8_t> request, nlohmann::j
         return ErrorAnswer(kInvalidAddress, record);
     }
     record["partition"] = partition->name;
-    image_ = OpenImage{partition->name, partition->capacity, context.Faults().NextImage(), {}};
+    const ImageFate fate = context.Faults().NextImage();
+    if (fate.hangs) {
+        context.Trace("fault", {{"fault", "hang"}, {"partition", partition->name}});
+        hung_ = true;
+        return {};
+    }
+    image_ = OpenImage{partition->name, partition->capacity, fate, {}};
     if (!header.empty()) {
         // A header that is the whole image: it is written as it comes.
         const StoreResult stored = Store(0, header, context);
@@ -422,7 +429,7 @@ ProgrammerHandler::StoreResult ProgrammerHandler::Store(std::uint64_t offset,
     if (offset > image.capacity || image.capacity - offset < data.size()) {
         return StoreResult::NoRoom;
     }
-    if (image.losesPower) {
+    if (image.fate.losesPower) {
         context.Trace("fault", {{"fault", "powerloss"}, {"partition", image.partition}});
         flash::LosePower(context.State());
         image_.reset();
@@ -433,6 +440,14 @@ ProgrammerHandler::StoreResult ProgrammerHandler::Store(std::uint64_t offset,
     image.data.Write(offset, data);
     wroteImages_ = true;
     return StoreResult::Stored;
+}
+
+void ProgrammerHandler::PowerCycle(DeviceContext& context) {
+    if (tableRewritten_) {
+        flash::LosePower(context.State());
+    }
+    image_.reset();
+    halted_ = true;
 }
 
 void ProgrammerHandler::CloseImage(DeviceContext& context) {

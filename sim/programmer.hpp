@@ -26,12 +26,16 @@ class ProgrammerHandler final : public ModeHandler {
     std::string PortDescription() const override { return "Qualcomm HS-USB QDLoader 9008"; }
     void OnAttach(DeviceContext& context) override;
     void OnBytes(std::span<const std::uint8_t> bytes, DeviceContext& context) override;
+    bool Downloading() const override { return greeted_ && !halted_; }
+    // With a rewritten partition table the old firmware is gone and the new one is not
+    // whole: the router comes back blank. Otherwise it boots what it had.
+    void PowerCycle(DeviceContext& context) override;
 
   private:
     struct OpenImage {
         std::string partition;
         std::uint64_t capacity = 0;
-        bool losesPower = false;
+        ImageFate fate;
         flash::ImageBytes data;
     };
     // A raw transfer announced by 0x28 or 0x1D: units of `unitSize` bytes, each followed by
@@ -77,8 +81,11 @@ class ProgrammerHandler final : public ModeHandler {
     std::optional<std::string> buildId_;
     bool greeted_ = false;
     bool wroteImages_ = false;
+    bool tableRewritten_ = false;
     // Reset or power lost: nothing more is heard.
     bool halted_ = false;
+    // Stuck (hang fault): nothing is answered any more.
+    bool hung_ = false;
 };
 
 }  // namespace tapfix::sim

@@ -4,11 +4,15 @@
 #include <poll.h>
 #include <stdlib.h>
 #include <sys/ioctl.h>
+#include <sys/stat.h>
+#include <sys/sysmacros.h>
 #include <termios.h>
 #include <unistd.h>
 
 #include <cerrno>
+#include <cstdio>
 #include <cstring>
+#include <fstream>
 
 #include "platform/port_registry.hpp"
 
@@ -94,6 +98,24 @@ std::size_t PtyPort::BytesUnreadByHost() const {
 bool PtyPort::HostBytesWaiting() const {
     pollfd entry{master_, POLLIN, 0};
     return master_ >= 0 && ::poll(&entry, 1, 0) > 0 && (entry.revents & POLLIN) != 0;
+}
+
+bool PtyPort::HeldByHost() const {
+    struct stat info {};
+    if (slaveKeeper_ < 0 || ::fstat(slaveKeeper_, &info) != 0) {
+        return false;
+    }
+    // "1: FLOCK  ADVISORY  WRITE 4321 00:1a:3 0 EOF": the device as hex major:minor, the inode.
+    char id[64];
+    std::snprintf(id, sizeof id, " %02x:%02x:%lu ", major(info.st_dev), minor(info.st_dev),
+                  static_cast<unsigned long>(info.st_ino));
+    std::ifstream locks("/proc/locks");
+    for (std::string line; std::getline(locks, line);) {
+        if ((line + " ").find(id) != std::string::npos) {
+            return true;
+        }
+    }
+    return false;
 }
 
 std::size_t PtyPort::Read(std::span<std::uint8_t> out) {

@@ -36,6 +36,9 @@ class PtyPort {
     std::size_t BytesUnreadByHost() const;
     // True when the host has sent bytes the device has not read yet.
     bool HostBytesWaiting() const;
+    // True while a host holds the port: the host's serial port takes an flock on it, which
+    // the kernel lists in /proc/locks until the host closes it or dies.
+    bool HeldByHost() const;
     // Reads what the host sent; 0 when nothing is waiting.
     std::size_t Read(std::span<std::uint8_t> out);
     // Writes all bytes unless the host leaves them unread for `patience`; returns bytes written.

@@ -23,6 +23,10 @@ constexpr int kWritePatienceMs = 200;
 constexpr int kDepartureCheckMs = 2;
 constexpr std::size_t kReadChunk = 4096;
 constexpr int kDeviceThreadNice = -10;
+// How often a download in progress looks for its host, and how long the host may be away
+// (reopening the port) before the router counts it gone.
+constexpr int kHostCheckMs = 20;
+constexpr milliseconds kHostGoneAfter{2000};
 
 nlohmann::json PortFields(const PortInfo& port) {
     return {{"port", port.number}, {"name", port.displayName}, {"mode", ModeName(port.mode)}};
@@ -209,13 +213,52 @@ void SimulatedRouter::Run() {
         }
         std::lock_guard lock(mutex_);
         RepeatAnswer();
+        WatchHost();
         AdvanceTransitions();
     }
+}
+
+void SimulatedRouter::WatchHost() {
+    if (!options_.powerCycleOnHostLoss || !handler_ || !handler_->Downloading()) {
+        hostSeen_ = false;
+        hostGoneSince_.reset();
+        return;
+    }
+    const auto now = Clock::now();
+    if (port_.HeldByHost()) {
+        hostSeen_ = true;
+        hostGoneSince_.reset();
+        return;
+    }
+    if (!hostSeen_) {
+        return;
+    }
+    if (!hostGoneSince_) {
+        hostGoneSince_ = now;
+    }
+    if (now - *hostGoneSince_ >= platform::ScaledTimeout(kHostGoneAfter)) {
+        PowerCycle();
+    }
+}
+
+void SimulatedRouter::PowerCycle() {
+    trace_.Record("power_cycle", {{"mode", ModeName(handler_->Mode())}});
+    handler_->PowerCycle(*context_);
+    hostSeen_ = false;
+    hostGoneSince_.reset();
+    departure_.reset();
+    Leave("power cycle");
+    SaveLocked();
+    arrival_ = Arrival{DeviceMode::Normal,
+                       Clock::now() + platform::ScaledWait(options_.profile.rebootTime)};
 }
 
 int SimulatedRouter::PollTimeoutMs() const {
     if (repeating_) {
         return 1;
+    }
+    if (options_.powerCycleOnHostLoss && handler_ && handler_->Downloading()) {
+        return kHostCheckMs;
     }
     if (departure_) {
         return kDepartureCheckMs;

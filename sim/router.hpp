@@ -45,6 +45,9 @@ struct RouterOptions {
     DeviceProfile profile;
     DefaultsOptions defaults;
     DeviceMode initialMode = DeviceMode::Normal;
+    // When the host goes away in the middle of a download (the updater killed, its port
+    // closed), the router's power is cut and comes back, as a user replugs it.
+    bool powerCycleOnHostLoss = false;
     // Told on the device thread about every port that appears (true) or goes (false).
     std::function<void(const PortInfo& port, bool present)> portListener;
 };
@@ -108,6 +111,9 @@ class SimulatedRouter {
     void AdvanceTransitions();
     // Sends the repeating answer again once the host has read it.
     void RepeatAnswer();
+    // Power-cycles the router once the host has been gone from a download for a while.
+    void WatchHost();
+    void PowerCycle();
     bool Appear(DeviceMode mode);
     void Leave(const std::string& reason);
     int ChoosePortNumber(DeviceMode mode) const;
@@ -139,6 +145,9 @@ class SimulatedRouter {
     // When the input the handler is answering arrived; answers leave the latency after it.
     LinkSchedule::TimePoint inputArrived_{};
     bool hostBytesWaiting_ = false;
+    // The host has held the port of the download under way; since when it has not.
+    bool hostSeen_ = false;
+    std::optional<platform::TimePoint> hostGoneSince_;
     std::string lastError_;
     std::filesystem::path registry_;
     bool stopping_ = false;

@@ -32,6 +32,14 @@ CUpdateApplication::CUpdateApplication(View& view, platform::Clock& clock)
         controller_.HandleNotification(notification);
     });
     service_.SetNvSteps(&nvSteps_);
+    worker_.SetQuestion([this](std::string_view question) { return AskUser(question); });
+}
+
+bool CUpdateApplication::AskUser(std::string_view question) {
+    channel_.Notify(session::TextNotification(session::kNotifyQuestion, shared_.context.slot,
+                                              std::string(question)));
+    // Handled on the front-end's thread before Notify returned; a closed channel asks nothing.
+    return controller_.TakeAnswer();
 }
 
 CUpdateApplication::~CUpdateApplication() {
@@ -94,6 +102,7 @@ bool CUpdateApplication::InitializeTool(const StartupOptions& options, std::stri
     context = session::PortContext{};
     context.imageFolder = shared_.workFolder;
     context.nvRoot = shared_.workFolder;
+    shared_.resumeImei = options.resumeImei;
     if (!config::LoadFolderConfig(shared_.workFolder, service_.Config(), true, failure)) {
         return false;
     }

@@ -33,6 +33,8 @@ struct StartupOptions {
     bool allowUnsigned = false;
     // A package whose signed build id is older than the router's is written all the same.
     bool allowDowngrade = false;
+    // The IMEI of the pending copy to write back to a router that cannot tell whose it is.
+    std::string resumeImei;
 };
 
 // The program from launch to end, for any front-end: it owns the download session, the shared
@@ -81,6 +83,8 @@ class CUpdateApplication : public UpdateControl {
     // The package's signature judged before anything is unpacked; false with the refusal.
     bool AcceptSignature(const std::filesystem::path& package, const StartupOptions& options,
                          std::string& failure);
+    // Asks the user on the front-end's thread; called by the worker.
+    bool AskUser(std::string_view question);
 
     View& view_;
     platform::Clock& clock_;

@@ -3,6 +3,8 @@
 #include <CLI/CLI.hpp>
 #include <string>
 
+#include "nv/backup_record.hpp"
+
 namespace tapfix::app {
 
 void AddStartupOptions(CLI::App& cli, StartupOptions& options) {
@@ -24,6 +26,12 @@ void AddStartupOptions(CLI::App& cli, StartupOptions& options) {
                  "accept an unsigned package although trusted keys are installed");
     cli.add_flag("--allow-downgrade", options.allowDowngrade,
                  "write a signed package whose build is older than the router's");
+    cli.add_option("--resume", options.resumeImei,
+                   "write back the saved data of the router with this IMEI to a router that "
+                   "cannot tell whose it is (no firmware or no IMEI)")
+        ->check([](const std::string& imei) {
+            return nv::IsRealImei(imei) ? std::string() : std::string("must be 15 digits");
+        });
 }
 
 }  // namespace tapfix::app

@@ -3,10 +3,7 @@
 #include <algorithm>
 
 #include "config/helper_programs.hpp"
-#include "device/diag_commands.hpp"
-#include "device/nv_efs.hpp"
 #include "link/port_discovery.hpp"
-#include "platform/utf16.hpp"
 
 namespace tapfix::app {
 namespace {
@@ -14,15 +11,8 @@ namespace {
 using namespace std::chrono_literals;
 
 constexpr int kMissesBeforeHelp = 2;
-constexpr std::size_t kVersionText = 0;
-constexpr std::size_t kBuildIdText = 8;
 // How soon a stopped watcher notices it in the middle of a wait.
 constexpr platform::Milliseconds kStopCheck = 10ms;
-
-// Device texts arrive in the system's code page: UTF-8, or Latin-1 where they are not.
-std::string DeviceText(std::string_view bytes) {
-    return platform::Utf16ToUtf8(platform::Utf8ToUtf16(bytes));
-}
 
 }  // namespace
 
@@ -152,16 +142,10 @@ void CDeviceWatcher::ReadDevice(int port) {
     if (!service_.ReopenLink(slot_, port)) {
         return;
     }
-    link::CPacket& link = service_.Link(slot_);
-    device::ImeiText imei{};
-    const std::string imeiText = device::GetImei(link, imei) ? std::string(imei.data()) : "";
-    NoteImei(imeiText);
-    device::VersionRecord record{};
-    const bool versionRead = device::GetSoftwareVersion(link, record);
+    DeviceFacts read = ReadDeviceFacts(service_.Link(slot_));
+    NoteImei(read.imei);
     std::lock_guard lock(factsMutex_);
-    facts_.imei = imeiText;
-    facts_.version = versionRead ? DeviceText(device::VersionText(record, kVersionText)) : "";
-    facts_.buildId = versionRead ? DeviceText(device::VersionText(record, kBuildIdText)) : "";
+    facts_ = std::move(read);
 }
 
 void CDeviceWatcher::ForgetVersions() {

@@ -65,12 +65,6 @@ bool IsDowngrade(std::string_view packageBuildId, std::string_view routerBuildId
            CompareVersions(package->version, router->version) < 0;
 }
 
-bool HasSavedBackup(const session::PortContext& context) {
-    const std::ifstream saved(context.nvRoot / kSavedBackupFolder / "Channel0.nv",
-                              std::ios::binary);
-    return saved.is_open();
-}
-
 bool PackageMatchesDevice(const std::filesystem::path& image, std::string_view buildId,
                           platform::Clock& clock) {
     const std::size_t lastV = buildId.rfind('V');

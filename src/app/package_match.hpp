@@ -4,16 +4,10 @@
 #include <string_view>
 
 #include "platform/clock.hpp"
-#include "session/port_context.hpp"
 
-// Whether the package fits the router, and whether an earlier, failed update left a backup to
-// resume from.
+// Whether the package fits the router.
 namespace tapfix::app {
 
-inline constexpr std::string_view kSavedBackupFolder = "SaveNV";
-
-// The saved backup of an earlier, failed update: <nvRoot>/SaveNV/Channel0.nv can be read.
-bool HasSavedBackup(const session::PortContext& context);
 // The router's build id, up to its last "V", occurs in the image (searched twice, 500 ms
 // apart). An empty prefix never matches.
 bool PackageMatchesDevice(const std::filesystem::path& image, std::string_view buildId,

@@ -1,9 +1,11 @@
 #pragma once
 
 #include <atomic>
+#include <cstdint>
 #include <filesystem>
 #include <string>
 
+#include "link/packet.hpp"
 #include "session/port_context.hpp"
 
 namespace tapfix::app {
@@ -21,6 +23,8 @@ struct SharedState {
     // and whether an older one than the router's may be written.
     std::string packageBuildId;
     bool allowDowngrade = false;
+    // The IMEI whose pending copy the user named (--resume) for a router that cannot tell.
+    std::string resumeImei;
 };
 
 // What the watcher learnt of the router; the worker decides its route from it.
@@ -31,6 +35,12 @@ struct DeviceFacts {
     std::string version;
     // The ninth: matched against the package.
     std::string buildId;
+    // How the IMEI read ended: 0 read, the router's NV status when it refused, 0xFFFF when
+    // it did not answer.
+    std::uint16_t imeiStatus = 0xFFFF;
 };
+
+// Reads the IMEI and the software versions over an open link.
+DeviceFacts ReadDeviceFacts(link::CPacket& link);
 
 }  // namespace tapfix::app

@@ -1,10 +1,54 @@
 #include "app/update_worker.hpp"
 
 #include <string>
+#include <utility>
 
-#include "nv/nv_preservation.hpp"
+#include "config/ui_text.hpp"
+#include "device/nv_efs.hpp"
+#include "nv/nv_text.hpp"
 
 namespace tapfix::app {
+namespace {
+
+// Texts of the table (English id; the Russian one follows).
+constexpr int kTextQuestion = 204;
+constexpr int kTextIncompleteCopy = 206;
+// What the worker says when it writes a copy back, by why the copy is the router's.
+constexpr int kTextOwnerConfirmed = 216;
+constexpr std::pair<Ownership, int> kOwnerTexts[] = {
+    {Ownership::UsbSerial, 208},
+    {Ownership::UsbPort, 210},
+    {Ownership::Imei, 212},
+    {Ownership::Chosen, 214},
+};
+
+constexpr std::uint16_t kNvInactive = 5;
+
+int OwnerText(Ownership ownership) {
+    for (const auto& [known, text] : kOwnerTexts) {
+        if (known == ownership) {
+            return text;
+        }
+    }
+    return kTextOwnerConfirmed;
+}
+
+ImeiAnswer AnswerOf(const DeviceFacts& facts) {
+    if (!facts.imei.empty()) {
+        return ImeiAnswer::Read;
+    }
+    if (facts.imeiStatus == device::kNvStatusNoAnswer) {
+        return ImeiAnswer::NoAnswer;
+    }
+    return facts.imeiStatus == kNvInactive ? ImeiAnswer::Inactive : ImeiAnswer::Refused;
+}
+
+// Whose a copy is, in words: its IMEI, else the name it is kept under.
+std::string Whose(const nv::StoredBackup& copy) {
+    return copy.record.imei.empty() ? nv::BackupName(copy.record) : copy.record.imei;
+}
+
+}  // namespace
 
 CUpdateWorker::CUpdateWorker(session::CDownloadService& service, SharedState& shared,
                              platform::Clock& clock)
@@ -12,76 +56,158 @@ CUpdateWorker::CUpdateWorker(session::CDownloadService& service, SharedState& sh
 
 int CUpdateWorker::RunUpdateWorker(const DeviceFacts& facts) {
     shared_.updateRunning = true;
+    probed_ = false;
+    sessionRan_ = false;
     session::PortContext& context = shared_.context;
-    const UpdateRoute route = DecideRoute(facts);
-    int result = route == UpdateRoute::NoImei ? kResultNoImei : kResultVersionMismatch;
-    if (route == UpdateRoute::Normal) {
-        result = RunSession(context);
-    } else if (route == UpdateRoute::Resume) {
-        result = RunResume();
-    }
+    const std::vector<nv::StoredBackup> pending = nv::ListPendingCopies(shared_.workFolder);
+    const int result = RunRoute(DecideRoute(facts, pending), pending);
     shared_.updateRunning = false;
-    const bool sessionRan = route == UpdateRoute::Normal || route == UpdateRoute::Resume;
-    // A router the package does not fit is left exactly as the watcher found it.
-    if (sessionRan) {
+    // A router the package does not fit, or whose data is not here, is left as it was found.
+    if (sessionRan_) {
         service_.AfterDownload(context);
     }
     if (result == kResultSuccess) {
         service_.NotifyProgress(context.slot, 100);
-    } else if (route == UpdateRoute::Normal && context.actionMode == session::kActionDownload &&
-               service_.BackupTaken()) {
-        // Only a backup this update took is this router's: copying an older one into the
-        // resume folder could later restore another router's identity onto this one.
-        KeepBackupForResume();
     }
     service_.Notify(session::ValueNotification(session::kNotifyEnd, context.slot, result));
     return result;
 }
 
-UpdateRoute CUpdateWorker::DecideRoute(const DeviceFacts& facts) {
-    const session::PortContext& context = shared_.context;
-    if (facts.buildId.empty() && facts.imei.empty() && HasSavedBackup(context)) {
-        return UpdateRoute::Resume;
+RouteDecision CUpdateWorker::DecideRoute(const DeviceFacts& facts,
+                                         const std::vector<nv::StoredBackup>& pending) {
+    return app::DecideRoute(Examine(facts), pending, shared_.resumeImei);
+}
+
+int CUpdateWorker::RunRoute(const RouteDecision& decision,
+                            const std::vector<nv::StoredBackup>& pending) {
+    switch (decision.route) {
+        case UpdateRoute::Normal:
+            return RunSession(shared_.context);
+        case UpdateRoute::Resume:
+        case UpdateRoute::FinishRestore:
+            break;
+        case UpdateRoute::AskOwner: {
+            const std::optional<std::size_t> confirmed = AskOwner(pending, decision.copies);
+            if (!confirmed) {
+                return kResultOwnerUnconfirmed;
+            }
+            return RunRoute({decision.confirmedRoute, {*confirmed}, Ownership::Confirmed}, pending);
+        }
+        case UpdateRoute::VersionMismatch:
+            return kResultVersionMismatch;
+        case UpdateRoute::NoImei:
+            return kResultNoImei;
+        case UpdateRoute::NoSavedData:
+            return kResultNoSavedData;
     }
-    if (!PackageMatchesDevice(shared_.workFolder / kImageFile, facts.buildId, clock_)) {
-        return UpdateRoute::VersionMismatch;
+    const nv::StoredBackup& copy = pending[decision.copies.front()];
+    TellOwner(copy, decision.ownership);
+    return RunFromCopy(copy, decision.route == UpdateRoute::Resume ? session::kActionRepair
+                                                                   : session::kActionRestoreNv);
+}
+
+RouterFindings CUpdateWorker::Examine(const DeviceFacts& facts) {
+    if (!facts.buildId.empty()) {
+        return FromFacts(facts);
     }
-    if (!shared_.allowDowngrade && IsDowngrade(shared_.packageBuildId, facts.buildId)) {
-        service_.LogLine(context.slot, "the package's signed build " + shared_.packageBuildId +
-                                           " is older than the router's " + facts.buildId +
-                                           ": not written (--allow-downgrade writes it)");
-        return UpdateRoute::VersionMismatch;
+    RouterFindings router;
+    Probe(router);
+    return router;
+}
+
+RouterFindings CUpdateWorker::FromFacts(const DeviceFacts& facts) {
+    RouterFindings router;
+    router.usb = shared_.context.usb;
+    router.imei = facts.imei;
+    router.imeiAnswer = AnswerOf(facts);
+    router.versionRead = !facts.buildId.empty();
+    router.packageFits =
+        router.versionRead &&
+        PackageMatchesDevice(shared_.workFolder / kImageFile, facts.buildId, clock_) &&
+        !RefusedAsDowngrade(facts.buildId);
+    return router;
+}
+
+bool CUpdateWorker::RefusedAsDowngrade(const std::string& buildId) {
+    if (shared_.allowDowngrade || !IsDowngrade(shared_.packageBuildId, buildId)) {
+        return false;
     }
-    if (!facts.imei.empty()) {
-        return UpdateRoute::Normal;
+    service_.LogLine(shared_.context.slot, "the package's signed build " + shared_.packageBuildId +
+                                               " is older than the router's " + buildId +
+                                               ": not written (--allow-downgrade writes it)");
+    return true;
+}
+
+// The watcher saw no version: the router may wait in its download mode, or may have been too
+// busy to answer then. Its mode is detected, and in normal mode it is read once more.
+void CUpdateWorker::Probe(RouterFindings& router) {
+    session::PortContext& context = shared_.context;
+    std::string text;
+    service_.ReportDeviceVersion(context.slot, context.portNumber, text);
+    probed_ = true;
+    const session::CDownloadService::SlotMode mode = service_.ModeOf(context.slot);
+    if (mode.bootMode || mode.programmerMode || mode.saharaPending) {
+        router.usb = context.usb;
+        router.downloadMode = true;
+        return;
     }
-    return HasSavedBackup(context) ? UpdateRoute::Resume : UpdateRoute::NoImei;
+    router = FromFacts(ReadDeviceFacts(service_.Link(context.slot)));
+}
+
+std::optional<std::size_t> CUpdateWorker::AskOwner(const std::vector<nv::StoredBackup>& pending,
+                                                   const std::vector<std::size_t>& candidates) {
+    for (const std::size_t index : candidates) {
+        const nv::StoredBackup& copy = pending[index];
+        std::string question =
+            nv::FormatText(Text(kTextQuestion), {Whose(copy), nv::ShownTime(copy.record.time)});
+        if (!copy.record.complete) {
+            question += Text(kTextIncompleteCopy);
+        }
+        service_.LogLine(shared_.context.slot, question);
+        if (question_ && question_(question)) {
+            return index;
+        }
+    }
+    service_.LogLine(shared_.context.slot, "No saved copy was confirmed: nothing is written");
+    return std::nullopt;
 }
 
 int CUpdateWorker::RunSession(session::PortContext& context) {
-    std::string version;
-    service_.ReportDeviceVersion(context.slot, context.portNumber, version);
+    if (!probed_) {
+        std::string version;
+        service_.ReportDeviceVersion(context.slot, context.portNumber, version);
+    }
     service_.NotifyProgress(context.slot, 1);
+    sessionRan_ = true;
     return service_.Download(context);
 }
 
-int CUpdateWorker::RunResume() {
+int CUpdateWorker::RunFromCopy(const nv::StoredBackup& copy, int actionMode) {
     session::PortContext resume = shared_.context;
-    resume.actionMode = session::kActionRepair;
+    resume.actionMode = actionMode;
     resume.backupFirst = 0;
-    resume.nvRoot = shared_.context.nvRoot / kSavedBackupFolder;
+    resume.nvRoot = copy.folder;
+    resume.pendingCopy = copy.folder;
     const int result = RunSession(resume);
     // The router may have come back on another port.
     shared_.context.portNumber = resume.portNumber;
     return result;
 }
 
-void CUpdateWorker::KeepBackupForResume() {
-    std::string failure;
-    if (!nv::SaveBackupCopy(shared_.context.nvRoot, failure)) {
-        service_.LogLine(shared_.context.slot,
-                         "the NV backup could not be kept for a later resume: " + failure);
-    }
+void CUpdateWorker::TellOwner(const nv::StoredBackup& copy, Ownership ownership) {
+    Hint(
+        nv::FormatText(Text(OwnerText(ownership)), {Whose(copy), nv::ShownTime(copy.record.time)}));
+}
+
+void CUpdateWorker::Hint(const std::string& text) {
+    const int slot = shared_.context.slot;
+    service_.LogLine(slot, text);
+    service_.Notify(session::TextNotification(session::kNotifyHint, slot, text));
+}
+
+std::string_view CUpdateWorker::Text(int englishId) const {
+    return config::LoadUiText(englishId, englishId + 1,
+                              service_.Language().Language() == config::UiLanguage::English);
 }
 
 }  // namespace tapfix::app

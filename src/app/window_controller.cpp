@@ -30,7 +30,7 @@ struct EndText {
 };
 
 // Results without an entry show the general failure text.
-constexpr EndText kEndTexts[] = {{0, 179}, {1, 161}, {2, 165}, {3, 184}};
+constexpr EndText kEndTexts[] = {{0, 179}, {1, 161}, {2, 165}, {3, 184}, {5, 200}, {6, 202}};
 constexpr int kEndTextOther = 175;
 
 std::string_view Shown(std::string_view text) {
@@ -116,6 +116,11 @@ void CWindowController::HandleNotification(const session::Notification& notifica
             break;
         case session::kNotifyEnd:
             EndUpdate(notification.value);
+            break;
+        case session::kNotifyQuestion:
+            debugOutput_("question: " + notification.text);
+            answer_ = view_.AskYesNo(notification.text);
+            debugOutput_(answer_ ? "answer: yes" : "answer: no");
             break;
         default:
             break;

@@ -5,6 +5,7 @@
 #include <optional>
 #include <span>
 #include <string_view>
+#include <utility>
 
 #include "platform/clock.hpp"
 #include "session/notifier.hpp"
@@ -47,6 +48,9 @@ class View {
     virtual void SetProgress(int percent) = 0;
     // Modal, with an empty caption and one OK button: returns once the user confirmed it.
     virtual void ShowMessage(std::string_view text) = 0;
+    // Modal, with Yes and No (No the default): true when the user said yes. A view that
+    // cannot ask says no.
+    virtual bool AskYesNo(std::string_view question) = 0;
     // Every text of a language has been set: repaint the whole window at once.
     virtual void Redraw() = 0;
     virtual void Close() = 0;
@@ -96,6 +100,9 @@ class CWindowController {
     bool English() const { return english_; }
     // The last end result shown, if any.
     std::optional<int> LastResult() const { return lastResult_; }
+    // The answer to the last question notification, once: a sender reads it after its
+    // synchronous send has returned (the handling happened before). No when none was asked.
+    bool TakeAnswer() { return std::exchange(answer_, false); }
     std::string_view Text(int englishId, int russianId) const;
 
   private:
@@ -116,6 +123,7 @@ class CWindowController {
     int lastPercent_ = 0;
     bool updateEnabled_ = false;
     std::optional<int> lastResult_;
+    bool answer_ = false;
 };
 
 // The window's text for an end result, by language.

@@ -216,10 +216,20 @@ int RunConsole(app::CUpdateApplication& application, CConsoleView& view,
 }
 
 int ExitStatusFor(std::optional<int> result) {
-    if (result && *result >= app::kResultSuccess && *result <= app::kResultNoDevice) {
-        return *result;
+    if (!result) {
+        return kExitOther;
     }
-    return kExitOther;
+    switch (*result) {
+        case app::kResultSuccess:
+        case app::kResultVersionMismatch:
+        case app::kResultNoImei:
+        case app::kResultNoDevice:
+        case app::kResultOwnerUnconfirmed:
+        case app::kResultNoSavedData:
+            return *result;
+        default:
+            return kExitOther;
+    }
 }
 
 }  // namespace tapfix::cli

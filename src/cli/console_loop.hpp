@@ -20,7 +20,9 @@ struct ConsoleLoopOptions {
 int RunConsole(app::CUpdateApplication& application, CConsoleView& view,
                const ConsoleLoopOptions& options);
 
-// 0 success, 1 version mismatch, 2 bad IMEI, 3 no device, 4 anything else (no result included).
+// 0 success, 1 version mismatch, 2 bad IMEI, 3 no device, 5 saved data waits for --resume,
+// 6 a half-flashed router whose data is not in this work folder, 4 anything else (no result
+// included).
 int ExitStatusFor(std::optional<int> result);
 
 }  // namespace tapfix::cli

@@ -42,6 +42,8 @@ std::string_view EventName(int kind) {
             return "port";
         case session::kNotifyEnd:
             return "end";
+        case session::kNotifyQuestion:
+            return "question";
         default:
             return "other";
     }
@@ -148,6 +150,18 @@ void CConsoleView::ShowMessage(std::string_view text) {
         PrintLine("message: " + std::string(text));
     }
     pendingResult_.reset();
+}
+
+bool CConsoleView::AskYesNo(std::string_view question) {
+    if (style_ == ConsoleStyle::Json) {
+        PrintLine(JsonLine(nlohmann::json{{"event", "answer"}, {"yes", false}}));
+    } else {
+        PrintLine("question: " + std::string(question));
+        PrintLine(
+            "answer: no (--yes never confirms saved data; --resume IMEI names the copy "
+            "to write back)");
+    }
+    return false;
 }
 
 void CConsoleView::Redraw() {

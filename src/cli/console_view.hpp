@@ -29,6 +29,9 @@ class CConsoleView : public app::View {
     void ShowButton(int, bool) override {}
     void SetProgress(int percent) override;
     void ShowMessage(std::string_view text) override;
+    // Nobody answers a console that runs on its own: it prints the question and says no, so
+    // a saved copy is written back only when --resume names it.
+    bool AskYesNo(std::string_view question) override;
     void Redraw() override;
     void Close() override { closed_ = true; }
 

@@ -62,7 +62,8 @@ int main(int argc, char** argv) {
     CLI::App cli{
         "Firmware update of a USB Wi-Fi router (Qualcomm MDM9x15) from the console.\n"
         "Exit status: 0 updated, 1 version mismatch, 2 bad IMEI, 3 no router found, "
-        "4 anything else."};
+        "4 anything else, 5 saved data waits for --resume IMEI (nothing written), 6 a router "
+        "whose update was interrupted and whose data is not in this work folder."};
     CliOptions options;
     AddOptions(cli, options);
     try {

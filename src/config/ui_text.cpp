@@ -75,6 +75,52 @@ constexpr std::pair<int, std::string_view> kTable[] = {
     {185,
      "Не удается распознать USB-устройство. Чтобы исправить данную проблему, пожалуйста, "
      "отключите USB-устройство и снова подключите его к ПК."},
+    // Saved data and whose it is.
+    {200,
+     "Nothing was written: no saved data was confirmed to be this router's. Start again to "
+     "confirm its copy, or use tapfix-cli --resume IMEI."},
+    {201,
+     "Ничего не записано: ни одна сохранённая копия не подтверждена как данные этого роутера. "
+     "Запустите программу снова и подтвердите его копию или используйте "
+     "tapfix-cli --resume IMEI."},
+    {202,
+     "This router's firmware update was interrupted, and its data was not saved in this work "
+     "folder. Start the updater with the work folder of the interrupted update (--work-dir)."},
+    {203,
+     "Обновление ПО этого роутера было прервано, и его данные не сохранены в этой рабочей "
+     "папке. Запустите программу обновления с рабочей папкой прерванного обновления "
+     "(--work-dir)."},
+    {204,
+     "Write back the data saved from the router with IMEI %s on %s? Only say yes if this is the "
+     "same router."},
+    {205,
+     "Записать обратно данные, сохранённые с роутера с IMEI %s %s? Отвечайте утвердительно, "
+     "только если это тот же роутер."},
+    {206, " The copy is incomplete."},
+    {207, " Копия неполная."},
+    {208,
+     "This router has the USB serial number of the router with IMEI %s: the data saved from it "
+     "on %s is written back."},
+    {209,
+     "У этого роутера серийный номер USB роутера с IMEI %s: его данные, сохранённые %s, "
+     "записываются обратно."},
+    {210,
+     "This router is in the USB port of the router with IMEI %s, whose data saved on %s is the "
+     "only copy here: it is written back."},
+    {211,
+     "Этот роутер подключён к USB-порту роутера с IMEI %s, чьи данные, сохранённые %s, — "
+     "единственная копия здесь: они записываются обратно."},
+    {212,
+     "The restore of the data saved from this router (IMEI %s) on %s did not complete: it is "
+     "finished now."},
+    {213,
+     "Восстановление данных этого роутера (IMEI %s), сохранённых %s, не было завершено: оно "
+     "завершается сейчас."},
+    {214, "The data saved from the router with IMEI %s on %s is written back, as --resume asked."},
+    {215,
+     "Данные роутера с IMEI %s, сохранённые %s, записываются обратно, как указано в --resume."},
+    {216, "The data saved from the router with IMEI %s on %s is written back, as you confirmed."},
+    {217, "Данные роутера с IMEI %s, сохранённые %s, записываются обратно, как вы подтвердили."},
 };
 
 }  // namespace

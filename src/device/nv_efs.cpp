@@ -173,9 +173,13 @@ bool WriteNvItem(link::CPacket& packet, std::uint16_t item, const NvItemData& da
 // The item holds the IMEI as packed BCD behind a length byte: the first digit in the high
 // nibble of byte 1, then two digits per byte, low nibble first.
 bool GetImei(link::CPacket& packet, ImeiText& imei) {
+    std::uint16_t status = 0;
+    return GetImei(packet, imei, status);
+}
+
+bool GetImei(link::CPacket& packet, ImeiText& imei, std::uint16_t& status) {
     imei.fill('\0');
     NvItemData item{};
-    std::uint16_t status = 0;
     if (!ReadNvItem(packet, kImeiItem, item, status)) {
         return false;
     }

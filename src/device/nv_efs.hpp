@@ -23,7 +23,9 @@ using ImeiText = std::array<char, kImeiDigits + 1>;
 bool ReadNvItem(link::CPacket& packet, std::uint16_t item, NvItemData& data, std::uint16_t& status);
 bool WriteNvItem(link::CPacket& packet, std::uint16_t item, const NvItemData& data,
                  std::uint16_t& status);
-// The 15 IMEI digits from NV item 550, zero-terminated; all zero on failure.
+// The 15 IMEI digits from NV item 550, zero-terminated; all zero on failure, when `status`
+// tells how the read ended (as ReadNvItem's).
+bool GetImei(link::CPacket& packet, ImeiText& imei, std::uint16_t& status);
 bool GetImei(link::CPacket& packet, ImeiText& imei);
 
 // Paths travel zero-terminated; one that needs more bytes than this is refused unsent.

@@ -192,6 +192,17 @@ void CUITapfixDlg::ShowMessage(std::string_view text) {
     box.exec();
 }
 
+bool CUITapfixDlg::AskYesNo(std::string_view question) {
+    QMessageBox box(QMessageBox::Question, QString(), FromUtf8(question),
+                    QMessageBox::Yes | QMessageBox::No, this);
+    box.setTextFormat(Qt::PlainText);
+    box.setFont(font_);
+    // Enter must not write another router's data: "No" is what a hurried key press says.
+    box.setDefaultButton(QMessageBox::No);
+    box.setEscapeButton(QMessageBox::No);
+    return box.exec() == QMessageBox::Yes;
+}
+
 void CUITapfixDlg::Redraw() {
     update();
 }

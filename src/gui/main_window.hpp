@@ -44,6 +44,7 @@ class CUITapfixDlg final : public QDialog, public app::View {
     void ShowButton(int button, bool visible) override;
     void SetProgress(int percent) override;
     void ShowMessage(std::string_view text) override;
+    bool AskYesNo(std::string_view question) override;
     void Redraw() override;
     void Close() override;
 

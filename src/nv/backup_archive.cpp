@@ -16,26 +16,8 @@ namespace {
 
 namespace fs = std::filesystem;
 
-constexpr std::string_view kUnknownDevice = "unknown-device";
-constexpr std::size_t kMaxIdentity = 64;
 // Archives of one device made within the same second get a counter.
 constexpr int kMaxArchivesPerSecond = 1000;
-
-std::string SafeName(std::string_view text) {
-    std::string name(text.substr(0, kMaxIdentity));
-    for (char& c : name) {
-        const bool safe = (c >= '0' && c <= '9') || (c >= 'A' && c <= 'Z') ||
-                          (c >= 'a' && c <= 'z') || c == '-' || c == '_' || c == '.';
-        c = safe ? c : '_';
-    }
-    return name;
-}
-
-bool IsRealImei(std::string_view imei) {
-    return imei.size() == 15 &&
-           std::all_of(imei.begin(), imei.end(), [](char c) { return c >= '0' && c <= '9'; }) &&
-           imei.find_first_not_of('0') != std::string_view::npos;
-}
 
 bool IsBackupFile(std::string_view name) {
     return IsNvFileName(name) || name == kWifiMacName || name == kIdentityName;
@@ -52,16 +34,11 @@ bool HoldsBackup(const fs::path& folder) {
             }));
 }
 
-std::string RecordedIdentity(const fs::path& backupFolder) {
-    std::string text;
+std::string RecordedName(const fs::path& backupFolder) {
+    BackupRecord record;
     std::string ignored;
-    platform::ReadWholeFile(backupFolder / kIdentityName, kMaxIdentity, text, ignored);
-    while (!text.empty() && (text.back() == '\n' || text.back() == '\r')) {
-        text.pop_back();
-    }
-    const std::string identity = SafeName(text);
-    return identity.empty() || identity == "." || identity == ".." ? std::string(kUnknownDevice)
-                                                                   : identity;
+    ReadBackupRecord(backupFolder, record, ignored);
+    return BackupName(record);
 }
 
 std::string LocalTimestamp() {
@@ -111,18 +88,6 @@ bool CopyBackup(const fs::path& from, const fs::path& to, std::string& error) {
 
 }  // namespace
 
-std::string DeviceIdentity(std::string_view imei, std::string_view barcode) {
-    if (IsRealImei(imei)) {
-        return "IMEI-" + std::string(imei);
-    }
-    return barcode.empty() ? std::string() : SafeName("barcode-" + std::string(barcode));
-}
-
-bool WriteDeviceIdentity(const fs::path& backupFolder, std::string_view identity,
-                         std::string& error) {
-    return WritePrivateFile(backupFolder / kIdentityName, std::string(identity) + "\n", error);
-}
-
 bool ArchiveBackup(const fs::path& backupFolder, const fs::path& workFolder, fs::path& archived,
                    std::string& error) {
     archived.clear();
@@ -130,7 +95,7 @@ bool ArchiveBackup(const fs::path& backupFolder, const fs::path& workFolder, fs:
         return true;
     }
     const fs::path root = workFolder / kArchiveName;
-    const fs::path deviceFolder = root / RecordedIdentity(backupFolder);
+    const fs::path deviceFolder = root / RecordedName(backupFolder);
     fs::path folder;
     if (!CreatePrivateFolder(root, error) || !CreatePrivateFolder(deviceFolder, error) ||
         !ClaimArchiveFolder(deviceFolder, folder, error)) {

@@ -107,15 +107,19 @@ void RemoveTreeKeepingArchive(const fs::path& folder) {
     }
 }
 
-bool ReplaceFolder(const fs::path& staging, const fs::path& folder, std::string& error) {
-    RemoveTreeKeepingArchive(folder);
+bool RenameEntry(const fs::path& from, const fs::path& to, std::string& error) {
     std::error_code ec;
-    fs::rename(staging, folder, ec);
+    fs::rename(from, to, ec);
     if (ec) {
-        error = "cannot move " + staging.string() + " to " + folder.string() + ": " + ec.message();
+        error = "cannot move " + from.string() + " to " + to.string() + ": " + ec.message();
         return false;
     }
     return true;
+}
+
+bool ReplaceFolder(const fs::path& staging, const fs::path& folder, std::string& error) {
+    RemoveTreeKeepingArchive(folder);
+    return RenameEntry(staging, folder, error);
 }
 
 }  // namespace tapfix::nv

@@ -41,6 +41,9 @@ bool CopyFolderFiles(const std::filesystem::path& from, const std::filesystem::p
 // Removes a folder with everything in it, by path; a folder named kArchiveName is kept (and
 // with it the folders that hold it).
 void RemoveTreeKeepingArchive(const std::filesystem::path& folder);
+// Renames a file or folder; false with a reason.
+bool RenameEntry(const std::filesystem::path& from, const std::filesystem::path& to,
+                 std::string& error);
 // Moves a folder built under the staging name over the real one.
 bool ReplaceFolder(const std::filesystem::path& staging, const std::filesystem::path& folder,
                    std::string& error);

@@ -1,3 +1,4 @@
+#include <algorithm>
 #include <array>
 #include <cstdio>
 
@@ -36,6 +37,11 @@ std::string EightDigits(std::int32_t number) {
     char name[16];
     std::snprintf(name, sizeof name, "%08d", number);
     return name;
+}
+
+bool IsEightDigits(std::string_view name) {
+    return name.size() == 8 &&
+           std::all_of(name.begin(), name.end(), [](char c) { return c >= '0' && c <= '9'; });
 }
 
 bool Fail(CDownloadService& session, int slot, std::string_view pattern, std::string_view name) {
@@ -196,6 +202,11 @@ bool CNvPreservation::RestoreEfsNvFiles(CDownloadService& session, int slot,
     }
     bool restored = true;
     for (const std::string& name : names) {
+        // Only what a backup writes goes to the router: eight digits naming an EFS file.
+        if (!IsEightDigits(name)) {
+            session.LogLine(slot, "Not an EFS backup file, left out: " + name);
+            continue;
+        }
         const std::string efsPath = EfsPathOf(session.Config(), name);
         // A saved file the configuration no longer names has nowhere to go: logged only.
         restored = (PutEfsNvFile(session, slot, folder / name, efsPath, name) || efsPath.empty()) &&
@@ -233,10 +244,6 @@ bool CNvPreservation::PutEfsNvFile(CDownloadService& session, int slot, const fs
         default:
             return true;
     }
-}
-
-void CNvPreservation::RemoveFolderTree(const fs::path& folder) {
-    RemoveTreeKeepingArchive(folder);
 }
 
 }  // namespace tapfix::nv

@@ -1,5 +1,6 @@
 #include <algorithm>
 #include <array>
+#include <chrono>
 #include <vector>
 
 #include "device/diag_commands.hpp"
@@ -32,6 +33,10 @@ constexpr std::uint8_t kUnusedListByte = 0xFF;
 // NV statuses of items that have no value on this device: left out of the backup.
 constexpr std::uint16_t kNvInactive = 5;
 constexpr std::uint16_t kNvBadParameter = 6;
+constexpr std::uint16_t kNvNotForTarget = 8;
+// Any other failed read is tried again, a moment apart, before the backup gives up.
+constexpr int kNvReadTries = 3;
+constexpr std::chrono::milliseconds kNvReadRetryPause{200};
 
 constexpr int kOperationBackupOnly = session::kActionBackupNv;
 
@@ -115,17 +120,37 @@ std::string BarcodeText(const SessionRecord& record) {
         std::string_view(record.barcode.data(), end - record.barcode.begin())));
 }
 
-std::string IdentityOf(link::CPacket& link, const SessionRecord& record) {
+BackupRecord RecordOf(link::CPacket& link, const SessionRecord& record) {
     device::ImeiText imei{};
-    device::GetImei(link, imei);
-    return DeviceIdentity(imei.data(), record.barcodeRead ? BarcodeText(record) : std::string());
+    BackupRecord whose;
+    if (device::GetImei(link, imei)) {
+        whose.imei = imei.data();
+    }
+    whose.barcode = record.barcodeRead ? BarcodeText(record) : std::string();
+    whose.time = UtcTimestamp();
+    return whose;
 }
 
-// A read that got no answer because the port went away: the device left the bus.
-// No answer after the exchange's own tries: the router left, or could not be heard. Its
-// record would say nothing and the restore would skip the item, so its value would be lost.
-bool Unanswered(std::uint16_t status) {
-    return status == device::kNvStatusNoAnswer;
+bool HasNoValue(std::uint16_t status) {
+    return status == kNvInactive || status == kNvBadParameter || status == kNvNotForTarget;
+}
+
+// A read refused for another reason, or not answered, may be a passing fault: it is tried
+// again while the router is there.
+bool ReadItemForBackup(CDownloadService& session, link::CPacket& link, NvRecord& record) {
+    for (int attempt = 1;; ++attempt) {
+        if (device::ReadNvItem(link, record.item, record.data, record.status)) {
+            return true;
+        }
+        if (HasNoValue(record.status) || attempt == kNvReadTries || !link.IsPortOpen()) {
+            return false;
+        }
+        session.Clock().Sleep(platform::ScaledWait(kNvReadRetryPause));
+    }
+}
+
+bool WifiMacKept(const config::DownloadServiceConfig& config) {
+    return config.nvOption == 2 && config.ufi != 0;
 }
 
 }  // namespace
@@ -214,7 +239,11 @@ bool CNvPreservation::BackupNvToFiles(CDownloadService& session, bool barcodeRea
     if (!archived.empty()) {
         session.LogLine(slot, "The previous NV backup is kept in " + archived.string());
     }
-    backupIdentity_ = IdentityOf(session.Link(slot), record);
+    // Archived with the backup it belonged to: it must not pass for this router's.
+    if (!WifiMacKept(config)) {
+        fs::remove(folder / kWifiMacName, ec);
+    }
+    backupRecord_ = RecordOf(session.Link(slot), record);
     session.LogHint(slot, session.Text("ID_HINT_BACKUPNV"));
     if (!BackupNvItems(session, slot, record.nvBackupFile)) {
         session.LogLine(slot, session.Text("ID_ERROR_BACKUPNV"));
@@ -239,16 +268,15 @@ bool CNvPreservation::BackupNvItems(CDownloadService& session, int slot, const f
         NvRecord record;
         record.item = static_cast<std::uint16_t>(items[i]);
         session.NotifyProgress(slot, BackupProgress(config.operation, i + 1, items.size()));
-        if (!device::ReadNvItem(link, record.item, record.data, record.status)) {
+        if (!ReadItemForBackup(session, link, record)) {
             session.LogLine(slot,
                             ItemFailure(stepText, record.item, record.status, link.LastError()));
-            // An item the router did not answer for fails the backup: the last one is kept.
-            if (Unanswered(record.status)) {
-                return false;
-            }
-            if (record.status == kNvInactive || record.status == kNvBadParameter) {
+            if (HasNoValue(record.status)) {
                 continue;
             }
+            // Saved with its status, the item would be skipped by the restore and its value
+            // lost: the backup fails instead, and the last good one stays.
+            return false;
         }
         const NvRecordBytes bytes = EncodeNvRecord(record);
         if (!out.Write({reinterpret_cast<const char*>(bytes.data()), bytes.size()}, error)) {
@@ -256,7 +284,7 @@ bool CNvPreservation::BackupNvItems(CDownloadService& session, int slot, const f
             return false;
         }
     }
-    if (!out.Commit(error) || !WriteDeviceIdentity(file.parent_path(), backupIdentity_, error)) {
+    if (!out.Commit(error) || !WriteBackupRecord(file.parent_path(), backupRecord_, error)) {
         session.LogLine(slot, session.Text("ID_ERROR_IMEIREPEAT") + ": " + error);
         return false;
     }

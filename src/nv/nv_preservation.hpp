@@ -4,6 +4,7 @@
 #include <string>
 #include <string_view>
 
+#include "nv/backup_record.hpp"
 #include "nv/nv_record.hpp"
 #include "session/download_service.hpp"
 #include "session/nv_steps.hpp"
@@ -14,11 +15,13 @@
 //     nv::CNvPreservation steps;
 //     service.SetNvSteps(&steps);
 //
-// The backup folder (the configuration's nvFilePath, the work folder) holds "Channel<slot>.nv",
-// "wifi_mac", the folder "ITEM_EFS_RFNV" and "device_identity" (whose backup it is). A backup
-// never destroys the only good copy: before a new backup replaces one, and before a failed
-// update replaces "SaveNV", the previous one is copied into "NVArchive/<device>/<time>/" of the
-// work folder, which nothing in the program deletes. Every file and folder is the user's only.
+// The backup is taken into the configuration's nvFilePath (the work folder): "Channel<slot>.nv",
+// "wifi_mac", the folder "ITEM_EFS_RFNV" and "device_identity" (whose backup it is). Before the
+// first byte of firmware it moves into "SaveNV/<router>/", the router's pending copy, which the
+// restore reads and the update's end archives into "NVArchive/<router>/<time>/" (nothing in the
+// program deletes an archive). A backup never destroys the only good copy: a backup left in the
+// work folder, and a router's earlier pending copy, are archived before they are replaced.
+// Every file and folder is the user's only.
 namespace tapfix::nv {
 
 using session::CDownloadService;
@@ -63,22 +66,20 @@ class CNvPreservation : public session::NvSteps {
                            const std::filesystem::path& folder);
     bool PutEfsNvFile(CDownloadService& session, int slot, const std::filesystem::path& local,
                       std::string_view efsPath, std::string_view name);
-    // By path, without touching the process's current directory; archives are never removed.
-    void RemoveFolderTree(const std::filesystem::path& folder) override;
+
+    // --- the router's pending copy (nv/pending_copies.hpp) ---
+    bool KeepPendingCopy(CDownloadService& session, PortContext& context,
+                         SessionRecord& record) override;
+    void RestoreStarting(CDownloadService& session, const PortContext& context) override;
+    void RestoreSucceeded(CDownloadService& session, const PortContext& context) override;
 
     // --- Wi-Fi identity ---
     bool SaveWifiMac(CDownloadService& session, int slot, SessionRecord& record) override;
     bool RestoreWifiIdentity(CDownloadService& session, int slot, const SessionRecord& record);
 
   private:
-    // Whose backup the next NV item file is ("IMEI-...", "barcode-...", or empty).
-    std::string backupIdentity_;
+    // Whose backup the last NV item file is, and when it was taken.
+    BackupRecord backupRecord_;
 };
-
-// After a failed normal update: the backup of the work folder `nvRoot` into "nvRoot/SaveNV",
-// from which the next run resumes. The previous "SaveNV" is archived first. False when the
-// NV item file, the EFS folder or an existing "wifi_mac" cannot be copied; `failure` says why,
-// for the caller's log.
-bool SaveBackupCopy(const std::filesystem::path& nvRoot, std::string& failure);
 
 }  // namespace tapfix::nv

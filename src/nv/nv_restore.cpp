@@ -87,6 +87,9 @@ bool CNvPreservation::RestoreNvFromFile(CDownloadService& session, int slot, con
         const NvRecord record = *DecodeNvRecord({data + i * kNvRecordSize, kNvRecordSize});
         // An item that could not be read at backup time has nothing to give back.
         if (record.status != 0) {
+            session.LogLine(slot, ItemLine(session.Text("ID_HINT_RESTORENV"), record.item) +
+                                      " skipped: saved with status " +
+                                      std::string(NvStatusName(record.status)));
             continue;
         }
         if (!WriteNvRecord(session, slot, record)) {

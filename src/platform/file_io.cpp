@@ -146,6 +146,15 @@ bool AtomicFile::Commit(std::string& error) {
     return true;
 }
 
+bool FlushFolder(const std::filesystem::path& folder, std::string& error) {
+    const FileDescriptor fd(::open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
+    if (fd.Get() < 0 || ::fsync(fd.Get()) != 0) {
+        error = Reason("cannot flush", folder, errno);
+        return false;
+    }
+    return true;
+}
+
 bool WriteFileAtomically(const std::filesystem::path& file, std::string_view bytes,
                          std::string& error, unsigned permissions) {
     AtomicFile out;

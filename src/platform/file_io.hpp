@@ -42,6 +42,10 @@ class AtomicFile {
     int fd_ = -1;
 };
 
+// Flushes a folder's entries (files created, renamed or removed in it) to the disk, so that a
+// rename survives a power cut as well as the bytes it names.
+bool FlushFolder(const std::filesystem::path& folder, std::string& error);
+
 bool WriteFileAtomically(const std::filesystem::path& file, std::string_view bytes,
                          std::string& error, unsigned permissions = kSharedFile);
 

@@ -15,6 +15,7 @@ using namespace std::chrono_literals;
 
 constexpr std::string_view kMacFileName = "wifi_mac";
 constexpr std::string_view kResumeNvFile = "Channel0.nv";
+constexpr std::string_view kEfsFolderName = "ITEM_EFS_RFNV";
 constexpr int kRestoreRepetitions = 3;
 
 }  // namespace
@@ -30,7 +31,11 @@ int CDownloadService::Operation_Download(PortContext& context) {
          .failureKey = "ID_ERROR_NONEDOWNMODE"},
         {.run = &CDownloadService::ReadBarcodeUnchecked},
         {.run = &CDownloadService::InitRecord},
+        // A resume checks its saved backup before the firmware goes: one it could not write
+        // back must not cost the router the firmware it has.
+        {.when = &CDownloadService::Resumes, .run = &CDownloadService::LoadSavedBackup},
         {.when = &CDownloadService::BacksUpFirst, .run = &CDownloadService::BackupBeforeDownload},
+        {.when = &CDownloadService::KeepsBackup, .run = &CDownloadService::KeepPendingCopy},
         {.run = &CDownloadService::RunDownloadSoftware},
         {.run = &CDownloadService::LeaveDownloadModes},
         {.hintKey = "ID_HINT_RESETSDP",
@@ -38,9 +43,9 @@ int CDownloadService::Operation_Download(PortContext& context) {
          .run = &CDownloadService::ResetAndReopen,
          .failureKey = "ID_ERROR_RESETSDP"},
         {.run = &CDownloadService::ReadNewVersion},
-        {.when = &CDownloadService::Resumes, .run = &CDownloadService::LoadSavedMac},
+        {.when = &CDownloadService::HasPendingCopy, .run = &CDownloadService::MarkRestoreStarted},
         {.run = &CDownloadService::RestoreWithRepetitions},
-        {.when = &CDownloadService::Resumes, .run = &CDownloadService::RemoveResumedBackup},
+        {.when = &CDownloadService::HasPendingCopy, .run = &CDownloadService::FinishPendingCopy},
     };
     LogLine(context.slot, "CDownloadService::Operation_Download Enter");
     SessionRecord record;
@@ -57,6 +62,8 @@ int CDownloadService::Operation_Repair(PortContext& context) {
         {.run = &CDownloadService::ReadyToAct},
         {.run = &CDownloadService::RepairHasSomethingToDo},
         {.progress = 0, .run = &CDownloadService::Proceed},
+        {.run = &CDownloadService::InitRecord},
+        {.when = &CDownloadService::Resumes, .run = &CDownloadService::LoadSavedBackup},
         {.when = &CDownloadService::SaharaPendingOnSlot,
          .run = &CDownloadService::RepairPendingSahara},
         {.when = &CDownloadService::KeepsNv, .run = &CDownloadService::KeepPartitionTable},
@@ -65,10 +72,9 @@ int CDownloadService::Operation_Repair(PortContext& context) {
         {.hintKey = "ID_HINT_RESETSDP",
          .run = &CDownloadService::ResetAndReopen,
          .failureKey = "ID_ERROR_RESETSDP"},
-        {.run = &CDownloadService::InitRecord},
-        {.when = &CDownloadService::Resumes, .run = &CDownloadService::LoadSavedMac},
+        {.when = &CDownloadService::HasPendingCopy, .run = &CDownloadService::MarkRestoreStarted},
         {.run = &CDownloadService::RestoreWithRepetitions},
-        {.when = &CDownloadService::Resumes, .run = &CDownloadService::RemoveResumedBackup},
+        {.when = &CDownloadService::HasPendingCopy, .run = &CDownloadService::FinishPendingCopy},
         {.progress = 100, .run = &CDownloadService::Proceed},
     };
     SessionRecord record;
@@ -92,9 +98,13 @@ int CDownloadService::Operation_RestoreNV(PortContext& context) {
     static constexpr Step<ActionRun> kSteps[] = {
         {.run = &CDownloadService::ReadyToAct},
         {.run = &CDownloadService::InitRecord},
-        {.run = &CDownloadService::LoadSavedMac},
+        {.run = &CDownloadService::LoadSavedBackup},
+        {.when = &CDownloadService::HasPendingCopy, .run = &CDownloadService::MarkRestoreStarted},
         {.run = &CDownloadService::RestoreOnce},
-        {.hintKey = "ID_SUCCESS_RESTORENV", .run = &CDownloadService::RemoveNvRoot},
+        // Only a pending copy is the action's to clear: the folder it names may be an archive
+        // or the work folder itself.
+        {.hintKey = "ID_SUCCESS_RESTORENV", .run = &CDownloadService::Proceed},
+        {.when = &CDownloadService::HasPendingCopy, .run = &CDownloadService::FinishPendingCopy},
     };
     config_.operation = kActionRestoreNv;
     SessionRecord record;
@@ -114,6 +124,14 @@ bool CDownloadService::BacksUpFirst(const ActionRun& run) const {
 
 bool CDownloadService::Resumes(const ActionRun& run) const {
     return run.context.backupFirst == 0;
+}
+
+bool CDownloadService::KeepsBackup(const ActionRun& run) const {
+    return BacksUpFirst(run) && config_.nvOption != 0;
+}
+
+bool CDownloadService::HasPendingCopy(const ActionRun& run) const {
+    return !run.context.pendingCopy.empty();
 }
 
 bool CDownloadService::SaharaPendingOnSlot(const ActionRun& run) const {
@@ -212,19 +230,41 @@ bool CDownloadService::ReadNewVersion(ActionRun& run) {
     return true;
 }
 
-bool CDownloadService::LoadSavedMac(ActionRun& run) {
-    const std::filesystem::path macFile = run.context.nvRoot / kMacFileName;
-    if (WifiIdentityKept()) {
-        auto& mac = run.record.wifiMac;
-        mac.fill('\0');
-        std::ifstream saved(macFile, std::ios::binary);
-        saved.read(mac.data(), static_cast<std::streamsize>(mac.size() - 1));
-        if (saved.gcount() == 0) {
-            LogLine(run.context.slot, "No saved Wi-Fi MAC in " + macFile.string());
-            return false;
-        }
+bool CDownloadService::LoadSavedBackup(ActionRun& run) {
+    const std::filesystem::path& folder = run.context.nvRoot;
+    run.record.nvBackupFile = folder / kResumeNvFile;
+    std::error_code ec;
+    // Every backup of NV items has an EFS folder, empty or not: without it the RF calibration
+    // files would not come back.
+    const bool keepsNv = config_.nvOption == 1 || config_.nvOption == 2;
+    if (keepsNv && !(std::filesystem::is_regular_file(run.record.nvBackupFile, ec) &&
+                     std::filesystem::is_directory(folder / kEfsFolderName, ec))) {
+        LogLine(run.context.slot, "The saved backup in " + folder.string() + " lacks " +
+                                      std::string(kResumeNvFile) + " or " +
+                                      std::string(kEfsFolderName));
+        return false;
     }
-    run.record.nvBackupFile = macFile.parent_path() / kResumeNvFile;
+    if (!WifiIdentityKept()) {
+        return true;
+    }
+    const std::filesystem::path macFile = folder / kMacFileName;
+    auto& mac = run.record.wifiMac;
+    mac.fill('\0');
+    std::ifstream saved(macFile, std::ios::binary);
+    saved.read(mac.data(), static_cast<std::streamsize>(mac.size() - 1));
+    if (saved.gcount() == 0) {
+        LogLine(run.context.slot, "No saved Wi-Fi MAC in " + macFile.string());
+        return false;
+    }
+    return true;
+}
+
+bool CDownloadService::KeepPendingCopy(ActionRun& run) {
+    return nvSteps_->KeepPendingCopy(*this, run.context, run.record);
+}
+
+bool CDownloadService::MarkRestoreStarted(ActionRun& run) {
+    nvSteps_->RestoreStarting(*this, run.context);
     return true;
 }
 
@@ -247,13 +287,11 @@ bool CDownloadService::RestoreWithRepetitions(ActionRun& run) {
     return false;
 }
 
-bool CDownloadService::RemoveResumedBackup(ActionRun& run) {
-    Pause(500ms);
-    return RemoveNvRoot(run);
-}
-
-bool CDownloadService::RemoveNvRoot(ActionRun& run) {
-    nvSteps_->RemoveFolderTree(run.context.nvRoot);
+bool CDownloadService::FinishPendingCopy(ActionRun& run) {
+    if (Resumes(run)) {
+        Pause(500ms);
+    }
+    nvSteps_->RestoreSucceeded(*this, run.context);
     return true;
 }
 

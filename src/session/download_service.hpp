@@ -176,6 +176,8 @@ class CDownloadService {
     bool Resumes(const ActionRun& run) const;
     bool SaharaPendingOnSlot(const ActionRun& run) const;
     bool KeepsNv(const ActionRun& run) const;
+    bool KeepsBackup(const ActionRun& run) const;
+    bool HasPendingCopy(const ActionRun& run) const;
     bool Proceed(ActionRun& run);
     bool ReadyToAct(ActionRun& run);
     bool PackageReady(ActionRun& run);
@@ -189,11 +191,14 @@ class CDownloadService {
     bool LeaveDownloadModes(ActionRun& run);
     bool ResetAndReopen(ActionRun& run);
     bool ReadNewVersion(ActionRun& run);
-    bool LoadSavedMac(ActionRun& run);
+    bool KeepPendingCopy(ActionRun& run);
+    // The saved backup of a resume or a restore: its NV item file and EFS folder are there, and
+    // its Wi-Fi MAC is read into the record when the identity is kept.
+    bool LoadSavedBackup(ActionRun& run);
+    bool MarkRestoreStarted(ActionRun& run);
     bool RestoreOnce(ActionRun& run);
     bool RestoreWithRepetitions(ActionRun& run);
-    bool RemoveResumedBackup(ActionRun& run);
-    bool RemoveNvRoot(ActionRun& run);
+    bool FinishPendingCopy(ActionRun& run);
     bool WriteMacFile(ActionRun& run);
     bool RepairHasSomethingToDo(ActionRun& run);
     bool KeepPartitionTable(ActionRun& run);

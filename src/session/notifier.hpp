@@ -17,6 +17,7 @@ enum NotificationKind : int {
     kNotifyPort = 8,        // text: "COM%d", or empty
     kNotifyEnd = 9,         // value: the end result
     kNotifyLog2 = 10,       // text, for the log only
+    kNotifyQuestion = 11,   // text: a yes/no question for the user (the worker's, never a step's)
 };
 
 struct Notification {

@@ -1,7 +1,5 @@
 #pragma once
 
-#include <filesystem>
-
 #include "session/port_context.hpp"
 #include "session/session_record.hpp"
 
@@ -26,11 +24,17 @@ class NvSteps {
     // Reads the Wi-Fi MAC into the record and writes "wifi_mac" beside nvBackupFile; hints a
     // failed read and clears the session's WifiMacValid for an all-zero MAC.
     virtual bool SaveWifiMac(CDownloadService& session, int slot, SessionRecord& record) = 0;
+    // Before the first byte of firmware is written: the backup just taken becomes the router's
+    // pending copy, durably, and the record and the context's pendingCopy point at it.
+    virtual bool KeepPendingCopy(CDownloadService& session, PortContext& context,
+                                 SessionRecord& record) = 0;
     // Puts the backup back after the download: NV items, EFS RF files, Wi-Fi identity.
     virtual bool RestoreAfterDownload(CDownloadService& session, const PortContext& context,
                                       SessionRecord& record) = 0;
-    // Removes a backup folder with everything in it.
-    virtual void RemoveFolderTree(const std::filesystem::path& folder) = 0;
+    // Around the restore from the context's pending copy: before it, the copy records that its
+    // restore has not completed; once it has, the copy is archived and cleared.
+    virtual void RestoreStarting(CDownloadService& session, const PortContext& context) = 0;
+    virtual void RestoreSucceeded(CDownloadService& session, const PortContext& context) = 0;
 };
 
 }  // namespace tapfix::session

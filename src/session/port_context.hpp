@@ -24,6 +24,9 @@ struct PortContext {
     int backupFirst = 1;
     std::filesystem::path imageFolder;
     std::filesystem::path nvRoot;
+    // The router's pending copy this action restores from and finishes (empty: none): set by
+    // the backup before the download, or by the worker for a resume.
+    std::filesystem::path pendingCopy;
     // Where the router sits on the USB bus, once known: it keeps that place (and its serial
     // number) across its re-enumerations, so searches for its next port look there.
     platform::UsbLocation usb;

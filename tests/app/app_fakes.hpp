@@ -1,5 +1,6 @@
 #pragma once
 
+#include <algorithm>
 #include <atomic>
 #include <map>
 #include <string>
@@ -38,6 +39,11 @@ class FakeView final : public app::View {
     void ShowButton(int button, bool visible) override { visible_[button] = visible; }
     void SetProgress(int percent) override { progress.push_back(percent); }
     void ShowMessage(std::string_view text) override { messages.emplace_back(text); }
+    // Answers yes to the questions whose number (from 1) is in `yesTo`.
+    bool AskYesNo(std::string_view question) override {
+        questions.emplace_back(question);
+        return std::find(yesTo.begin(), yesTo.end(), questions.size()) != yesTo.end();
+    }
     void Redraw() override { ++redraws; }
     void Close() override { ++closes; }
 
@@ -51,6 +57,8 @@ class FakeView final : public app::View {
     std::string caption;
     std::vector<int> progress;
     std::vector<std::string> messages;
+    std::vector<std::string> questions;
+    std::vector<std::size_t> yesTo;
     int redraws = 0;
     int closes = 0;
 

@@ -27,21 +27,30 @@ std::optional<app::StartupOptions> Parse(std::vector<std::string> args) {
     return options;
 }
 
+// Each command line gives the value `field` reads from its options, or is refused (nullopt).
+template <typename Value>
+using ParseCases = std::vector<std::pair<std::vector<std::string>, std::optional<Value>>>;
+
+template <typename Value, typename Field>
+void ExpectParsed(const ParseCases<Value>& cases, Field field) {
+    for (const auto& [args, value] : cases) {
+        const std::optional<app::StartupOptions> options = Parse(args);
+        EXPECT_EQ(options.has_value(), value.has_value()) << ::testing::PrintToString(args);
+        if (options && value) {
+            EXPECT_EQ(field(*options), *value) << ::testing::PrintToString(args);
+        }
+    }
+}
+
 TEST(StartupOptions, StartInRussianUnlessEnglishIsAskedFor) {
-    const std::pair<std::vector<std::string>, std::optional<bool>> cases[] = {
+    const ParseCases<bool> cases = {
         {{}, false},
         {{"--lang", "ru"}, false},
         {{"--lang", "en"}, true},
         {{"--lang", "de"}, std::nullopt},
         {{"--lang"}, std::nullopt},
     };
-    for (const auto& [args, english] : cases) {
-        const std::optional<app::StartupOptions> options = Parse(args);
-        EXPECT_EQ(options.has_value(), english.has_value()) << ::testing::PrintToString(args);
-        if (options && english) {
-            EXPECT_EQ(options->english, *english) << ::testing::PrintToString(args);
-        }
-    }
+    ExpectParsed(cases, [](const app::StartupOptions& options) { return options.english; });
 }
 
 TEST(StartupOptions, FoldersFilesAndVerboseReachTheStartUp) {
@@ -58,6 +67,18 @@ TEST(StartupOptions, FoldersFilesAndVerboseReachTheStartUp) {
         Parse({"--allow-unsigned", "--allow-downgrade"});
     ASSERT_TRUE(allowing);
     EXPECT_TRUE(allowing->allowUnsigned && allowing->allowDowngrade);
+}
+
+TEST(StartupOptions, ResumeTakesARealImeiOnly) {
+    const ParseCases<std::string> cases = {
+        {{}, ""},
+        {{"--resume", "359876543210984"}, "359876543210984"},
+        {{"--resume", "35987654321098"}, std::nullopt},
+        {{"--resume", "000000000000000"}, std::nullopt},
+        {{"--resume", "35987654321098X"}, std::nullopt},
+        {{"--resume"}, std::nullopt},
+    };
+    ExpectParsed(cases, [](const app::StartupOptions& options) { return options.resumeImei; });
 }
 
 }  // namespace

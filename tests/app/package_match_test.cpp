@@ -121,16 +121,5 @@ TEST_F(PackageMatchTest, BuildIdIsMatchedUpToItsLastCapitalV) {
     }
 }
 
-TEST_F(PackageMatchTest, SavedBackupIsTheChannelFileInSaveNv) {
-    session::PortContext context;
-    context.nvRoot = dir_.Path();
-    EXPECT_FALSE(app::HasSavedBackup(context));
-    std::filesystem::create_directories(dir_.Path() / "SaveNV");
-    std::ofstream(dir_.Path() / "Channel0.nv") << "not the saved one";
-    EXPECT_FALSE(app::HasSavedBackup(context));
-    std::ofstream(dir_.Path() / "SaveNV" / "Channel0.nv") << "";
-    EXPECT_TRUE(app::HasSavedBackup(context));
-}
-
 }  // namespace
 }  // namespace tapfix::test

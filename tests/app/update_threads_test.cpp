@@ -11,6 +11,7 @@
 #include "app_fakes.hpp"
 #include "config/download_config.hpp"
 #include "nv/nv_preservation.hpp"
+#include "nv/pending_copies.hpp"
 #include "sim/flash_model.hpp"
 #include "support/file_bytes.hpp"
 #include "support/session_fixture.hpp"
@@ -202,10 +203,10 @@ TEST_F(UpdateThreadsTest, SignedOlderBuildIsNotWrittenUnlessDowngradesAreAllowed
     const std::string older = facts.buildId.substr(0, facts.buildId.rfind('V')) + "V00";
     shared_.packageBuildId = older;
     app::CUpdateWorker worker(service_, shared_, platform::SystemClock());
-    EXPECT_EQ(worker.DecideRoute(facts), app::UpdateRoute::VersionMismatch);
+    EXPECT_EQ(worker.DecideRoute(facts, {}).route, app::UpdateRoute::VersionMismatch);
     EXPECT_EQ(LogLinesWith(older + " is older than the router's " + facts.buildId), 1u);
     shared_.allowDowngrade = true;
-    EXPECT_EQ(worker.DecideRoute(facts), app::UpdateRoute::Normal);
+    EXPECT_EQ(worker.DecideRoute(facts, {}).route, app::UpdateRoute::Normal);
 }
 
 TEST_F(UpdateThreadsTest, NoImeiAndNoSavedBackupGivesResultTwoWithoutTouchingTheRouter) {
@@ -220,25 +221,45 @@ TEST_F(UpdateThreadsTest, NoImeiAndNoSavedBackupGivesResultTwoWithoutTouchingThe
     EXPECT_EQ(Events("request").size(), requestsAtStop_);
 }
 
-TEST_F(UpdateThreadsTest, FailedUpdateKeepsItsBackupAndTheNextRunResumesFromIt) {
+// A failed update leaves the router's pending copy. A later run finds the router blank at
+// another USB port, so nothing proves whose the copy is: the user is asked, and only a yes
+// writes it back.
+TEST_F(UpdateThreadsTest, FailedUpdateKeepsItsCopyWhichReturnsOnlyWhenItsOwnerIsConfirmed) {
     sim::RouterOptions options = RouterOptions();
     std::string error;
     ASSERT_TRUE(options.faults.Parse("powerloss:3", &error)) << error;
     StartRouter(options);
     const sim::DeviceState original = router_->Snapshot();
 
-    EXPECT_NE(RunWorker(WatchUntilShown()), app::kResultSuccess);
-    ASSERT_TRUE(app::HasSavedBackup(shared_.context)) << "the failed update kept its backup";
+    app::DeviceFacts facts = WatchUntilShown();
+    shared_.context.usb = {"1-1.4", ""};
+    EXPECT_NE(RunWorker(facts), app::kResultSuccess);
+    const auto pending = nv::ListPendingCopies(work_);
+    ASSERT_EQ(pending.size(), 1u) << "the failed update kept its backup";
+    EXPECT_EQ(pending[0].record.usb.path, "1-1.4");
     ASSERT_TRUE(router_->Snapshot().blank);
 
-    StartNextRun();
-    const app::DeviceFacts blank = WatchUntilShown();
-    EXPECT_TRUE(blank.imei.empty());
-    EXPECT_TRUE(blank.buildId.empty());
-    app::CUpdateWorker worker(*run_, shared_, platform::SystemClock());
-    EXPECT_EQ(worker.DecideRoute(blank), app::UpdateRoute::Resume);
-    EXPECT_EQ(RunWorker(blank), app::kResultSuccess);
-
+    for (const bool yes : {false, true}) {
+        StartNextRun();
+        const app::DeviceFacts blank = WatchUntilShown();
+        EXPECT_TRUE(blank.buildId.empty());
+        shared_.context.usb = {"1-2", ""};
+        std::vector<std::string> questions;
+        app::CUpdateWorker worker(*run_, shared_, platform::SystemClock());
+        worker.SetQuestion([&](std::string_view question) {
+            questions.emplace_back(question);
+            return yes;
+        });
+        EXPECT_EQ(worker.RunUpdateWorker(blank),
+                  yes ? app::kResultSuccess : app::kResultOwnerUnconfirmed);
+        ASSERT_EQ(questions.size(), 1u);
+        EXPECT_THAT(questions[0], HasSubstr("IMEI 359876543210984"));
+        if (!yes) {
+            EXPECT_TRUE(router_->Snapshot().blank) << "nothing was written";
+            EXPECT_TRUE(router_->Snapshot().flash.empty());
+            EXPECT_EQ(EndResults(), std::vector<int>{app::kResultOwnerUnconfirmed});
+        }
+    }
     const sim::DeviceState restored = router_->Snapshot();
     EXPECT_FALSE(restored.blank);
     const auto expected = KeptData(original, run_->Config());
@@ -248,27 +269,30 @@ TEST_F(UpdateThreadsTest, FailedUpdateKeepsItsBackupAndTheNextRunResumesFromIt) 
         EXPECT_TRUE(found != actual.end() && found->second == data) << what << " not restored";
     }
     EXPECT_EQ(actual.size(), expected.size());
-    EXPECT_FALSE(std::filesystem::exists(work_ / "SaveNV")) << "a done resume removes it";
+    EXPECT_TRUE(nv::ListPendingCopies(work_).empty()) << "a done resume finishes the copy";
+    EXPECT_THAT(Texts(session::kNotifyHint), ::testing::Contains(HasSubstr("подтвердили")))
+        << "the tool says whose data it writes back, and why";
     EXPECT_EQ(EndResults(), std::vector<int>{0});
     EXPECT_EQ(notifier_.Progress().back(), 100);
 }
 
-TEST_F(UpdateThreadsTest, BackupThatCannotBeKeptForAResumeSaysWhyInTheLog) {
-    // An earlier saved copy that cannot be archived, since a file holds the archive's name.
-    std::filesystem::create_directories(work_ / "SaveNV");
-    std::ofstream(work_ / "SaveNV" / "Channel0.nv") << std::string(136, 'x');
+TEST_F(UpdateThreadsTest, BackupThatCannotBeKeptStopsTheUpdateBeforeTheFirmware) {
+    // The router's earlier copy cannot be archived, since a file holds the archive's name.
+    std::filesystem::create_directories(work_ / "SaveNV" / "IMEI-359876543210984");
+    std::ofstream(work_ / "SaveNV" / "IMEI-359876543210984" / "Channel0.nv")
+        << std::string(136, 'x');
     std::ofstream(work_ / "NVArchive") << "";
-    sim::RouterOptions options = RouterOptions();
-    std::string error;
-    ASSERT_TRUE(options.faults.Parse("powerloss:1", &error)) << error;
-    StartRouter(options);
+    StartRouter();
     run_->Config().rfNv.resize(3);
     run_->Config().commonNv.clear();
     run_->Config().lockNv.clear();
 
     EXPECT_NE(RunWorker(WatchUntilShown()), app::kResultSuccess);
-    ASSERT_TRUE(run_->BackupTaken());
-    EXPECT_EQ(LogLinesWith("cannot archive the saved backup"), 1u);
+    EXPECT_EQ(LogLinesWith("The backup cannot be kept for this router"), 1u);
+    EXPECT_TRUE(Events("image_written").empty());
+    EXPECT_FALSE(router_->Snapshot().blank);
+    EXPECT_EQ(std::filesystem::file_size(work_ / "SaveNV" / "IMEI-359876543210984" / "Channel0.nv"),
+              136u);
 }
 
 TEST_F(UpdateThreadsTest, UpdateThatFailsBeforeItsBackupKeepsNoStaleBackup) {
@@ -282,7 +306,7 @@ TEST_F(UpdateThreadsTest, UpdateThatFailsBeforeItsBackupKeepsNoStaleBackup) {
     // The package check of the session fails before anything is backed up.
     std::filesystem::remove(work_ / "narmprg.bin");
     EXPECT_NE(RunWorker(facts), app::kResultSuccess);
-    EXPECT_FALSE(app::HasSavedBackup(shared_.context));
+    EXPECT_TRUE(nv::ListPendingCopies(work_).empty());
 }
 
 TEST_F(UpdateThreadsTest, ARouterThatLeftTakesWhatDetectionLearntOfItAlong) {

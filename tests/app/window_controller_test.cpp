@@ -152,7 +152,8 @@ TEST_F(WindowControllerTest, EndResultsShowTheirTextAndCloseExceptForNoDevice) {
         int russianId;
         bool closes;
     };
-    const Case cases[] = {{0, 180, true},  {1, 162, true}, {2, 166, true}, {3, 185, false},
+    const Case cases[] = {{0, 180, true},  {1, 162, true}, {2, 166, true},
+                          {3, 185, false}, {5, 201, true}, {6, 203, true},
                           {-1, 176, true}, {4, 176, true}, {99, 176, true}};
     for (const Case& c : cases) {
         SCOPED_TRACE(c.result);
@@ -176,6 +177,25 @@ TEST_F(WindowControllerTest, EndResultsShowTheirTextAndCloseExceptForNoDevice) {
         EXPECT_EQ(std::count(control.calls.begin(), control.calls.end(), "FinishDevice"), 0);
         EXPECT_FALSE(view.Enabled(app::kControlUpdateButton));
     }
+}
+
+// The worker's question whether a saved copy is this router's: asked whole in the window, the
+// answer handed back once, nothing else on screen changed, both logged.
+TEST_F(WindowControllerTest, AQuestionIsAskedWholeAndItsAnswerTakenOnce) {
+    view_.yesTo = {2};
+    const std::string question = "Write back the data saved from the router with IMEI " +
+                                 std::string(300, '1') +
+                                 "? Only say yes if this is the same router.";
+    for (const bool yes : {false, true}) {
+        Send(TextNotification(session::kNotifyQuestion, 0, question));
+        EXPECT_EQ(controller_.TakeAnswer(), yes);
+        EXPECT_FALSE(controller_.TakeAnswer()) << "an answer is taken once";
+    }
+    EXPECT_EQ(view_.questions, (std::vector<std::string>{question, question}));
+    EXPECT_TRUE(view_.messages.empty());
+    EXPECT_EQ(view_.Text(app::kControlHint), "");
+    EXPECT_EQ(debugLines_, (std::vector<std::string>{"question: " + question, "answer: no",
+                                                     "question: " + question, "answer: yes"}));
 }
 
 TEST_F(WindowControllerTest, NoDeviceWhileWaitingKeepsTheWindowAndTheButtonAsTheyWere) {

@@ -7,6 +7,7 @@
 #include <sstream>
 
 #include "../app/app_fakes.hpp"
+#include "app/update_worker.hpp"
 #include "cli/console_loop.hpp"
 #include "config/ui_text.hpp"
 
@@ -108,6 +109,30 @@ TEST_F(ConsoleViewTest, OtherMessagesAreNotResults) {
     EXPECT_THAT(Printed(), ::testing::Contains("message: " + std::string(config::UiText(152))));
 }
 
+// Nobody answers a console: the question is printed with its refusal, the answer is no, and
+// the run ends with the result that asks for --resume.
+TEST_F(ConsoleViewTest, AQuestionIsPrintedAndRefusedAndTheRunEndsWaitingForResume) {
+    Start(true);
+    controller_.HandleNotification(TextNotification(session::kNotifyPort, 0, "COM3"));
+    controller_.OnUpdateClicked();
+    Printed();
+    const std::string question =
+        "Write back the data saved from the router with IMEI "
+        "359876543210984 on 2026-12-09 10:11 UTC? Only say yes if "
+        "this is the same router.";
+    Send(TextNotification(session::kNotifyQuestion, 0, question));
+    EXPECT_FALSE(controller_.TakeAnswer());
+    control_.running = false;
+    Send(ValueNotification(session::kNotifyEnd, 0, app::kResultOwnerUnconfirmed));
+    EXPECT_EQ(Printed(),
+              (std::vector<std::string>{
+                  "question: " + question,
+                  "answer: no (--yes never confirms saved data; --resume IMEI names the copy to "
+                  "write back)",
+                  "hint: " + std::string(config::UiText(200)),
+                  "result: 5 " + std::string(config::UiText(200))}));
+}
+
 class JsonConsoleViewTest : public ConsoleViewTest {
   protected:
     JsonConsoleViewTest() : ConsoleViewTest(cli::ConsoleStyle::Json) {}
@@ -165,7 +190,7 @@ TEST(ConsoleProgressLine, BarPercentElapsedAndStepFitTheWidth) {
 
 TEST(ConsoleExitStatus, FollowsTheEndResult) {
     const std::pair<std::optional<int>, int> cases[] = {
-        {0, 0}, {1, 1}, {2, 2}, {3, 3}, {-1, 4}, {4, 4}, {99, 4}, {std::nullopt, 4},
+        {0, 0}, {1, 1}, {2, 2}, {3, 3}, {5, 5}, {6, 6}, {-1, 4}, {4, 4}, {7, 4}, {std::nullopt, 4},
     };
     for (const auto& [result, status] : cases) {
         EXPECT_EQ(cli::ExitStatusFor(result), status) << result.value_or(-100);

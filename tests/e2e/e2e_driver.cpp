@@ -241,6 +241,7 @@ std::vector<std::string> EndToEndDriver::SimulatorArguments(
 
 void EndToEndDriver::PrepareRouter(const std::vector<std::string>& extra,
                                    const std::function<void(nlohmann::json& state)>& edit) {
+    std::filesystem::remove(dir_.Path() / "state.json");
     std::vector<std::string> args = SimulatorArguments(extra);
     // A new router's state is written as the simulator starts; it stops again at once.
     args.insert(args.end(), {"--exit-after", "0.001"});
@@ -300,6 +301,21 @@ std::vector<nlohmann::json> EndToEndDriver::Trace(std::size_t from) const {
         }
     }
     return records;
+}
+
+std::optional<std::size_t> EndToEndDriver::WaitForTrace(
+    const std::function<bool(const nlohmann::json&)>& wanted, Seconds timeout,
+    std::size_t from) const {
+    const Clock::time_point deadline = Clock::now() + timeout;
+    do {
+        const std::vector<nlohmann::json> records = Trace(from);
+        const auto found = std::find_if(records.begin(), records.end(), wanted);
+        if (found != records.end()) {
+            return from + static_cast<std::size_t>(found - records.begin());
+        }
+        ::poll(nullptr, 0, kReadSliceMs);
+    } while (Clock::now() < deadline);
+    return std::nullopt;
 }
 
 }  // namespace tapfix::test::e2e

@@ -7,6 +7,7 @@
 #include <functional>
 #include <memory>
 #include <nlohmann/json.hpp>
+#include <optional>
 #include <string>
 #include <string_view>
 #include <utility>
@@ -95,8 +96,9 @@ class EndToEndDriver {
                             Route route = Route::BootLoader);
     ~EndToEndDriver();
 
-    // Lets the simulator write a new router's state with `extra` options, then changes it
-    // with `edit`: the router the next StartSimulator brings up.
+    // Lets the simulator write a new router's state with `extra` options (the last router's
+    // state is replaced), then changes it with `edit`: the router the next StartSimulator
+    // brings up.
     void PrepareRouter(const std::vector<std::string>& extra,
                        const std::function<void(nlohmann::json& state)>& edit);
     // Starts the simulator with the reference firmware, the state file and the trace, plus
@@ -114,6 +116,11 @@ class EndToEndDriver {
     nlohmann::json State() const;
     // The trace records from the `from`th on (a line still being written is left out).
     std::vector<nlohmann::json> Trace(std::size_t from = 0) const;
+    // Waits until a trace record from the `from`th on satisfies `wanted`; its index, or
+    // nothing when the time ran out.
+    std::optional<std::size_t> WaitForTrace(
+        const std::function<bool(const nlohmann::json&)>& wanted, Seconds timeout,
+        std::size_t from = 0) const;
     const std::filesystem::path& Folder() const { return dir_.Path(); }
     const std::filesystem::path& WorkFolder() const { return work_; }
     const std::filesystem::path& Updater() const { return package_.updater; }

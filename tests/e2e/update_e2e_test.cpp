@@ -17,10 +17,11 @@ using ::testing::HasSubstr;
 
 constexpr std::string_view kDownloadFailed = "result: -1 Download failed, please download again.";
 
-// One run of the updater in a case, as it must end.
+// One run of the updater in a case, as it must end; `args` go after "--yes --lang en".
 struct ExpectedRun {
     int exitStatus;
     std::string_view resultLine;
+    std::vector<std::string> args = {};
 };
 
 // One run as it ended: what the updater printed, what the router saw meanwhile, and whether
@@ -55,8 +56,16 @@ void PrintTo(const UpdateCase& c, std::ostream* out) {
     *out << c.name;
 }
 
-bool HasSavedBackup(const std::filesystem::path& workFolder) {
-    return std::filesystem::exists(workFolder / "SaveNV" / "Channel0.nv");
+// A router's pending copy waits in the work folder.
+bool HasPendingCopy(const std::filesystem::path& workFolder) {
+    std::error_code ec;
+    for (std::filesystem::directory_iterator entry(workFolder / "SaveNV", ec), end;
+         !ec && entry != end; entry.increment(ec)) {
+        if (std::filesystem::exists(entry->path() / "Channel0.nv")) {
+            return true;
+        }
+    }
+    return false;
 }
 
 std::string HexOfFile(const std::filesystem::path& file) {
@@ -149,11 +158,11 @@ const UpdateCase kUpdateCases[] = {
      .route = Route::Sahara},
     {.name = "PowerLossInAnImageFailsKeepsTheBackupAndTheNextRunRestoresIt",
      .simulator = std::vector<std::string>{"--faults", "powerloss:3"},
-     .runs = {{4, kDownloadFailed}, {0, kUpdatedResult}},
+     .runs = {{4, kDownloadFailed}, {0, kUpdatedResult, {"--resume", "359876543210984"}}},
      .check =
          [](const Outcome& o) {
              EXPECT_EQ(Events(o.runs[0].trace, "fault").size(), 1u);
-             EXPECT_TRUE(o.runs[0].savedBackup) << "the failed update keeps \"SaveNV\"";
+             EXPECT_TRUE(o.runs[0].savedBackup) << "the failed update keeps its pending copy";
              // The second run finds the router blank in its boot stage and repairs it from the
              // saved copy: no backup of the blank router, the table it has is kept.
              const auto& resumed = o.runs[1].trace;
@@ -163,7 +172,7 @@ const UpdateCase kUpdateCases[] = {
              ASSERT_EQ(tables.size(), 1u);
              EXPECT_FALSE(tables[0].value("override", true));
              EXPECT_FALSE(Requests(resumed, "nv_write").empty());
-             EXPECT_FALSE(o.runs[1].savedBackup) << "a successful resume removes \"SaveNV\"";
+             EXPECT_FALSE(o.runs[1].savedBackup) << "a successful resume finishes the copy";
              ExpectThePackageFlashed(o);
              ExpectEverythingKept(o);
          }},
@@ -177,6 +186,26 @@ const UpdateCase kUpdateCases[] = {
      .runs = {{2, "result: 2 Incorrect IMEI, can not be updated."}},
      .check = ExpectUntouched,
      .prepare = [](Json& state, const Package&) { state.at("nv").erase("550"); },
+     .timeScale = "0.01"},
+    // A router left in download mode by an update that ran with another work folder.
+    {.name = "HalfFlashedRouterWhoseDataIsNotHereGetsItsOwnResult",
+     .simulator = std::vector<std::string>{},
+     .runs = {{6,
+               "result: 6 This router's firmware update was interrupted, and its data was not "
+               "saved in this work folder. Start the updater with the work folder of the "
+               "interrupted update (--work-dir)."}},
+     .check =
+         [](const Outcome& o) {
+             EXPECT_TRUE(Requests(o.runs[0].trace, "write").empty());
+             EXPECT_TRUE(Requests(o.runs[0].trace, "partition_table").empty());
+             EXPECT_EQ(o.after, o.before) << "nothing of the router changed";
+         },
+     .prepare =
+         [](Json& state, const Package&) {
+             state["blank"] = true;
+             state["nv"] = Json::object();
+             state["flash"] = Json::object();
+         },
      .timeScale = "0.01"},
     {.name = "NoRouterEndsWithNoDeviceOnce",
      .simulator = std::nullopt,
@@ -251,13 +280,15 @@ TEST_P(UpdateEndToEnd, EndsWithItsResult) {
     std::size_t traceSeen = 0;
     for (const ExpectedRun& expected : c.runs) {
         RunOutcome run;
-        run.process = driver.RunUpdater({"--yes", "--lang", "en"}, c.runTimeout);
+        std::vector<std::string> args{"--yes", "--lang", "en"};
+        args.insert(args.end(), expected.args.begin(), expected.args.end());
+        run.process = driver.RunUpdater(args, c.runTimeout);
         EXPECT_EQ(run.process.exitStatus, expected.exitStatus)
             << run.process.out << run.process.err;
         EXPECT_THAT(run.process.out, HasSubstr(std::string(expected.resultLine)))
             << run.process.err;
         EXPECT_EQ(ResultLines(run.process.out), 1u) << run.process.out;
-        run.savedBackup = HasSavedBackup(driver.WorkFolder());
+        run.savedBackup = HasPendingCopy(driver.WorkFolder());
         if (c.simulator && &expected != &c.runs.back()) {
             run.trace = driver.Trace(traceSeen);
             traceSeen += run.trace.size();

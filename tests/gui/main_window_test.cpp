@@ -267,6 +267,35 @@ TEST_F(MainWindowTest, StartUpBoxesCarryTheProgramsNameAndTheWindowsOwnNone) {
     EXPECT_EQ(answerer.Boxes()[1].caption, "");
 }
 
+// A hurried Enter or Escape must not write another router's data: only "Yes" says yes.
+TEST_F(MainWindowTest, TheQuestionBoxSaysYesOnlyThroughItsYesButton) {
+    Start(false);
+    using Answer = std::function<void(QMessageBox&)>;
+    const std::vector<std::pair<Answer, bool>> cases = {
+        {[](QMessageBox& box) { QTest::keyClick(&box, Qt::Key_Return); }, false},
+        {[](QMessageBox& box) { QTest::keyClick(&box, Qt::Key_Escape); }, false},
+        {[](QMessageBox& box) { QTest::mouseClick(box.button(QMessageBox::No), Qt::LeftButton); },
+         false},
+        {[](QMessageBox& box) { QTest::mouseClick(box.button(QMessageBox::Yes), Qt::LeftButton); },
+         true},
+    };
+    for (const auto& [answer, yes] : cases) {
+        QString asked;
+        QTimer answerer;
+        QObject::connect(&answerer, &QTimer::timeout, [&, &answer = answer] {
+            auto* box = qobject_cast<QMessageBox*>(QApplication::activeModalWidget());
+            if (box != nullptr && box->isVisible()) {
+                asked = box->text();
+                answer(*box);
+            }
+        });
+        answerer.start(1);
+        EXPECT_EQ(window_.AskYesNo("Write back the data saved from the router with IMEI 1?"), yes);
+        answerer.stop();
+        EXPECT_EQ(asked, "Write back the data saved from the router with IMEI 1?");
+    }
+}
+
 TEST_F(MainWindowTest, CloseWhileWaitingStopsTheWatcherAndFinishesTheRouter) {
     Start(false);
     EXPECT_TRUE(window_.close());

@@ -121,9 +121,9 @@ TEST_P(LastGoodBackupTest, TheWorkFolderNeverLosesTheLastGoodBackup) {
         WipeLikeADownload();
         BackupBeforeDownload();
         EXPECT_TRUE(Records(NvFile()).empty());
-        std::string failure;
-        EXPECT_TRUE(SaveBackupCopy(work_, failure)) << failure;
-        EXPECT_TRUE(SaveBackupCopy(work_, failure)) << failure;
+        // Kept as the pending copy of a router that has nothing: the good one stays archived.
+        session::PortContext context = Context();
+        EXPECT_TRUE(seam_.KeepPendingCopy(service_, context, record_));
     }
     const fs::path archives = work_ / "NVArchive" / "IMEI-359876543210984";
     ASSERT_TRUE(fs::is_directory(archives));

@@ -2,6 +2,7 @@
 // after a normal update and after a resume from the copy a failed update left behind.
 #include <gtest/gtest.h>
 
+#include "nv/pending_copies.hpp"
 #include "nv_fixture.hpp"
 #include "sim/flash_model.hpp"
 
@@ -43,15 +44,16 @@ TEST_F(WholeUpdateTest, ANormalUpdateKeepsCalibrationAndIdentity) {
     EXPECT_EQ(Preserved(after), before);
 }
 
-TEST_F(WholeUpdateTest, AResumeAfterPowerLossRestoresFromTheSavedCopy) {
+TEST_F(WholeUpdateTest, AResumeAfterPowerLossRestoresFromThePendingCopy) {
     sim::RouterOptions options = RouterOptions();
     options.faults.powerLossImages = {3};
     StartRouter(std::move(options));
     const auto before = Preserved(router_->Snapshot());
     ASSERT_EQ(Run(Context()), -1) << ::testing::PrintToString(notifier_.Texts(session::kNotifyLog));
-    ASSERT_TRUE(service_.BackupTaken()) << "the failed update's own backup may be kept";
-    std::string failure;
-    ASSERT_TRUE(SaveBackupCopy(work_, failure)) << failure;
+    const auto pending = ListPendingCopies(work_);
+    ASSERT_EQ(pending.size(), 1u) << "kept before the first image";
+    EXPECT_EQ(pending[0].record.imei, "359876543210984");
+    EXPECT_EQ(pending[0].record.restore, RestoreState::None);
     ASSERT_TRUE(router_->WaitForPort(sim::DeviceMode::Download, 5s));
     ASSERT_TRUE(router_->Snapshot().blank)
         << ::testing::PrintToString(notifier_.Texts(session::kNotifyLog));
@@ -59,12 +61,14 @@ TEST_F(WholeUpdateTest, AResumeAfterPowerLossRestoresFromTheSavedCopy) {
     session::PortContext resume = Context();
     resume.actionMode = session::kActionRepair;
     resume.backupFirst = 0;
-    resume.nvRoot = work_ / "SaveNV";
+    resume.nvRoot = pending[0].folder;
+    resume.pendingCopy = pending[0].folder;
     ASSERT_EQ(Run(resume), 0);
 
     EXPECT_FALSE(router_->Snapshot().blank);
     EXPECT_EQ(Preserved(router_->Snapshot()), before);
-    EXPECT_FALSE(fs::exists(work_ / "SaveNV")) << "a successful resume removes the saved copy";
+    EXPECT_TRUE(ListPendingCopies(work_).empty()) << "a successful resume finishes the copy";
+    EXPECT_TRUE(fs::is_directory(work_ / "NVArchive" / "IMEI-359876543210984"));
 }
 
 }  // namespace

@@ -62,6 +62,15 @@ class ActionTest : public SessionFixture {
     NvStepsStandIn nv_;
 };
 
+// A saved backup as the resume and the restore-only action find it.
+void WriteSavedBackup(const std::filesystem::path& folder, bool withMac) {
+    std::filesystem::create_directories(folder / "ITEM_EFS_RFNV");
+    std::ofstream(folder / "Channel0.nv", std::ios::binary) << std::string(136, '\0');
+    if (withMac) {
+        std::ofstream(folder / "wifi_mac", std::ios::binary).write("A1B2C3D4E5F6", 13);
+    }
+}
+
 TEST_F(ActionTest, NormalUpdateRunsFromNormalModeToTheNewFirmware) {
     sim::RouterOptions options = RouterOptions();
     options.defaults.buildIdPrefix = std::string(kOldBuild);
@@ -107,10 +116,13 @@ TEST_F(ActionTest, NormalUpdateRunsFromNormalModeToTheNewFirmware) {
     EXPECT_EQ(context.portNumber, newPort) << "the context follows the device";
 
     EXPECT_TRUE(service_.BackupTaken());
-    // The NV steps ran where the update calls them, the restore with the backup's record.
-    EXPECT_EQ(nv_.Calls(),
-              (std::vector<std::string>{"ReadBarcode", "ReadBarcode", "OnboardBackup",
-                                        "BackupNvToFiles", "SaveWifiMac", "RestoreAfterDownload"}));
+    // The NV steps ran where the update calls them: the backup kept as the router's pending
+    // copy before the firmware, the restore with the backup's record, the copy finished last.
+    EXPECT_EQ(nv_.Calls(), (std::vector<std::string>{"ReadBarcode", "ReadBarcode", "OnboardBackup",
+                                                     "BackupNvToFiles", "SaveWifiMac",
+                                                     "KeepPendingCopy", "RestoreStarting",
+                                                     "RestoreAfterDownload", "RestoreSucceeded"}));
+    EXPECT_EQ(nv_.Finished(), std::vector{context.pendingCopy});
     const auto restored = nv_.Restored().at(0);
     EXPECT_EQ(restored.nvBackupFile,
               std::filesystem::path(service_.Config().nvFilePath) / "Channel0.nv");
@@ -172,6 +184,7 @@ TEST_F(ActionTest, RepairOfADeviceWaitingForSaharaWritesTheUrgentListAndStillFai
     context.actionMode = kActionRepair;
     context.backupFirst = 0;
     context.nvRoot = work_ / "SaveNV";
+    WriteSavedBackup(context.nvRoot, true);
     std::string version;
     ASSERT_TRUE(service_.ReportDeviceVersion(0, context.portNumber, version));
     ASSERT_TRUE(service_.ModeOf(0).saharaPending);
@@ -270,22 +283,29 @@ TEST_F(ActionTest, BackupFailsWhenTheMacCannotBeRead) {
         std::filesystem::exists(std::filesystem::path(service_.Config().nvFilePath) / "wifi_mac"));
 }
 
-TEST_F(ActionTest, RestoreOnlyActionRestoresAndRemovesTheBackupFolder) {
-    const auto saved = work_ / "SaveNV";
-    std::filesystem::create_directory(saved);
-    std::ofstream(saved / "wifi_mac", std::ios::binary).write("A1B2C3D4E5F6", 13);
-    PortContext context = Context();
-    context.actionMode = kActionRestoreNv;
-    context.nvRoot = saved;
+// Restoring from a pending copy finishes it; from any other folder (an archive, the work
+// folder) nothing is removed.
+TEST_F(ActionTest, RestoreOnlyActionFinishesOnlyAPendingCopy) {
+    for (const bool pending : {true, false}) {
+        const auto saved = work_ / (pending ? "SaveNV/IMEI-359876543210984" : "NVArchive/a/b");
+        WriteSavedBackup(saved, true);
+        PortContext context = Context();
+        context.actionMode = kActionRestoreNv;
+        context.nvRoot = saved;
+        context.pendingCopy = pending ? saved : std::filesystem::path();
+        const auto finishedBefore = nv_.Finished().size();
 
-    EXPECT_EQ(service_.Download(context), 0);
+        EXPECT_EQ(service_.Download(context), 0);
 
-    ASSERT_EQ(nv_.Restored().size(), 1U);
-    EXPECT_STREQ(nv_.Restored()[0].wifiMac.data(), "A1B2C3D4E5F6");
-    EXPECT_EQ(nv_.Restored()[0].nvBackupFile, saved / "Channel0.nv");
-    test::ExpectInOrder(notifier_.Recorded(),
-                        {{kNotifyHint, service_.Text("ID_SUCCESS_RESTORENV")}});
-    EXPECT_EQ(nv_.Removed(), std::vector{saved});
+        EXPECT_STREQ(nv_.Restored().back().wifiMac.data(), "A1B2C3D4E5F6");
+        EXPECT_EQ(nv_.Restored().back().nvBackupFile, saved / "Channel0.nv");
+        test::ExpectInOrder(notifier_.Recorded(),
+                            {{kNotifyHint, service_.Text("ID_SUCCESS_RESTORENV")}});
+        EXPECT_EQ(nv_.Finished().size(), finishedBefore + (pending ? 1 : 0));
+        EXPECT_TRUE(std::filesystem::exists(saved / "Channel0.nv"))
+            << "the stand-in removes nothing";
+        EXPECT_TRUE(std::filesystem::exists(work_ / "download.xml")) << "the work folder stays";
+    }
 }
 
 struct ResumeCase {
@@ -302,14 +322,12 @@ class ResumeTest : public ActionTest, public ::testing::WithParamInterface<Resum
 
 // A resume: the device runs its programmer after an update that failed, the backup waits in
 // "SaveNV". The restore is tried up to four times, 10 s apart, the link reopened before each
-// repetition; the saved backup goes only after a restore that succeeded.
+// repetition; the pending copy is finished only after a restore that succeeded, and a copy
+// without its MAC is refused before the firmware is written.
 TEST_P(ResumeTest, RestoresFromTheSavedBackup) {
     const ResumeCase& c = GetParam();
-    const auto saved = work_ / "SaveNV";
-    std::filesystem::create_directory(saved);
-    if (c.macSaved) {
-        std::ofstream(saved / "wifi_mac", std::ios::binary).write("A1B2C3D4E5F6", 13);
-    }
+    const auto saved = work_ / "SaveNV" / "IMEI-359876543210984";
+    WriteSavedBackup(saved, c.macSaved);
     nv_.Fail("RestoreAfterDownload", c.restoreFailures);
     auto& files = service_.Config().files;
     files.erase(files.begin() + 1, files.end());
@@ -318,6 +336,7 @@ TEST_P(ResumeTest, RestoresFromTheSavedBackup) {
     context.actionMode = kActionRepair;
     context.backupFirst = 0;
     context.nvRoot = saved;
+    context.pendingCopy = saved;
     std::string version;
     ASSERT_TRUE(service_.ReportDeviceVersion(0, context.portNumber, version));
 
@@ -331,9 +350,10 @@ TEST_P(ResumeTest, RestoresFromTheSavedBackup) {
     }
     const auto lines = notifier_.Texts(kNotifyLog);
     EXPECT_EQ(std::count(lines.begin(), lines.end(), "恢复nv失败，重新恢复!"), c.repetitionLines);
-    EXPECT_EQ(nv_.Removed(),
+    EXPECT_EQ(nv_.Finished(),
               c.backupRemoved ? std::vector{saved} : std::vector<std::filesystem::path>{});
-    EXPECT_EQ(Events("image_written").size(), 1U) << "the firmware was written first";
+    // A saved backup that cannot be written back costs the router nothing.
+    EXPECT_EQ(Events("image_written").size(), c.macSaved ? 1U : 0U);
 }
 
 INSTANTIATE_TEST_SUITE_P(

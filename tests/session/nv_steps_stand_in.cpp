@@ -59,10 +59,25 @@ bool NvStepsStandIn::RestoreAfterDownload(session::CDownloadService&, const sess
     return Call("RestoreAfterDownload");
 }
 
-void NvStepsStandIn::RemoveFolderTree(const std::filesystem::path& folder) {
-    Call("RemoveFolderTree");
+bool NvStepsStandIn::KeepPendingCopy(session::CDownloadService& session,
+                                     session::PortContext& context, session::SessionRecord&) {
+    if (!Call("KeepPendingCopy")) {
+        return false;
+    }
+    context.pendingCopy =
+        std::filesystem::path(session.Config().nvFilePath) / "SaveNV" / "stand-in";
+    return true;
+}
+
+void NvStepsStandIn::RestoreStarting(session::CDownloadService&, const session::PortContext&) {
+    Call("RestoreStarting");
+}
+
+void NvStepsStandIn::RestoreSucceeded(session::CDownloadService&,
+                                      const session::PortContext& context) {
+    Call("RestoreSucceeded");
     std::lock_guard lock(mutex_);
-    removed_.push_back(folder);
+    finished_.push_back(context.pendingCopy);
 }
 
 std::vector<std::string> NvStepsStandIn::Calls() const {
@@ -75,9 +90,9 @@ std::vector<session::SessionRecord> NvStepsStandIn::Restored() const {
     return restored_;
 }
 
-std::vector<std::filesystem::path> NvStepsStandIn::Removed() const {
+std::vector<std::filesystem::path> NvStepsStandIn::Finished() const {
     std::lock_guard lock(mutex_);
-    return removed_;
+    return finished_;
 }
 
 }  // namespace tapfix::test

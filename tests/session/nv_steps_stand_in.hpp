@@ -12,7 +12,8 @@ namespace tapfix::test {
 
 // NV steps that touch no device and write nothing: each call is recorded by name; a step can
 // be told to fail a number of times. The backup names "Channel0.nv" in the configuration's NV
-// folder, and the MAC step fills the record with kMac.
+// folder, the pending copy is "SaveNV/stand-in" there, and the MAC step fills the record with
+// kMac.
 class NvStepsStandIn : public session::NvSteps {
   public:
     static constexpr const char* kMac = "0A1B2C3D4E5F";
@@ -24,10 +25,15 @@ class NvStepsStandIn : public session::NvSteps {
                          session::SessionRecord& record, int slot) override;
     bool SaveWifiMac(session::CDownloadService& session, int slot,
                      session::SessionRecord& record) override;
+    bool KeepPendingCopy(session::CDownloadService& session, session::PortContext& context,
+                         session::SessionRecord& record) override;
     bool RestoreAfterDownload(session::CDownloadService& session,
                               const session::PortContext& context,
                               session::SessionRecord& record) override;
-    void RemoveFolderTree(const std::filesystem::path& folder) override;
+    void RestoreStarting(session::CDownloadService& session,
+                         const session::PortContext& context) override;
+    void RestoreSucceeded(session::CDownloadService& session,
+                          const session::PortContext& context) override;
 
     // The next `times` calls of the step named `name` fail.
     void Fail(const std::string& name, int times = 1);
@@ -36,7 +42,8 @@ class NvStepsStandIn : public session::NvSteps {
     std::vector<std::string> Calls() const;
     // What the restores were handed, in order.
     std::vector<session::SessionRecord> Restored() const;
-    std::vector<std::filesystem::path> Removed() const;
+    // The pending copies whose restore succeeded, in order.
+    std::vector<std::filesystem::path> Finished() const;
 
   private:
     // Records the call; false when it is to fail.
@@ -46,7 +53,7 @@ class NvStepsStandIn : public session::NvSteps {
     std::vector<std::string> calls_;
     std::vector<std::pair<std::string, int>> failures_;
     std::vector<session::SessionRecord> restored_;
-    std::vector<std::filesystem::path> removed_;
+    std::vector<std::filesystem::path> finished_;
     bool onboardBackup_ = false;
 };
 

@@ -90,6 +90,57 @@ TEST_F(DownloadFaultTest, PowerLossInAnImageLeavesABlankDeviceInItsBootStage) {
     EXPECT_EQ(Faults(), (std::vector<std::string>{"powerloss"}));
 }
 
+// The updater killed in the middle of the download: the programmer hangs as the second image is
+// opened, the host goes away, and a user replugs the router. It comes back blank in its boot
+// stage once its partition table was rewritten, else it boots the firmware it had.
+TEST_F(DownloadFaultTest, AHostGoneMidDownloadLeavesTheRouterToBePowerCycled) {
+    struct Case {
+        const char* name;
+        bool powerCycles;
+        bool tableKept;
+        DeviceMode comesBackIn;
+    };
+    for (const Case& c : {Case{"table rewritten", true, false, DeviceMode::Download},
+                          Case{"table kept", true, true, DeviceMode::Normal},
+                          Case{"no power cycle", false, false, DeviceMode::Programmer}}) {
+        SCOPED_TRACE(c.name);
+        RouterOptions options = DownloadOptions(DeviceMode::Programmer);
+        options.powerCycleOnHostLoss = c.powerCycles;
+        std::string error;
+        ASSERT_TRUE(options.faults.Parse("hang:2", &error)) << error;
+        const host::Bytes table = File("partition.mbn");
+        if (c.tableKept) {
+            // The programmer starts with the table the router has.
+            DeviceState state = DefaultDeviceState(options.defaults);
+            state.partitionTable = table;
+            options.statePath = dir_.Path() / "kept.json";
+            ASSERT_TRUE(SaveState(options.statePath, state, &error)) << error;
+        }
+        Launch(options);
+        Connect(DeviceMode::Programmer);
+        ASSERT_TRUE(host::BeginStreaming(link_, table, 1)) << link_.LastError();
+        OpenByName("0:RPM");
+        ASSERT_TRUE(device::StreamWrite(link_, Bytes(1024, 0x11), 0));
+        ASSERT_TRUE(device::StreamClose(link_));
+        Bytes name{'0', ':', 'S', 'B', 'L', '1', 0};
+        EXPECT_FALSE(device::StreamOpenMultiImage(link_, 0x0E, name)) << "the router hangs";
+        EXPECT_EQ(Faults(), std::vector<std::string>{"hang"});
+
+        link_.ClosePort();
+        if (!c.powerCycles) {
+            EXPECT_FALSE(
+                router_->WaitFor([](const auto& port) { return !port.has_value(); }, 500ms))
+                << "a router nobody replugs stays as it is";
+            continue;
+        }
+        ASSERT_TRUE(router_->WaitForPort(c.comesBackIn, 10s));
+        EXPECT_EQ(Events("power_cycle").size(), 1u);
+        const DeviceState state = router_->Snapshot();
+        EXPECT_EQ(state.blank, !c.tableKept);
+        EXPECT_EQ(state.nv.contains(kNvImei), c.tableKept);
+    }
+}
+
 TEST_F(DownloadFaultTest, NoPortAfterTheProgrammerReset) {
     StartProgrammer("noport-after-reset");
     ASSERT_TRUE(device::StreamReset(link_)) << link_.LastError();

@@ -138,6 +138,20 @@ TEST_F(LifecycleTest, AnswerFaultsHappenOnTheNamedAnswers) {
     EXPECT_EQ(faults, (std::vector<std::string>{"silent", "badcrc", "diagerror"}));
 }
 
+TEST_F(LifecycleTest, RefusedNvItemsAnswerTheirStatusAndStayAsTheyWere) {
+    RouterOptions options = Options();
+    std::string error;
+    ASSERT_TRUE(options.faults.Parse("nvwrite-refused:6701,nvread-refused:6702:8", &error));
+    Start(options);
+    constexpr std::size_t kStatus = 131;
+    const DeviceState before = router_->Snapshot();
+    EXPECT_EQ(wire::ReadLe16(Ask(NvRequest(0x27, 6701, {1})), kStatus), 4);
+    EXPECT_EQ(router_->Snapshot().nv.at(6701), before.nv.at(6701)) << "refused, not written";
+    EXPECT_EQ(wire::ReadLe16(Ask(NvRequest(0x26, 6702)), kStatus), 8);
+    EXPECT_EQ(wire::ReadLe16(Ask(NvRequest(0x26, 6701)), kStatus), 0) << "reads of others answer";
+    EXPECT_EQ(wire::ReadLe16(Ask(NvRequest(0x27, 6702, {1})), kStatus), 0) << "so do writes";
+}
+
 TEST_F(LifecycleTest, SplitAnswersArriveInTwoPartsAGapApart) {
     RouterOptions options = Options();
     std::string error;

@@ -1,0 +1,123 @@
+// Which way an update goes, and whose saved data a router gets back.
+#include "app/route_decision.hpp"
+
+#include <gtest/gtest.h>
+
+#include "support/test_names.hpp"
+
+namespace tapfix::test {
+namespace {
+
+using app::ImeiAnswer;
+using app::Ownership;
+using app::RouterFindings;
+using app::UpdateRoute;
+
+nv::StoredBackup Copy(std::string imei, std::string path, std::string serial,
+                      nv::RestoreState restore = nv::RestoreState::None) {
+    nv::StoredBackup copy;
+    copy.folder = "SaveNV/IMEI-" + imei;
+    copy.record.imei = std::move(imei);
+    copy.record.usb = {std::move(path), std::move(serial)};
+    copy.record.restore = restore;
+    return copy;
+}
+
+// Newest first, as they are listed: B and A were taken at the same USB port; C's restore was
+// cut short.
+const nv::StoredBackup kB = Copy("222222222222222", "1-1", "SB");
+const nv::StoredBackup kA = Copy("111111111111111", "1-1", "SA");
+const nv::StoredBackup kC = Copy("333333333333333", "1-2", "", nv::RestoreState::Incomplete);
+// A router with no copy here.
+const std::string kD = "444444444444444";
+
+RouterFindings Running(std::string imei, bool fits = true) {
+    RouterFindings router;
+    router.versionRead = true;
+    router.packageFits = fits;
+    router.imeiAnswer = imei.empty() ? ImeiAnswer::Inactive : ImeiAnswer::Read;
+    router.imei = std::move(imei);
+    return router;
+}
+
+RouterFindings Silent(ImeiAnswer answer = ImeiAnswer::NoAnswer, std::string imei = {}) {
+    RouterFindings router;
+    router.imeiAnswer = answer;
+    router.imei = std::move(imei);
+    return router;
+}
+
+RouterFindings Blank(platform::UsbLocation usb = {}) {
+    RouterFindings router;
+    router.downloadMode = true;
+    router.usb = std::move(usb);
+    return router;
+}
+
+RouterFindings At(RouterFindings router, platform::UsbLocation usb) {
+    router.usb = std::move(usb);
+    return router;
+}
+
+struct RouteCase {
+    const char* name;
+    RouterFindings router;
+    std::vector<nv::StoredBackup> pending;
+    std::string chosen;
+    UpdateRoute route;
+    // Indexes into `pending`: the copy, or the candidates asked about.
+    std::vector<std::size_t> copies;
+    Ownership ownership = Ownership::None;
+    // AskOwner: the route a confirmed copy takes.
+    UpdateRoute confirmedRoute = UpdateRoute::Resume;
+};
+
+// One case a line.
+// clang-format off
+const RouteCase kCases[] = {
+    {"healthy router", Running(kD), {kB, kA}, "", UpdateRoute::Normal, {}},
+    {"package does not fit", Running(kD, false), {}, "", UpdateRoute::VersionMismatch, {}},
+    {"a choice never overrides an IMEI", Running(kD), {kB, kA}, kA.record.imei, UpdateRoute::Normal, {}},
+    {"own copy not restored yet is backed up anew", Running(kA.record.imei), {kB, kA}, "",
+     UpdateRoute::Normal, {}},
+    {"own restore cut short is finished first", Running(kC.record.imei), {kB, kC}, "",
+     UpdateRoute::FinishRestore, {1}, Ownership::Imei, UpdateRoute::FinishRestore},
+    {"no IMEI, no restore cut short", Running(""), {kB, kA}, "", UpdateRoute::NoImei, {}},
+    {"no IMEI, a restore cut short somewhere", Running(""), {kB, kC}, "", UpdateRoute::AskOwner, {1},
+     Ownership::None, UpdateRoute::FinishRestore},
+    {"no IMEI, the cut-short copy's port", At(Running(""), {"1-2", ""}), {kB, kC}, "",
+     UpdateRoute::FinishRestore, {1}, Ownership::UsbPort, UpdateRoute::FinishRestore},
+    {"answers lost: not taken for blank", Silent(), {kA}, "", UpdateRoute::VersionMismatch, {}},
+    {"IMEI read, version not", Silent(ImeiAnswer::Read, kA.record.imei), {kA}, kA.record.imei,
+     UpdateRoute::VersionMismatch, {}},
+    {"half-flashed, nothing saved here", Blank(), {}, "", UpdateRoute::NoSavedData, {}},
+    {"IMEI inactive, nothing saved here", Silent(ImeiAnswer::Inactive), {}, "", UpdateRoute::NoImei, {}},
+    {"serial proves B", Blank({"1-1", "SB"}), {kB, kA}, "", UpdateRoute::Resume, {0}, Ownership::UsbSerial},
+    {"a serial on two copies proves nothing", Blank({"1-3", "SA"}), {kA, Copy("1", "1-4", "SA")}, "",
+     UpdateRoute::AskOwner, {0, 1}},
+    {"two copies at the port", Blank({"1-1", ""}), {kB, kA}, "", UpdateRoute::AskOwner, {0, 1}},
+    {"the only copy, at the port", Blank({"1-1", ""}), {kA}, "", UpdateRoute::Resume, {0}, Ownership::UsbPort},
+    {"chosen A", Blank({"1-1", "SB"}), {kB, kA}, kA.record.imei, UpdateRoute::Resume, {1}, Ownership::Chosen},
+    {"chosen IMEI without a copy", Blank(), {kB, kA}, "999999999999999", UpdateRoute::AskOwner, {0, 1}},
+    {"IMEI inactive, one copy", Silent(ImeiAnswer::Inactive), {kA}, "", UpdateRoute::AskOwner, {0}},
+};
+// clang-format on
+
+class RouteDecisionTest : public ::testing::TestWithParam<RouteCase> {};
+
+TEST_P(RouteDecisionTest, GivesARouterOnlyDataProvenOrConfirmedToBeItsOwn) {
+    const RouteCase& c = GetParam();
+    const app::RouteDecision decision = app::DecideRoute(c.router, c.pending, c.chosen);
+    EXPECT_EQ(decision.route, c.route);
+    EXPECT_EQ(decision.copies, c.copies);
+    EXPECT_EQ(decision.ownership, c.ownership);
+    if (c.route == UpdateRoute::AskOwner) {
+        EXPECT_EQ(decision.confirmedRoute, c.confirmedRoute);
+    }
+}
+
+INSTANTIATE_TEST_SUITE_P(Routers, RouteDecisionTest, ::testing::ValuesIn(kCases),
+                         [](const auto& info) { return TestNameOf(info.param.name); });
+
+}  // namespace
+}  // namespace tapfix::test
