@@ -52,13 +52,12 @@ void CUpdateApplication::SetObserver(std::function<void(const session::Notificat
 
 CUpdateApplication::StartOutcome CUpdateApplication::Start(const StartupOptions& options) {
     debug_.SetEcho(options.verbose);
-    const std::filesystem::path workFolder =
-        options.workFolder.empty() ? platform::DefaultWorkFolder() : options.workFolder;
     std::string error;
-    switch (instanceLock_.Acquire(platform::SingleInstanceLock::DefaultFolder(workFolder),
-                                  kInstanceName, error)) {
+    switch (instanceLock_.Acquire(platform::SingleInstanceLock::DefaultFolder(), kInstanceName,
+                                  error)) {
         case platform::SingleInstanceLock::Outcome::HeldElsewhere:
-            view_.ShowMessage(kAlreadyRunningText);
+            view_.ShowMessage(std::string(kAlreadyRunningText) +
+                              (error.empty() ? "" : "\n" + error));
             return StartOutcome::AlreadyRunning;
         case platform::SingleInstanceLock::Outcome::Failed:
             FailStartup(error);

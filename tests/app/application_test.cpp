@@ -2,6 +2,7 @@
 
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
+#include <unistd.h>
 
 #include <cstdlib>
 #include <fstream>
@@ -90,15 +91,27 @@ TEST_F(StartupTest, StartsWatchingWithThePackageUnpackedAndClosesOnRequest) {
     EXPECT_TRUE(log.is_open());
 }
 
-TEST_F(StartupTest, SecondCopyIsRefusedWhileTheFirstRuns) {
-    CUpdateApplication first(view_, clock_);
-    ASSERT_EQ(first.Start(options_), CUpdateApplication::StartOutcome::Running);
-    FakeView secondView;
-    CUpdateApplication second(secondView, clock_);
-    EXPECT_EQ(second.Start(options_), CUpdateApplication::StartOutcome::AlreadyRunning);
-    EXPECT_EQ(secondView.messages,
-              std::vector<std::string>{"The program has been running. Cannot open it again!"});
-    EXPECT_EQ(secondView.redraws, 0) << "refused before the window showed anything";
+// With another work folder too, and with or without a runtime folder: one copy per user.
+TEST_F(StartupTest, SecondCopyIsRefusedWhileTheFirstRunsAndNamesIt) {
+    for (const bool runtimeFolder : {true, false}) {
+        ScopedVariable runtime("XDG_RUNTIME_DIR",
+                               runtimeFolder ? (dir_.Path() / "runtime").string() : "");
+        ScopedVariable state("XDG_STATE_HOME", (dir_.Path() / "state").string());
+        CUpdateApplication first(view_, clock_);
+        ASSERT_EQ(first.Start(options_), CUpdateApplication::StartOutcome::Running);
+        FakeView secondView;
+        CUpdateApplication second(secondView, clock_);
+        app::StartupOptions elsewhere = options_;
+        elsewhere.workFolder = dir_.Path() / "other-work";
+        EXPECT_EQ(second.Start(elsewhere), CUpdateApplication::StartOutcome::AlreadyRunning);
+        ASSERT_EQ(secondView.messages.size(), 1U);
+        EXPECT_THAT(secondView.messages[0],
+                    StartsWith("The program has been running. Cannot open it again!\n"));
+        EXPECT_THAT(secondView.messages[0], HasSubstr("(pid " + std::to_string(::getpid())));
+        EXPECT_EQ(secondView.redraws, 0) << "refused before the window showed anything";
+        first.Shutdown();
+    }
+    EXPECT_TRUE(std::filesystem::exists(dir_.Path() / "state" / "tapfix"));
 }
 
 TEST_F(StartupTest, FailureSaysWhatFailedUnderTheFixedText) {
