@@ -19,6 +19,7 @@ namespace {
 
 using app::CUpdateApplication;
 using ::testing::HasSubstr;
+using ::testing::Not;
 using ::testing::StartsWith;
 
 // Sets an environment variable for the test's life.
@@ -91,6 +92,19 @@ TEST_F(StartupTest, StartsWatchingWithThePackageUnpackedAndClosesOnRequest) {
     EXPECT_TRUE(log.is_open());
 }
 
+TEST_F(StartupTest, PartialTextFileIsTakenAndTheLogNamesTheKeysItLacks) {
+    std::ofstream(dir_.Path() / "texts.ini") << "[Download_String_Table]\nID_HINT_START=Go\n";
+    options_.textFile = dir_.Path() / "texts.ini";
+    CUpdateApplication application(view_, clock_);
+    ASSERT_EQ(application.Start(options_), CUpdateApplication::StartOutcome::Running);
+    application.Shutdown();
+    std::ifstream log(options_.workFolder / "tapfix.log");
+    const std::string text((std::istreambuf_iterator<char>(log)), std::istreambuf_iterator<char>());
+    EXPECT_THAT(text, HasSubstr("texts.ini lacks 43 keys; they keep their built-in texts: "));
+    EXPECT_THAT(text, HasSubstr("ID_HINT_THREAD"));
+    EXPECT_THAT(text, Not(HasSubstr("ID_HINT_START")));
+}
+
 // With another work folder too, and with or without a runtime folder: one copy per user.
 TEST_F(StartupTest, SecondCopyIsRefusedWhileTheFirstRunsAndNamesIt) {
     for (const bool runtimeFolder : {true, false}) {
@@ -141,6 +155,12 @@ TEST_F(StartupTest, FailureSaysWhatFailedUnderTheFixedText) {
              o.package = Pack();
          },
          "no DOWNLOADBL settings"},
+        {"text file that is no text table",
+         [&](app::StartupOptions& o) {
+             std::ofstream(dir_.Path() / "texts.ini") << "[Other]\nID_HINT_START=x\n";
+             o.textFile = dir_.Path() / "texts.ini";
+         },
+         "texts.ini is not a text table"},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.what);
