@@ -19,9 +19,12 @@ TEST(CliEndToEnd, SecondCopyWhileOneRunsSaysSoAndExits) {
     const auto first = driver.StartUpdater({"--lang", "en"});
     ASSERT_TRUE(first->WaitForOutput("port: COM", Seconds(60))) << first->Out();
 
-    const ProcessResult second = driver.RunUpdater({"--yes"}, Seconds(60));
+    // Another work folder does not make it another copy.
+    const ProcessResult second = driver.RunUpdater(
+        {"--yes", "--work-dir", (driver.Folder() / "other-work").string()}, Seconds(60));
     EXPECT_EQ(second.exitStatus, 4);
     EXPECT_THAT(second.out, HasSubstr("The program has been running. Cannot open it again!"));
+    EXPECT_THAT(second.out, HasSubstr("(pid "));
 
     first->Signal(SIGINT);
     const ProcessResult ended = first->Finish(Seconds(120));
