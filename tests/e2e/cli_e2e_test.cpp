@@ -124,5 +124,18 @@ TEST(PackEndToEnd, SignedUpdaterVerifiesAndAnUnsignedOneTouchesNoRouterWhereAKey
     EXPECT_TRUE(Events(driver.Trace(), "request").empty());
 }
 
+// The simulator's own command line: every fault in its help, a usage error in one line.
+TEST(CliEndToEnd, SimulatorHelpListsEveryFaultAndANegativeTimeIsRefused) {
+    EndToEndDriver driver;
+    const ProcessResult help = driver.Run(SharedPrograms().simulator, {"--help"});
+    EXPECT_EQ(help.exitStatus, 0);
+    EXPECT_THAT(help.out, HasSubstr("sahara-swap:K"));
+    EXPECT_THAT(help.out, HasSubstr("dlflag-refused:N"));
+    const ProcessResult negative = driver.Run(SharedPrograms().simulator, {"--exit-after", "-1"});
+    EXPECT_EQ(negative.exitStatus, 2);
+    EXPECT_THAT(negative.err, HasSubstr("--exit-after: must be a number of at least 0, not -1"));
+    EXPECT_LT(negative.err.size(), 200U) << negative.err;
+}
+
 }  // namespace
 }  // namespace tapfix::test::e2e
