@@ -87,13 +87,13 @@ std::vector<PortHolder> FindLockHolders(const fs::path& file, const fs::path& pr
     const std::string id = LockedFileId(file);
     std::vector<PortHolder> holders;
     std::ifstream locks(proc / "locks");
-    // "1: FLOCK  ADVISORY  WRITE 812 00:1b:6 0 EOF"; a process waiting for the lock shows "->".
+    // "1: FLOCK  ADVISORY  WRITE 812 00:1b:6 0 EOF". A process waiting for the lock has "->"
+    // after the number, which shifts its fields: no pid where the holder's stands.
     for (std::string line; !id.empty() && std::getline(locks, line);) {
         std::istringstream fields(line);
         std::string number, kind, mode, access, pid, locked;
         fields >> number >> kind >> mode >> access >> pid >> locked;
-        const auto holder = ProcessId(pid);
-        if (kind != "->" && locked == id && holder) {
+        if (const auto holder = ProcessId(pid); holder && locked == id) {
             holders.push_back(Holder(proc, *holder));
         }
     }

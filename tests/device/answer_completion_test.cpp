@@ -104,20 +104,6 @@ std::string UnitAndAddresses(link::CPacket& packet) {
     return Outcome(packet, answered && status == UnitStatus::Accepted, addresses);
 }
 
-std::string CloseEfsFile(link::CPacket& packet) {
-    return Outcome(packet, EfsClose(packet));
-}
-
-std::string BootLoaderNop(link::CPacket& packet) {
-    return Outcome(packet, DmssNop(packet));
-}
-
-std::string UnitStatusOnly(link::CPacket& packet) {
-    UnitStatus status = UnitStatus::None;
-    const bool answered = WaitAnswerStatus(packet, 0x29, 2, status);
-    return Outcome(packet, answered && status == UnitStatus::Accepted);
-}
-
 // Drains as a pipelined transfer does, every 10 ms, until an acknowledgement has come.
 std::string DrainUntilAcknowledged(link::CPacket& packet) {
     std::string addresses;
@@ -150,10 +136,10 @@ std::vector<OperationCase> SplitCases() {
     };
     const Answer answers[] = {
         {"NV read", true, nv, ReadNv, "ok 35 7E 7D"},
-        {"EFS close", true, efsClosed, CloseEfsFile, "ok"},
-        {"boot-loader", true, acknowledged, BootLoaderNop, "ok"},
+        {"EFS close", true, efsClosed, [](auto& p) { return Outcome(p, EfsClose(p)); }, "ok"},
+        {"boot-loader", true, acknowledged, [](auto& p) { return Outcome(p, DmssNop(p)); }, "ok"},
         {"block write", true, written, WriteBlock, "ok"},
-        {"unit status", false, accepted, UnitStatusOnly, "ok"},
+        {"unit status", false, accepted, UnitAndAddresses, "ok"},
         {"pipelined acknowledgement", false, written, DrainUntilAcknowledged, "ok 4096"},
     };
     std::vector<OperationCase> cases;

@@ -101,16 +101,12 @@ std::vector<CompletionCase> Cases() {
          {{Head(nv, 5)}, {Tail(nv, 5), 200ms}}, false, true, "", kNvAnswer, {}},
         {"streaming answer with a long pause after its opening flag", MODE_STREAM, kWrite, true,
          {{Head(written, 1)}, {Tail(written, 1), 200ms}}, false, true, "", {}, {0x1000}},
-        {"streaming answer and the first half of another", MODE_STREAM, kWrite, true,
-         {{Concat({written, Head(writtenNext, 4)})}}, false, true, "", {}, {0x1000}},
         {"boot-loader answer behind flag fill", MODE_DMSS, {0x06}, false,
          {{{0x7E, 0x7E}}, {nop, 200ms}}, false, true, "", {0x02}, {}},
         {"half a DIAG answer, then silence", MODE_DIAG, kNvRead, false,
          {{Head(nv, 5)}}, false, false, kNoEndFlag, {}, {}, 300},
         {"flags alone are no answer", MODE_DMSS, {0x06}, false,
          {{{0x7E, 0x7E, 0x7E}}}, false, false, kSilent, {}, {}, 300},
-        {"flood without a flag", MODE_DIAG, kNvRead, false,
-         {{Bytes(1500, 0x26)}}, false, false, kFlood, {}, {}},
     };
     // clang-format on
 }
