@@ -4,7 +4,6 @@
 #include <unistd.h>
 
 #include <fstream>
-#include <thread>
 
 #include "device/command_set.hpp"
 #include "device/dmss_commands.hpp"
