@@ -6,6 +6,9 @@
 namespace tapfix::sim {
 namespace {
 
+// The longest gap of a split answer: a day, far beyond any exchange's time-out.
+constexpr unsigned long kLongestSplitGapMs = 24UL * 60 * 60 * 1000;
+
 std::vector<std::string_view> SplitOn(std::string_view text, char separator) {
     std::vector<std::string_view> parts;
     std::size_t begin = 0;
@@ -73,7 +76,7 @@ bool ParseEntry(const std::vector<std::string_view>& fields, FaultPlan& plan) {
     }
     if (name == "split" && arguments <= 1) {
         unsigned long gap = 1;
-        if (arguments == 1 && (!ParseNumber(fields[1], &gap) || gap > 60000)) {
+        if (arguments == 1 && (!ParseNumber(fields[1], &gap) || gap > kLongestSplitGapMs)) {
             return false;
         }
         plan.split = true;

@@ -39,6 +39,18 @@ void AwaitStop(const sigset_t& signals, double seconds) {
     }
 }
 
+// CLI11's own check prints the largest double as its bound.
+CLI::Validator NotNegative() {
+    return CLI::Validator(
+        [](const std::string& text) {
+            double value = 0;
+            return CLI::detail::lexical_cast(text, value) && value >= 0
+                       ? std::string()
+                       : "must be a number of at least 0, not " + text;
+        },
+        "NONNEGATIVE");
+}
+
 std::chrono::microseconds ToMicroseconds(double milliseconds) {
     return std::chrono::microseconds(static_cast<long>(milliseconds * 1000));
 }
@@ -58,7 +70,7 @@ void AddLocationOptions(CLI::App& app, RouterOptions& options) {
                    std::chrono::milliseconds(static_cast<long>(ms));
            },
            "milliseconds from the boot stage's port leaving to the programmer's (default 1000)")
-        ->check(CLI::NonNegativeNumber);
+        ->check(NotNegative());
 }
 
 }  // namespace
@@ -92,8 +104,7 @@ int main(int argc, char** argv) {
                    "  sahara-swap:K        Sahara makes its Kth and next request in the other "
                    "order\n"
                    "  dlflag-refused:N     the first N download-mode flag requests are refused");
-    app.add_option("--exit-after", exitAfter, "stop after this many seconds")
-        ->check(CLI::NonNegativeNumber);
+    app.add_option("--exit-after", exitAfter, "stop after this many seconds")->check(NotNegative());
     app.add_flag("--power-cycle-on-host-loss", options.powerCycleOnHostLoss,
                  "when the host goes away in the middle of a download (updater killed, port "
                  "closed), cut the power and bring the router back: blank in download mode when "
@@ -125,16 +136,22 @@ int main(int argc, char** argv) {
         ->check(CLI::IsMember({7, 13}));
     app.add_option("--link-latency", latencyMs,
                    "link model: milliseconds from a request to its answer")
-        ->check(CLI::NonNegativeNumber);
+        ->check(NotNegative());
     app.add_option("--link-rate", options.profile.link.bytesPerSecond,
                    "link model: bytes per second in both directions (0: unlimited)")
-        ->check(CLI::NonNegativeNumber);
+        ->check(NotNegative());
     app.add_option("--link-packet", options.profile.link.packetSize,
                    "link model: answers leave in packets of this many bytes");
     app.add_option("--link-gap", gapMs, "link model: milliseconds between packets")
-        ->check(CLI::NonNegativeNumber);
+        ->check(NotNegative());
     AddLocationOptions(app, options);
-    CLI11_PARSE(app, argc, argv);
+    try {
+        app.parse(argc, argv);
+    } catch (const CLI::ParseError& error) {
+        // Help is no error; every other parse failure is a usage error, as a wrong fault is.
+        const int status = app.exit(error);
+        return status == 0 ? 0 : 2;
+    }
     options.profile.boot =
         boot == "sahara" ? tapfix::sim::BootProtocol::Sahara : tapfix::sim::BootProtocol::Dmss;
     options.profile.link.latency = ToMicroseconds(latencyMs);

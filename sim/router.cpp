@@ -212,6 +212,7 @@ void SimulatedRouter::Run() {
             ServeInput();
         }
         std::lock_guard lock(mutex_);
+        SendDeferredPieces();
         RepeatAnswer();
         WatchHost();
         AdvanceTransitions();
@@ -257,17 +258,23 @@ int SimulatedRouter::PollTimeoutMs() const {
     if (repeating_) {
         return 1;
     }
+    const auto until = [](LinkSchedule::TimePoint at) {
+        const auto left = std::chrono::ceil<milliseconds>(at - Clock::now());
+        return static_cast<int>(std::clamp<milliseconds::rep>(left.count(), 0, 1000));
+    };
+    int timeout = deferred_.empty() ? -1 : until(deferred_.front().due);
+    const auto sooner = [&timeout](int other) {
+        timeout = timeout < 0 ? other : std::min(timeout, other);
+    };
     if (options_.powerCycleOnHostLoss && handler_ && handler_->Downloading()) {
-        return kHostCheckMs;
+        sooner(kHostCheckMs);
     }
     if (departure_) {
-        return kDepartureCheckMs;
+        sooner(kDepartureCheckMs);
+    } else if (arrival_) {
+        sooner(until(arrival_->at));
     }
-    if (arrival_) {
-        const auto left = std::chrono::duration_cast<milliseconds>(arrival_->at - Clock::now());
-        return static_cast<int>(std::clamp<milliseconds::rep>(left.count(), 0, 1000));
-    }
-    return -1;
+    return timeout;
 }
 
 void SimulatedRouter::ServeInput() {
@@ -307,7 +314,7 @@ void SimulatedRouter::ApplyContinuation() {
 }
 
 void SimulatedRouter::RepeatAnswer() {
-    if (repeating_ && port_.Present() && port_.BytesUnreadByHost() == 0) {
+    if (repeating_ && deferred_.empty() && port_.Present() && port_.BytesUnreadByHost() == 0) {
         WriteAnswer(*repeating_);
     }
 }
@@ -324,7 +331,7 @@ void SimulatedRouter::AdvanceTransitions() {
         const bool unread = port_.BytesUnreadByHost() > 0;
         departure_->answerArrived = departure_->answerArrived || unread;
         const bool hostHasAnswer =
-            !unread && (departure_->answerArrived || !departure_->answerSent);
+            !unread && deferred_.empty() && (departure_->answerArrived || !departure_->answerSent);
         if ((now >= departure_->earliest && hostHasAnswer) || now >= departure_->latest) {
             const Departure departure = *departure_;
             departure_.reset();
@@ -396,6 +403,7 @@ void SimulatedRouter::Leave(const std::string& reason) {
     fields["reason"] = reason;
     port_.Leave();
     repeating_.reset();
+    deferred_.clear();
     handler_.reset();
     continueIn_.reset();
     current_.reset();
@@ -407,35 +415,55 @@ void SimulatedRouter::Leave(const std::string& reason) {
 }
 
 // An answer leaves whole, or in two halves (split fault), or in packets (link model), each
-// piece written once the link has carried it.
+// piece written once the link has carried it. A split answer's second half waits its gap on
+// the device's schedule, not on the device thread, so the device stays responsive for any gap;
+// answers given meanwhile follow it in order.
 void SimulatedRouter::WriteAnswer(const Bytes& bytes) {
     const FaultPlan& plan = options_.faults;
     const LinkModel& link = options_.profile.link;
     if (departure_) {
         departure_->answerSent = true;
     }
-    std::size_t piece = bytes.size();
-    std::chrono::microseconds gap{0};
-    if (plan.split && bytes.size() >= 2) {
-        piece = bytes.size() / 2;
-        gap = plan.splitGap;
-    } else if (link.packetSize > 0) {
-        piece = link.packetSize;
-        gap = link.packetGap;
+    const std::size_t half = plan.split && bytes.size() >= 2 ? bytes.size() / 2 : bytes.size();
+    if (!deferred_.empty()) {
+        const LinkSchedule::TimePoint after = deferred_.back().due;
+        deferred_.push_back({Bytes(bytes.begin(), bytes.begin() + static_cast<long>(half)), after});
+        DeferFrom(bytes, half, after + plan.splitGap);
+        return;
     }
+    const std::size_t piece = half < bytes.size() || link.packetSize == 0 ? half : link.packetSize;
     LinkSchedule::TimePoint waitedSince = inputArrived_;
     LinkSchedule::TimePoint readyAt = inputArrived_ + link.latency;
-    std::size_t at = 0;
-    while (at < bytes.size()) {
-        // The second half of a split answer is all the rest.
-        const std::size_t length =
-            plan.split && at > 0 ? bytes.size() - at : std::min(piece, bytes.size() - at);
-        const auto arrives = link_.ToHost(length, readyAt, waitedSince);
-        HoldUntil(arrives);
-        port_.Write(std::span(bytes).subspan(at, length), kWritePatienceMs);
-        at += length;
-        waitedSince = arrives;
-        readyAt = arrives + gap;
+    for (std::size_t at = 0; at < half; at += piece) {
+        waitedSince = SendPiece(std::span(bytes).subspan(at, std::min(piece, half - at)), readyAt,
+                                waitedSince);
+        readyAt = waitedSince + link.packetGap;
+    }
+    DeferFrom(bytes, half, waitedSince + plan.splitGap);
+}
+
+void SimulatedRouter::DeferFrom(const Bytes& bytes, std::size_t from, LinkSchedule::TimePoint due) {
+    if (from < bytes.size()) {
+        deferred_.push_back({Bytes(bytes.begin() + static_cast<long>(from), bytes.end()), due});
+    }
+}
+
+LinkSchedule::TimePoint SimulatedRouter::SendPiece(std::span<const std::uint8_t> piece,
+                                                   LinkSchedule::TimePoint readyAt,
+                                                   LinkSchedule::TimePoint waitedSince) {
+    const auto arrives = link_.ToHost(piece.size(), readyAt, waitedSince);
+    HoldUntil(arrives);
+    port_.Write(piece, kWritePatienceMs);
+    return arrives;
+}
+
+void SimulatedRouter::SendDeferredPieces() {
+    while (!deferred_.empty() && Clock::now() >= deferred_.front().due) {
+        const Deferred next = std::move(deferred_.front());
+        deferred_.pop_front();
+        if (port_.Present()) {
+            SendPiece(next.bytes, next.due, next.due);
+        }
     }
 }
 

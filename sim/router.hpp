@@ -2,6 +2,7 @@
 
 #include <chrono>
 #include <condition_variable>
+#include <deque>
 #include <filesystem>
 #include <functional>
 #include <map>
@@ -119,6 +120,14 @@ class SimulatedRouter {
     int ChoosePortNumber(DeviceMode mode) const;
     void SaveLocked();
     void WriteAnswer(const Bytes& bytes);
+    // Writes one piece once the modelled link has carried it; returns when it arrived.
+    LinkSchedule::TimePoint SendPiece(std::span<const std::uint8_t> piece,
+                                      LinkSchedule::TimePoint readyAt,
+                                      LinkSchedule::TimePoint waitedSince);
+    // Queues the answer's bytes from `from` on, to leave at `due`.
+    void DeferFrom(const Bytes& bytes, std::size_t from, LinkSchedule::TimePoint due);
+    // Writes the pieces whose time has come.
+    void SendDeferredPieces();
     // Runs the mode a handler asked to continue in.
     void ApplyContinuation();
     // Holds the device thread until the modelled link has carried what is due by then, and
@@ -140,6 +149,13 @@ class SimulatedRouter {
     std::optional<Arrival> arrival_;
     // An answer the device keeps sending until the host speaks.
     std::optional<Bytes> repeating_;
+    // Pieces of answers that leave later, in order: the second halves of split answers and the
+    // answers the device gave after them.
+    struct Deferred {
+        Bytes bytes;
+        LinkSchedule::TimePoint due;
+    };
+    std::deque<Deferred> deferred_;
     FaultCounter faults_;
     LinkSchedule link_;
     // When the input the handler is answering arrived; answers leave the latency after it.

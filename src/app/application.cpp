@@ -7,6 +7,30 @@
 #include "platform/work_folder.hpp"
 
 namespace tapfix::app {
+namespace {
+
+// A text file that lacks keys is taken, the keys it lacks keep their built-in texts and the log
+// names them; a file that is no text table fails the start.
+bool LoadTexts(config::CLanguageManager& language, platform::DebugOutput& log,
+               const std::filesystem::path& file, std::string& failure) {
+    std::vector<std::string> lacking;
+    std::string error;
+    if (!language.LoadTextFile(file, lacking, error)) {
+        failure = "texts: " + error;
+        return false;
+    }
+    if (!lacking.empty()) {
+        std::string keys;
+        for (const std::string& key : lacking) {
+            keys += (keys.empty() ? "" : ", ") + key;
+        }
+        log.Write("The text file " + file.string() + " lacks " + std::to_string(lacking.size()) +
+                  " keys; they keep their built-in texts: " + keys);
+    }
+    return true;
+}
+
+}  // namespace
 
 std::filesystem::path PackageSource(const StartupOptions& options) {
     if (!options.package.empty()) {
@@ -52,13 +76,12 @@ void CUpdateApplication::SetObserver(std::function<void(const session::Notificat
 
 CUpdateApplication::StartOutcome CUpdateApplication::Start(const StartupOptions& options) {
     debug_.SetEcho(options.verbose);
-    const std::filesystem::path workFolder =
-        options.workFolder.empty() ? platform::DefaultWorkFolder() : options.workFolder;
     std::string error;
-    switch (instanceLock_.Acquire(platform::SingleInstanceLock::DefaultFolder(workFolder),
-                                  kInstanceName, error)) {
+    switch (instanceLock_.Acquire(platform::SingleInstanceLock::DefaultFolder(), kInstanceName,
+                                  error)) {
         case platform::SingleInstanceLock::Outcome::HeldElsewhere:
-            view_.ShowMessage(kAlreadyRunningText);
+            view_.ShowMessage(std::string(kAlreadyRunningText) +
+                              (error.empty() ? "" : "\n" + error));
             return StartOutcome::AlreadyRunning;
         case platform::SingleInstanceLock::Outcome::Failed:
             FailStartup(error);
@@ -85,6 +108,9 @@ bool CUpdateApplication::InitializeTool(const StartupOptions& options, std::stri
     if (!debug_.Open(shared_.workFolder / platform::DebugOutput::kFileName, error)) {
         debug_.Write(error);
     }
+    if (!LoadTexts(service_.Language(), debug_, options.textFile, failure)) {
+        return false;
+    }
     config::CFirmwarePackage package;
     const std::filesystem::path source = PackageSource(options);
     if (!package.Open(source)) {
@@ -106,7 +132,6 @@ bool CUpdateApplication::InitializeTool(const StartupOptions& options, std::stri
     if (!config::LoadFolderConfig(shared_.workFolder, service_.Config(), true, failure)) {
         return false;
     }
-    service_.Language().SetTextFile(options.textFile);
     service_.SetNotifier(&channel_);
     return true;
 }

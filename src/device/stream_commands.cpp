@@ -147,11 +147,7 @@ bool StreamClose(link::CPacket& packet) {
 
 bool DrainStreamAnswers(link::CPacket& packet) {
     packet.SetMode(link::MODE_STREAM);
-    if (packet.ReadWaiting() == 0) {
-        packet.ClearAckedAddresses();
-        return true;
-    }
-    return packet.ParseFrames();
+    return packet.DrainFrames();
 }
 
 bool WaitAnswerOk(link::CPacket& packet, std::uint8_t code, platform::Clock& clock) {

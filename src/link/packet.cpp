@@ -210,6 +210,10 @@ bool CPacket::DecodeFrame() {
     while (length >= start + 2 && receive_[length - 2] == kFlag) {
         --length;
     }
+    // Flags ahead of the frame are fill, as repeated closing flags are.
+    while (start > 0 && start + 1 < length && receive_[start] == kFlag) {
+        ++start;
+    }
     std::array<std::uint8_t, kReceiveCapacity> plain{};
     const std::size_t count =
         start < length ? Unstuff({receive_.data() + start, length - start}, plain) : 0;
@@ -268,7 +272,30 @@ bool CPacket::ParseFrames() {
             allGood = false;
         }
     }
+    unfinishedFrom_ = open ? openedAt : receiveLength_;
     return allGood;
+}
+
+bool CPacket::DrainFrames() {
+    const std::size_t kept = carryingPartialFrame_ ? receiveLength_ : 0;
+    carryingPartialFrame_ = false;
+    const std::size_t read = Port().Read({receive_.data() + kept, kReceiveData - kept});
+    receiveLength_ = kept + read;
+    if (read == 0) {
+        ackedCount_ = 0;
+        carryingPartialFrame_ = kept > 0;
+        return true;
+    }
+    const bool ok = ParseFrames();
+    // The frame the read cut off is completed by the next drain instead of failing its CRC; one
+    // that fills the buffer without ending is no frame of this protocol and is dropped.
+    const std::size_t unfinished = receiveLength_ - unfinishedFrom_;
+    if (unfinished > 0 && unfinished < kReceiveData) {
+        std::memmove(receive_.data(), receive_.data() + unfinishedFrom_, unfinished);
+        receiveLength_ = unfinished;
+        carryingPartialFrame_ = true;
+    }
+    return ok;
 }
 
 milliseconds CPacket::SettleInterval() const {
@@ -279,51 +306,62 @@ milliseconds CPacket::SettleInterval() const {
     return milliseconds{nvItem ? 20 : 5};
 }
 
-// An answer is whole once its closing flag has arrived after at least one byte that is not a
-// flag; boot-loader and streaming answers must also have begun with their opening flag. More
-// than one read holds is left to the flood guard.
-bool CPacket::HoldsWholeAnswer(std::span<const std::uint8_t> waiting) const {
-    if (waiting.empty() || waiting.size() > kReceiveData || waiting.back() != kFlag) {
-        return false;
+// How far the waiting input has come as framed answers: flags alone are fill, a frame starts
+// with its first other byte and ends with the next flag. More than one read holds is a flood.
+CPacket::InputProgress CPacket::ProgressOf(std::span<const std::uint8_t> waiting) {
+    if (waiting.size() > kReceiveData) {
+        return InputProgress::Flood;
     }
-    if (IsFramedWithOpeningFlag(mode_) && waiting.front() != kFlag) {
-        return false;
+    bool answered = false;
+    bool open = false;
+    for (const std::uint8_t byte : waiting) {
+        if (byte != kFlag) {
+            open = true;
+        } else if (open) {
+            answered = true;
+            open = false;
+        }
     }
-    return std::any_of(waiting.begin(), waiting.end() - 1,
-                       [](std::uint8_t byte) { return byte != kFlag; });
+    if (answered) {
+        return open ? InputProgress::AnswerAndMore : InputProgress::Answer;
+    }
+    return open ? InputProgress::FrameStarted : InputProgress::Nothing;
 }
 
 std::size_t CPacket::AwaitAnswer(milliseconds timeout, milliseconds settle, bool* timedOut) {
     const auto deadline = Clock::now() + timeout;
     for (;;) {
-        // A whole frame needs no quiet interval to prove it complete.
-        if (const auto waiting = Port().PeekWaiting(); HoldsWholeAnswer(waiting)) {
+        const auto waiting = Port().PeekWaiting();
+        const std::size_t count = waiting.size();
+        const InputProgress progress = ProgressOf(waiting);
+        const bool answered =
+            progress == InputProgress::Answer || progress == InputProgress::AnswerAndMore;
+        // A whole frame needs no quiet interval to prove it complete; a flood is not waited out.
+        if (progress == InputProgress::Answer || progress == InputProgress::Flood) {
             *timedOut = false;
-            return waiting.size();
+            return count;
         }
-        const std::size_t count = Port().BytesWaiting();
         // Nothing more can come once the device has left: what arrived before is the answer.
         if (!IsPortOpen()) {
             *timedOut = count == 0;
             return count;
         }
         const auto now = Clock::now();
-        if (count == 0) {
-            if (now >= deadline) {
-                *timedOut = true;
-                return 0;
-            }
-            Port().WaitForMoreInput(0, std::chrono::duration_cast<milliseconds>(deadline - now));
+        if (now >= deadline) {
+            *timedOut = !answered;
+            // Flags alone are no answer; a frame cut off by the time-out is the caller's to judge.
+            return progress == InputProgress::Nothing ? 0 : count;
+        }
+        if (!answered) {
+            // A device may pause inside a frame for longer than any quiet interval: a started
+            // frame, like silence, is waited for up to the exchange's own time-out.
+            Port().WaitForMoreInput(count,
+                                    std::chrono::duration_cast<milliseconds>(deadline - now));
             continue;
         }
-        // Anything else is complete once the waiting count stops growing for one interval.
+        // Bytes behind a whole answer are complete once the input stops growing for one interval.
         if (!Port().WaitForMoreInput(count, settle)) {
-            const std::size_t settled = Port().BytesWaiting();
-            *timedOut = settled == 0;
-            return settled;
-        }
-        if (Clock::now() > deadline) {
-            *timedOut = true;
+            *timedOut = false;
             return Port().BytesWaiting();
         }
     }

@@ -79,6 +79,10 @@ class CPacket : public CSerial {
     bool TransactStream(std::uint32_t timeoutMs);
     bool SendOnly(std::uint8_t code, std::uint32_t value);
     bool ReceiveFrame();
+    // One read of what is waiting, behind the unfinished frame the last drain kept; the whole
+    // frames are parsed as ParseFrames does and an unfinished last one is kept for the next
+    // drain. True when nothing was read or every whole frame was good.
+    bool DrainFrames();
     // Writes the transmit buffer as it stands (a frame built elsewhere); false on a short write.
     bool SendTransmitBuffer();
     // Writes the transmit buffer behind what was written before, purging nothing: the answers
@@ -145,13 +149,14 @@ class CPacket : public CSerial {
 
   private:
     enum class AttemptOutcome { Done, Failed };
+    enum class InputProgress { Nothing, FrameStarted, Answer, AnswerAndMore, Flood };
 
     const PacketProtocol* ProtocolFor(PacketMode mode) const;
     void InsertOpeningFlagIfMissing();
     AttemptOutcome RunAttempt(std::chrono::milliseconds timeout);
-    bool HoldsWholeAnswer(std::span<const std::uint8_t> waiting) const;
-    // Waits until one whole answer frame is waiting or the input settles; returns the count
-    // waiting then (0 on time-out).
+    static InputProgress ProgressOf(std::span<const std::uint8_t> waiting);
+    // Waits until one whole answer frame is waiting, or bytes behind one settle, or the time-out
+    // passes; returns the count waiting then (0 when no frame had started by the time-out).
     std::size_t AwaitAnswer(std::chrono::milliseconds timeout, std::chrono::milliseconds settle,
                             bool* timedOut);
     std::chrono::milliseconds SettleInterval() const;
@@ -186,8 +191,9 @@ class CPacket : public CSerial {
 
     std::array<std::uint32_t, kAckCapacity> acked_{};
     std::size_t ackedCount_ = 0;
-    // Whole frames the last ParseFrames met, good or bad.
+    // Whole frames the last ParseFrames met, good or bad, and where a frame it left open began.
     std::size_t framesParsed_ = 0;
+    std::size_t unfinishedFrom_ = 0;
 
     std::uint32_t overrideFlag_ = 0;
     std::array<std::uint8_t, 4> extensionValue_{};

@@ -1,8 +1,14 @@
 #include "platform/port_holders.hpp"
 
+#include <sys/stat.h>
+#include <sys/sysmacros.h>
+
 #include <algorithm>
 #include <charconv>
+#include <cstdio>
+#include <fstream>
 #include <optional>
+#include <sstream>
 #include <system_error>
 
 #include "platform/text_file.hpp"
@@ -49,24 +55,75 @@ std::string ShortDeviceName(const fs::path& target) {
     return text.starts_with("/dev/") ? text.substr(5) : text;
 }
 
+PortHolder Holder(const fs::path& proc, int pid) {
+    const auto command = ReadFirstLine(proc / std::to_string(pid) / "comm", 64);
+    return PortHolder{.pid = pid, .command = command.value_or("?")};
+}
+
+// "<device major>:<device minor>:<inode>" as <proc>/locks names a file, majors and minors in hex.
+std::string LockedFileId(const fs::path& file) {
+    struct stat info {};
+    if (::stat(file.c_str(), &info) != 0) {
+        return {};
+    }
+    char id[64];
+    std::snprintf(id, sizeof id, "%02x:%02x:%llu", ::major(info.st_dev), ::minor(info.st_dev),
+                  static_cast<unsigned long long>(info.st_ino));
+    return id;
+}
+
+void SortByPid(std::vector<PortHolder>& holders) {
+    std::sort(holders.begin(), holders.end(),
+              [](const PortHolder& a, const PortHolder& b) { return a.pid < b.pid; });
+    holders.erase(
+        std::unique(holders.begin(), holders.end(),
+                    [](const PortHolder& a, const PortHolder& b) { return a.pid == b.pid; }),
+        holders.end());
+}
+
 }  // namespace
+
+std::vector<PortHolder> FindLockHolders(const fs::path& file, const fs::path& proc) {
+    const std::string id = LockedFileId(file);
+    std::vector<PortHolder> holders;
+    std::ifstream locks(proc / "locks");
+    // "1: FLOCK  ADVISORY  WRITE 812 00:1b:6 0 EOF". A process waiting for the lock has "->"
+    // after the number, which shifts its fields: no pid where the holder's stands.
+    for (std::string line; !id.empty() && std::getline(locks, line);) {
+        std::istringstream fields(line);
+        std::string number, kind, mode, access, pid, locked;
+        fields >> number >> kind >> mode >> access >> pid >> locked;
+        if (const auto holder = ProcessId(pid); holder && locked == id) {
+            holders.push_back(Holder(proc, *holder));
+        }
+    }
+    SortByPid(holders);
+    return holders;
+}
 
 std::vector<PortHolder> FindPortHolders(const fs::path& device, const fs::path& proc) {
     const fs::path target = DeviceTarget(device);
-    std::vector<PortHolder> holders;
+    // Another user's descriptors cannot be seen, its lock on the port can.
+    std::vector<PortHolder> holders = FindLockHolders(target, proc);
     std::error_code ec;
     for (fs::directory_iterator it(proc, ec); !ec && it != fs::directory_iterator();
          it.increment(ec)) {
         const auto pid = ProcessId(it->path().filename().string());
-        if (!pid || !HasOpen(it->path() / "fd", target)) {
-            continue;
+        if (pid && HasOpen(it->path() / "fd", target)) {
+            holders.push_back(Holder(proc, *pid));
         }
-        const auto command = ReadFirstLine(it->path() / "comm", 64);
-        holders.push_back(PortHolder{.pid = *pid, .command = command.value_or("?")});
     }
-    std::sort(holders.begin(), holders.end(),
-              [](const PortHolder& a, const PortHolder& b) { return a.pid < b.pid; });
+    SortByPid(holders);
     return holders;
+}
+
+std::string NameProcesses(const std::vector<PortHolder>& holders) {
+    std::string text;
+    for (const PortHolder& holder : holders) {
+        text += (text.empty() ? "" : ", ") + holder.command + " (pid " +
+                std::to_string(holder.pid) + ")";
+    }
+    return text;
 }
 
 std::string DescribeHeldPort(const fs::path& device, const std::vector<PortHolder>& holders) {
@@ -76,13 +133,10 @@ std::string DescribeHeldPort(const fs::path& device, const std::vector<PortHolde
                " is in use by another program (ModemManager, if it runs, probes the "
                "router's ports)";
     }
-    std::string text = name + " is held by ";
-    bool modemManager = false;
-    for (std::size_t i = 0; i < holders.size(); ++i) {
-        text += (i == 0 ? "" : ", ") + holders[i].command + " (pid " +
-                std::to_string(holders[i].pid) + ")";
-        modemManager = modemManager || holders[i].command == kModemManager;
-    }
+    const bool modemManager = std::any_of(holders.begin(), holders.end(), [](const auto& holder) {
+        return holder.command == kModemManager;
+    });
+    std::string text = name + " is held by " + NameProcesses(holders);
     if (modemManager) {
         text +=
             "; ModemManager probes the router's ports: stop it while updating "

@@ -73,13 +73,30 @@ ProfileText ProfileText::Parse(std::string_view bytes) {
     return profile;
 }
 
-std::optional<ProfileText> ProfileText::Load(const std::filesystem::path& file) {
+std::optional<ProfileText> ProfileText::Load(const std::filesystem::path& file,
+                                             std::string* error) {
     std::string bytes;
-    std::string error;
-    if (file.empty() || !ReadWholeFile(file, kMaxProfileBytes, bytes, error)) {
+    std::string reason = "no file named";
+    if (file.empty() || !ReadWholeFile(file, kMaxProfileBytes, bytes, reason)) {
+        if (error != nullptr) {
+            *error = reason;
+        }
         return std::nullopt;
     }
     return Parse(bytes);
+}
+
+std::vector<std::string> ProfileText::Names(std::string_view section) const {
+    std::vector<std::string> names;
+    for (const Entry& entry : entries_) {
+        const bool known = std::any_of(names.begin(), names.end(), [&](const std::string& name) {
+            return SameName(name, entry.name);
+        });
+        if (SameName(entry.section, section) && !known) {
+            names.push_back(entry.name);
+        }
+    }
+    return names;
 }
 
 std::optional<std::string> ProfileText::Find(std::string_view section,

@@ -17,10 +17,13 @@ class ProfileText {
   public:
     // Text in UTF-8 or UTF-16 with a byte-order mark (a UTF-8 mark is skipped).
     static ProfileText Parse(std::string_view bytes);
-    // Nothing when the file is missing or unreadable.
-    static std::optional<ProfileText> Load(const std::filesystem::path& file);
+    // Nothing when the file is missing or unreadable; `error`, when given, then says why.
+    static std::optional<ProfileText> Load(const std::filesystem::path& file,
+                                           std::string* error = nullptr);
 
     std::optional<std::string> Find(std::string_view section, std::string_view name) const;
+    // The entry names of a section, in file order, each once.
+    std::vector<std::string> Names(std::string_view section) const;
 
   private:
     struct Entry {

@@ -2,12 +2,16 @@
 
 #include <fcntl.h>
 #include <sys/file.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <cerrno>
 #include <cstdlib>
 #include <cstring>
 #include <system_error>
+
+#include "platform/port_holders.hpp"
+#include "platform/work_folder.hpp"
 
 namespace tapfix::platform {
 
@@ -24,7 +28,8 @@ SingleInstanceLock::Outcome SingleInstanceLock::Acquire(const std::filesystem::p
         return Outcome::Failed;
     }
     std::error_code ec;
-    std::filesystem::create_directories(folder, ec);
+    std::filesystem::create_directories(folder.parent_path(), ec);
+    ::mkdir(folder.c_str(), 0700);
     const std::filesystem::path file = folder / (std::string(name) + ".lock");
     const int fd = ::open(file.c_str(), O_RDWR | O_CREAT | O_CLOEXEC | O_NOFOLLOW, 0600);
     if (fd < 0) {
@@ -35,6 +40,8 @@ SingleInstanceLock::Outcome SingleInstanceLock::Acquire(const std::filesystem::p
         const int cause = errno;
         ::close(fd);
         if (cause == EWOULDBLOCK) {
+            const auto holders = FindLockHolders(file);
+            error = holders.empty() ? std::string() : "It runs as " + NameProcesses(holders) + ".";
             return Outcome::HeldElsewhere;
         }
         error = "cannot lock " + file.string() + ": " + std::strerror(cause);
@@ -47,14 +54,12 @@ SingleInstanceLock::Outcome SingleInstanceLock::Acquire(const std::filesystem::p
     return Outcome::Acquired;
 }
 
-std::filesystem::path SingleInstanceLock::DefaultFolder(const std::filesystem::path& workFolder) {
+std::filesystem::path SingleInstanceLock::DefaultFolder() {
     if (const char* runtime = std::getenv("XDG_RUNTIME_DIR");
         runtime != nullptr && runtime[0] == '/') {
         return runtime;
     }
-    const std::filesystem::path bare =
-        workFolder.has_filename() ? workFolder : workFolder.parent_path();
-    return bare.parent_path();
+    return UserStateFolder();
 }
 
 }  // namespace tapfix::platform

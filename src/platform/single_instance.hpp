@@ -17,12 +17,15 @@ class SingleInstanceLock {
     SingleInstanceLock(const SingleInstanceLock&) = delete;
     SingleInstanceLock& operator=(const SingleInstanceLock&) = delete;
 
-    // Creates the folder when needed. Failed carries the reason in `error`.
+    // Creates the folder, private, when needed. Failed carries the reason in `error`;
+    // HeldElsewhere names the running copy there when it can be found.
     Outcome Acquire(const std::filesystem::path& folder, std::string_view name, std::string& error);
     bool Held() const { return fd_ >= 0; }
 
-    // $XDG_RUNTIME_DIR when set (per user, cleared at logout), else the work folder's parent.
-    static std::filesystem::path DefaultFolder(const std::filesystem::path& workFolder);
+    // $XDG_RUNTIME_DIR when set (per user, cleared at logout), else tapfix's folder in the
+    // user's state directory. Never beside the work folder: copies started with different work
+    // folders must still find each other. Empty when neither gives a place.
+    static std::filesystem::path DefaultFolder();
 
   private:
     int fd_ = -1;

@@ -10,7 +10,7 @@
 
 namespace tapfix::platform {
 
-std::filesystem::path DefaultWorkFolder() {
+std::filesystem::path UserStateFolder() {
     std::filesystem::path state;
     if (const char* xdg = std::getenv("XDG_STATE_HOME"); xdg != nullptr && xdg[0] == '/') {
         state = xdg;
@@ -19,7 +19,12 @@ std::filesystem::path DefaultWorkFolder() {
     } else {
         return {};
     }
-    return state / "tapfix" / "TapfixUpdate" / "";
+    return state / "tapfix";
+}
+
+std::filesystem::path DefaultWorkFolder() {
+    const std::filesystem::path state = UserStateFolder();
+    return state.empty() ? state : state / "TapfixUpdate" / "";
 }
 
 bool PrepareWorkFolder(const std::filesystem::path& requested, std::filesystem::path& folder,

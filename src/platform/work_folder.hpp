@@ -5,6 +5,10 @@
 
 namespace tapfix::platform {
 
+// tapfix's folder in the user's state directory: $XDG_STATE_HOME/tapfix, by default
+// ~/.local/state/tapfix. Empty when neither variable gives a home.
+std::filesystem::path UserStateFolder();
+
 // The per-user folder that receives the firmware package and keeps the NV backup across runs
 // (and reboots): $XDG_STATE_HOME/tapfix/TapfixUpdate/, by default
 // ~/.local/state/tapfix/TapfixUpdate/. Empty when neither variable gives a home.

@@ -2,6 +2,7 @@
 
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
+#include <unistd.h>
 
 #include <cstdlib>
 #include <fstream>
@@ -18,6 +19,7 @@ namespace {
 
 using app::CUpdateApplication;
 using ::testing::HasSubstr;
+using ::testing::Not;
 using ::testing::StartsWith;
 
 // Sets an environment variable for the test's life.
@@ -90,15 +92,40 @@ TEST_F(StartupTest, StartsWatchingWithThePackageUnpackedAndClosesOnRequest) {
     EXPECT_TRUE(log.is_open());
 }
 
-TEST_F(StartupTest, SecondCopyIsRefusedWhileTheFirstRuns) {
-    CUpdateApplication first(view_, clock_);
-    ASSERT_EQ(first.Start(options_), CUpdateApplication::StartOutcome::Running);
-    FakeView secondView;
-    CUpdateApplication second(secondView, clock_);
-    EXPECT_EQ(second.Start(options_), CUpdateApplication::StartOutcome::AlreadyRunning);
-    EXPECT_EQ(secondView.messages,
-              std::vector<std::string>{"The program has been running. Cannot open it again!"});
-    EXPECT_EQ(secondView.redraws, 0) << "refused before the window showed anything";
+TEST_F(StartupTest, PartialTextFileIsTakenAndTheLogNamesTheKeysItLacks) {
+    std::ofstream(dir_.Path() / "texts.ini") << "[Download_String_Table]\nID_HINT_START=Go\n";
+    options_.textFile = dir_.Path() / "texts.ini";
+    CUpdateApplication application(view_, clock_);
+    ASSERT_EQ(application.Start(options_), CUpdateApplication::StartOutcome::Running);
+    application.Shutdown();
+    std::ifstream log(options_.workFolder / "tapfix.log");
+    const std::string text((std::istreambuf_iterator<char>(log)), std::istreambuf_iterator<char>());
+    EXPECT_THAT(text, HasSubstr("texts.ini lacks 43 keys; they keep their built-in texts: "));
+    EXPECT_THAT(text, HasSubstr("ID_HINT_THREAD"));
+    EXPECT_THAT(text, Not(HasSubstr("ID_HINT_START")));
+}
+
+// With another work folder too, and with or without a runtime folder: one copy per user.
+TEST_F(StartupTest, SecondCopyIsRefusedWhileTheFirstRunsAndNamesIt) {
+    for (const bool runtimeFolder : {true, false}) {
+        ScopedVariable runtime("XDG_RUNTIME_DIR",
+                               runtimeFolder ? (dir_.Path() / "runtime").string() : "");
+        ScopedVariable state("XDG_STATE_HOME", (dir_.Path() / "state").string());
+        CUpdateApplication first(view_, clock_);
+        ASSERT_EQ(first.Start(options_), CUpdateApplication::StartOutcome::Running);
+        FakeView secondView;
+        CUpdateApplication second(secondView, clock_);
+        app::StartupOptions elsewhere = options_;
+        elsewhere.workFolder = dir_.Path() / "other-work";
+        EXPECT_EQ(second.Start(elsewhere), CUpdateApplication::StartOutcome::AlreadyRunning);
+        ASSERT_EQ(secondView.messages.size(), 1U);
+        EXPECT_THAT(secondView.messages[0],
+                    StartsWith("The program has been running. Cannot open it again!\n"));
+        EXPECT_THAT(secondView.messages[0], HasSubstr("(pid " + std::to_string(::getpid())));
+        EXPECT_EQ(secondView.redraws, 0) << "refused before the window showed anything";
+        first.Shutdown();
+    }
+    EXPECT_TRUE(std::filesystem::exists(dir_.Path() / "state" / "tapfix"));
 }
 
 TEST_F(StartupTest, FailureSaysWhatFailedUnderTheFixedText) {
@@ -128,6 +155,12 @@ TEST_F(StartupTest, FailureSaysWhatFailedUnderTheFixedText) {
              o.package = Pack();
          },
          "no DOWNLOADBL settings"},
+        {"text file that is no text table",
+         [&](app::StartupOptions& o) {
+             std::ofstream(dir_.Path() / "texts.ini") << "[Other]\nID_HINT_START=x\n";
+             o.textFile = dir_.Path() / "texts.ini";
+         },
+         "texts.ini is not a text table"},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.what);

@@ -1,6 +1,8 @@
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <fstream>
+#include <optional>
 #include <regex>
 #include <set>
 #include <string>
@@ -95,7 +97,7 @@ TEST(ProfileReader, FollowsTheWindowsProfileRules) {
     EXPECT_EQ(out, "\u0416");
 }
 
-TEST(LanguageManager, GivesBothLanguagesATextForEveryKeyAndFollowsTheSetFile) {
+TEST(LanguageManager, GivesBothLanguagesATextForEveryKeyItKnows) {
     CLanguageManager manager;
     EXPECT_EQ(manager.Language(), UiLanguage::Russian);
     const std::regex keyPattern("^(ID_(HINT|ERROR|SUCCESS)_[A-Z0-9_]+)=", std::regex::multiline);
@@ -118,20 +120,61 @@ TEST(LanguageManager, GivesBothLanguagesATextForEveryKeyAndFollowsTheSetFile) {
     EXPECT_EQ(manager.GetText("ID_SUCCESS_RESTORENV"), "NV-параметры восстановлены");
     EXPECT_EQ(manager.GetText("ID_HINT_NOT_A_KEY"), "");
 
+    const auto keys = TextKeys();
+    EXPECT_EQ(std::set<std::string>(keys.begin(), keys.end()), kSessionKeys);
+}
+
+// A file's texts replace the built-in ones; the keys it lacks keep theirs and are named.
+TEST(LanguageManager, PartialTextFileFallsBackToTheBuiltInTextsForTheKeysItLacks) {
     test::TempDir dir;
     const auto file = dir.Path() / "texts.ini";
     std::string longText;
     for (int i = 0; i < 600; ++i) {
         longText += "Жx";  // 1,200 UTF-16 units, 1,800 bytes
     }
-    std::ofstream(file) << "[Download_String_Table]\nID_HINT_START=" << longText << "\n";
-    manager.SetTextFile(file);
+    std::ofstream(file) << "[Download_String_Table]\nID_HINT_START=" << longText
+                        << "\nID_ERROR_CAL1=Calibration says no\nID_HINT_BOGUS=x\n";
+    CLanguageManager manager;
+    manager.SetLanguage(UiLanguage::English);
+    std::vector<std::string> lacking;
+    std::string error;
+    ASSERT_TRUE(manager.LoadTextFile(file, lacking, error)) << error;
     const std::string cut = manager.GetText("ID_HINT_START");
     EXPECT_EQ(platform::Utf16Length(cut), 1023u);
     EXPECT_TRUE(longText.starts_with(cut));
-    EXPECT_EQ(manager.GetText("ID_ERROR_CAL1"), "");
-    manager.SetTextFile(dir.Path() / "absent.ini");
-    EXPECT_EQ(manager.GetText("ID_HINT_START"), "");
+    EXPECT_EQ(manager.GetText("ID_ERROR_CAL1"), "Calibration says no");
+    EXPECT_EQ(manager.GetText("ID_HINT_DOWNSDPFILE"), "Writing image ");
+    EXPECT_EQ(lacking.size(), kSessionKeys.size() - 2);
+    EXPECT_EQ(std::count(lacking.begin(), lacking.end(), "ID_HINT_DOWNSDPFILE"), 1);
+    EXPECT_EQ(std::count(lacking.begin(), lacking.end(), "ID_HINT_START"), 0);
+
+    ASSERT_TRUE(manager.LoadTextFile({}, lacking, error));
+    EXPECT_EQ(manager.GetText("ID_ERROR_CAL1"), "The device reported a write failure");
+    EXPECT_TRUE(lacking.empty());
+}
+
+TEST(LanguageManager, FileThatIsNoTextTableIsRefusedAndChangesNothing) {
+    test::TempDir dir;
+    const std::pair<std::string, std::optional<std::string>> files[] = {
+        {"binary.bin", std::string("\x7F"
+                                   "ELF\x02\x01\0\0\xFF\xFE=x\n",
+                                   13)},
+        {"other.ini", "[Other]\nID_HINT_START=elsewhere\n"},
+        {"unknown.ini", "[Download_String_Table]\nGREETING=hello\n"},
+        {"absent.ini", std::nullopt},
+    };
+    CLanguageManager manager;
+    manager.SetLanguage(UiLanguage::English);
+    for (const auto& [name, content] : files) {
+        if (content) {
+            std::ofstream(dir.Path() / name, std::ios::binary) << *content;
+        }
+        std::vector<std::string> lacking;
+        std::string error;
+        EXPECT_FALSE(manager.LoadTextFile(dir.Path() / name, lacking, error)) << name;
+        EXPECT_NE(error.find(name), std::string::npos) << error;
+    }
+    EXPECT_EQ(manager.GetText("ID_HINT_START"), "Update started");
 }
 
 TEST(UiText, PicksTheLanguageOfTheWindow) {

@@ -5,6 +5,7 @@
 #include <thread>
 
 #include "device/command_set.hpp"
+#include "device/dmss_commands.hpp"
 #include "device/nv_efs.hpp"
 #include "device/sahara.hpp"
 #include "device/stream_commands.hpp"
@@ -19,7 +20,7 @@ using Operation = std::function<std::string(link::CPacket&)>;
 // The device's writes begin once the host's request has arrived, or at once when the
 // operation only listens.
 struct OperationCase {
-    std::string_view name;
+    std::string name;
     bool answersARequest;
     std::vector<PtyPeer::Write> writes;
     bool deviceLeaves;  // after its writes
@@ -101,6 +102,61 @@ std::string UnitAndAddresses(link::CPacket& packet) {
         }
     }
     return Outcome(packet, answered && status == UnitStatus::Accepted, addresses);
+}
+
+// Drains as a pipelined transfer does, every 10 ms, until an acknowledgement has come.
+std::string DrainUntilAcknowledged(link::CPacket& packet) {
+    std::string addresses;
+    for (int drain = 0; drain < 100 && addresses.empty(); ++drain) {
+        if (!DrainStreamAnswers(packet)) {
+            return Outcome(packet, false);
+        }
+        for (const std::uint32_t address : packet.AckedAddresses()) {
+            addresses += " " + std::to_string(address);
+        }
+        std::this_thread::sleep_for(10ms);
+    }
+    return Outcome(packet, true, addresses);
+}
+
+// A device that pauses in the middle of every answer, as the simulated router's split fault
+// does: each answer reads whole, in every mode, whatever the pause.
+std::vector<OperationCase> SplitCases() {
+    const Bytes nv = ReferenceFrame(NvAnswer(), false);
+    const Bytes efsClosed = ReferenceFrame(Concat({{0x4B, 0x13, 0x03, 0x00}, Le32(0)}), false);
+    const Bytes acknowledged = DeviceFrame({0x02});
+    const Bytes written = DeviceFrame(Concat({{0x08}, Le32(0x1000)}));
+    const Bytes accepted = DeviceFrame({0x29, 0x00, 0x01});
+    struct Answer {
+        std::string_view what;
+        bool answersARequest;
+        Bytes frame;
+        Operation run;
+        std::string expected;
+    };
+    const Answer answers[] = {
+        {"NV read", true, nv, ReadNv, "ok 35 7E 7D"},
+        {"EFS close", true, efsClosed, [](auto& p) { return Outcome(p, EfsClose(p)); }, "ok"},
+        {"boot-loader", true, acknowledged, [](auto& p) { return Outcome(p, DmssNop(p)); }, "ok"},
+        {"block write", true, written, WriteBlock, "ok"},
+        {"unit status", false, accepted, UnitAndAddresses, "ok"},
+        {"pipelined acknowledgement", false, written, DrainUntilAcknowledged, "ok 4096"},
+    };
+    std::vector<OperationCase> cases;
+    for (const auto gap : {20ms, 200ms}) {
+        for (const Answer& answer : answers) {
+            const std::size_t half = answer.frame.size() / 2;
+            cases.push_back({std::string(answer.what) + " answer in halves " +
+                                 std::to_string(gap.count()) + " ms apart",
+                             answer.answersARequest,
+                             {{Piece(answer.frame, 0, half)},
+                              {Piece(answer.frame, half, answer.frame.size()), gap}},
+                             false,
+                             answer.run,
+                             answer.expected});
+        }
+    }
+    return cases;
 }
 
 std::string ReadSahara(link::CPacket& packet) {
@@ -215,6 +271,10 @@ TEST_P(AnswerCompletionTest, OperationTakesTheWholeAnswer) {
 }
 
 INSTANTIATE_TEST_SUITE_P(Operations, AnswerCompletionTest, ::testing::ValuesIn(Cases()),
+                         [](const auto& info) {
+                             return tapfix::test::TestNameOf(info.param.name);
+                         });
+INSTANTIATE_TEST_SUITE_P(SplitAnswers, AnswerCompletionTest, ::testing::ValuesIn(SplitCases()),
                          [](const auto& info) {
                              return tapfix::test::TestNameOf(info.param.name);
                          });

@@ -19,9 +19,12 @@ TEST(CliEndToEnd, SecondCopyWhileOneRunsSaysSoAndExits) {
     const auto first = driver.StartUpdater({"--lang", "en"});
     ASSERT_TRUE(first->WaitForOutput("port: COM", Seconds(60))) << first->Out();
 
-    const ProcessResult second = driver.RunUpdater({"--yes"}, Seconds(60));
+    // Another work folder does not make it another copy.
+    const ProcessResult second = driver.RunUpdater(
+        {"--yes", "--work-dir", (driver.Folder() / "other-work").string()}, Seconds(60));
     EXPECT_EQ(second.exitStatus, 4);
     EXPECT_THAT(second.out, HasSubstr("The program has been running. Cannot open it again!"));
+    EXPECT_THAT(second.out, HasSubstr("(pid "));
 
     first->Signal(SIGINT);
     const ProcessResult ended = first->Finish(Seconds(120));
@@ -119,6 +122,19 @@ TEST(PackEndToEnd, SignedUpdaterVerifiesAndAnUnsignedOneTouchesNoRouterWhereAKey
     EXPECT_THAT(refused.out, HasSubstr("11111111111111111111111111111!"));
     EXPECT_THAT(refused.out, HasSubstr("the package is not signed"));
     EXPECT_TRUE(Events(driver.Trace(), "request").empty());
+}
+
+// The simulator's own command line: every fault in its help, a usage error in one line.
+TEST(CliEndToEnd, SimulatorHelpListsEveryFaultAndANegativeTimeIsRefused) {
+    EndToEndDriver driver;
+    const ProcessResult help = driver.Run(SharedPrograms().simulator, {"--help"});
+    EXPECT_EQ(help.exitStatus, 0);
+    EXPECT_THAT(help.out, HasSubstr("sahara-swap:K"));
+    EXPECT_THAT(help.out, HasSubstr("dlflag-refused:N"));
+    const ProcessResult negative = driver.Run(SharedPrograms().simulator, {"--exit-after", "-1"});
+    EXPECT_EQ(negative.exitStatus, 2);
+    EXPECT_THAT(negative.err, HasSubstr("--exit-after: must be a number of at least 0, not -1"));
+    EXPECT_LT(negative.err.size(), 200U) << negative.err;
 }
 
 }  // namespace

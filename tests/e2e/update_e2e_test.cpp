@@ -229,6 +229,17 @@ const UpdateCase kUpdateCases[] = {
              ExpectThePackageFlashed(o);
              ExpectEverythingKept(o);
          }},
+    // Every answer in two writes 5 ms apart, with every wait and time-out at its real length.
+    {.name = "AnswersInTwoPiecesAtFullTimeScaleStillUpdate",
+     .simulator = std::vector<std::string>{"--faults", "split:5"},
+     .runs = {{0, kUpdatedResult}},
+     .check =
+         [](const Outcome& o) {
+             ExpectThePackageFlashed(o);
+             ExpectEverythingKept(o);
+         },
+     .timeScale = "1",
+     .runTimeout = Seconds(600)},
     {.name = "RouterWithThePackagesTableKeepsItsOwnNvThroughTheOnboardBackup",
      .simulator = std::vector<std::string>{},
      .runs = {{0, kUpdatedResult}},

@@ -5,8 +5,11 @@
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
 #include <sys/file.h>
+#include <sys/stat.h>
+#include <sys/sysmacros.h>
 #include <unistd.h>
 
+#include <cstdio>
 #include <fstream>
 
 #include "platform/serial_port.hpp"
@@ -58,6 +61,25 @@ TEST(PortHolders, FoundThroughTheirFileDescriptors) {
                 Not(HasSubstr("systemctl")));
     EXPECT_TRUE(FindPortHolders("/dev/ttyUSB9", proc).empty());
     EXPECT_THAT(DescribeHeldPort("/dev/ttyUSB9", {}), HasSubstr("in use by another program"));
+}
+
+// Another user's descriptors are hidden; its lock on the port is listed with its pid.
+TEST(PortHolders, FoundThroughTheirLocksWhateverTheirUser) {
+    test::TempDir dir;
+    const fs::path proc = dir.Path() / "proc";
+    const fs::path port = dir.Path() / "ttyUSB4";
+    std::ofstream(port) << "";
+    struct stat info {};
+    ASSERT_EQ(::stat(port.c_str(), &info), 0);
+    char id[64];  // as the kernel writes it: device numbers in hex, the inode in decimal
+    std::snprintf(id, sizeof id, "%02x:%02x:%llu", ::major(info.st_dev), ::minor(info.st_dev),
+                  static_cast<unsigned long long>(info.st_ino));
+    FakeProcess(proc, 4321, "tapfix-cli", {});
+    FakeProcess(proc, 812, "ModemManager", {port});
+    std::ofstream(proc / "locks") << "1: FLOCK  ADVISORY  WRITE 4321 " << id << " 0 EOF\n"
+                                  << "1: -> FLOCK  ADVISORY  WRITE 4400 " << id << " 0 EOF\n";
+    EXPECT_THAT(DescribeHeldPort(port, FindPortHolders(port, proc)),
+                HasSubstr("ttyUSB4 is held by ModemManager (pid 812), tapfix-cli (pid 4321);"));
 }
 
 TEST(PortHolders, SerialOpenNamesTheProcessThatHoldsThePort) {

@@ -1,10 +1,12 @@
 #include "platform/single_instance.hpp"
 
 #include <gtest/gtest.h>
+#include <unistd.h>
 
-#include <cstdlib>
 #include <fstream>
+#include <optional>
 
+#include "support/scoped_environment.hpp"
 #include "support/temp_dir.hpp"
 
 namespace tapfix::test {
@@ -20,10 +22,12 @@ TEST(SingleInstanceLock, SecondHolderIsRefusedUntilTheFirstHasGone) {
     auto first = std::make_unique<SingleInstanceLock>();
     ASSERT_EQ(first->Acquire(folder, kName, error), SingleInstanceLock::Outcome::Acquired) << error;
     EXPECT_TRUE(std::filesystem::exists(folder / (std::string(kName) + ".lock")));
+    EXPECT_EQ(std::filesystem::status(folder).permissions(), std::filesystem::perms::owner_all);
 
     SingleInstanceLock second;
     EXPECT_EQ(second.Acquire(folder, kName, error), SingleInstanceLock::Outcome::HeldElsewhere);
     EXPECT_FALSE(second.Held());
+    EXPECT_NE(error.find("(pid " + std::to_string(::getpid()) + ")"), std::string::npos) << error;
     SingleInstanceLock otherName;
     EXPECT_EQ(otherName.Acquire(folder, "another-program", error),
               SingleInstanceLock::Outcome::Acquired);
@@ -55,32 +59,24 @@ TEST(SingleInstanceLock, LockFileIsNotFollowedThroughASymlink) {
     EXPECT_FALSE(std::filesystem::exists(dir.Path() / "elsewhere"));
 }
 
-TEST(SingleInstanceLock, LivesInTheRuntimeFolderElseBesideTheWorkFolder) {
-    const char* saved = std::getenv("XDG_RUNTIME_DIR");
-    const std::string previous = saved != nullptr ? saved : "";
+// Per user and never beside the work folder, so copies with different work folders meet.
+TEST(SingleInstanceLock, LivesInTheRuntimeFolderElseInTheUsersStateFolder) {
     struct Case {
-        const char* runtime;
-        std::filesystem::path work;
+        std::optional<std::string> runtime;
+        std::optional<std::string> state;
         std::filesystem::path expected;
     };
     const Case cases[] = {
-        {"/run/user/1000", "/home/u/.local/state/tapfix/TapfixUpdate/", "/run/user/1000"},
-        {nullptr, "/home/u/.local/state/tapfix/TapfixUpdate/", "/home/u/.local/state/tapfix"},
-        {nullptr, "/srv/work", "/srv"},
-        {"relative", "/srv/work/", "/srv"},
+        {"/run/user/1000", "/home/u/state", "/run/user/1000"},
+        {std::nullopt, "/home/u/state", "/home/u/state/tapfix"},
+        {std::nullopt, std::nullopt, "/home/u/.local/state/tapfix"},
+        {"relative", "also-relative", "/home/u/.local/state/tapfix"},
     };
+    ScopedEnvironment home("HOME", "/home/u");
     for (const Case& c : cases) {
-        if (c.runtime != nullptr) {
-            ::setenv("XDG_RUNTIME_DIR", c.runtime, 1);
-        } else {
-            ::unsetenv("XDG_RUNTIME_DIR");
-        }
-        EXPECT_EQ(SingleInstanceLock::DefaultFolder(c.work), c.expected) << c.work;
-    }
-    if (saved != nullptr) {
-        ::setenv("XDG_RUNTIME_DIR", previous.c_str(), 1);
-    } else {
-        ::unsetenv("XDG_RUNTIME_DIR");
+        ScopedEnvironment runtime("XDG_RUNTIME_DIR", c.runtime.value_or(""));
+        ScopedEnvironment state("XDG_STATE_HOME", c.state.value_or(""));
+        EXPECT_EQ(SingleInstanceLock::DefaultFolder(), c.expected);
     }
 }
 
