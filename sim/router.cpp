@@ -81,6 +81,8 @@ class SimulatedRouter::Context final : public DeviceContext {
         if (!returns) {
             Trace("fault", {{"fault", "noport-after-reset"}});
         }
+        // When the router was sent away: its own time until it is back counts from here.
+        Trace("reenumerate", {{"reason", reason}, {"delay_ms", delay.count()}});
         const auto now = Clock::now();
         const DeviceProfile& profile = Profile();
         router_.departure_ = Departure{next,
