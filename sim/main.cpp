@@ -55,7 +55,7 @@ void AddTiming(CLI::App& app, const std::string& name, std::chrono::milliseconds
 
 // Where the router is plugged in, whether its programmer re-enumerates, and how long its own
 // steps take.
-void AddLocationOptions(CLI::App& app, RouterOptions& options) {
+void AddRouterOptions(CLI::App& app, RouterOptions& options) {
     tapfix::sim::DeviceProfile& profile = options.profile;
     app.add_option("--usb-path", options.usb.path,
                    "USB location registered with every port: bus and port chain (default 1-1)");
@@ -147,7 +147,7 @@ int main(int argc, char** argv) {
                    "link model: answers leave in packets of this many bytes");
     app.add_option("--link-gap", gapMs, "link model: milliseconds between packets")
         ->check(CLI::NonNegativeNumber);
-    AddLocationOptions(app, options);
+    AddRouterOptions(app, options);
     CLI11_PARSE(app, argc, argv);
     options.profile.boot =
         boot == "sahara" ? tapfix::sim::BootProtocol::Sahara : tapfix::sim::BootProtocol::Dmss;
