@@ -113,7 +113,6 @@ class Transfer {
     void Pause(std::chrono::milliseconds duration) {
         service_.Clock().Sleep(platform::ScaledWait(duration));
     }
-    void PollPause() { service_.Clock().Sleep(platform::ScaledInterval(10ms)); }
 
   protected:
     const ImageJob& job_;
