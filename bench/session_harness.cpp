@@ -50,6 +50,7 @@ bool SessionHarness::Prepare(const Options& options) {
     router.initialMode = options.mode;
     router.defaults.buildIdPrefix = firmware.buildId;
     router.profile.link = options.link;
+    router.profile.programmerReenumerates = options.programmerReenumerates;
     if (!sim::LoadProgrammers(work_, router.profile, &failure_)) {
         return false;
     }

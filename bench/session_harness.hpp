@@ -36,6 +36,8 @@ class SessionHarness {
         sim::LinkModel link;
         // The package's real sizes (about 139 MB) instead of a few MB.
         bool fullSizes = false;
+        // The router's programmer leaves the boot stage's port and comes back on a new one.
+        bool programmerReenumerates = false;
     };
 
     SessionHarness(const Options& options, platform::Clock& clock = platform::SystemClock());

@@ -55,22 +55,36 @@ std::chrono::microseconds ToMicroseconds(double milliseconds) {
     return std::chrono::microseconds(static_cast<long>(milliseconds * 1000));
 }
 
-// Where the router is plugged in, and whether its programmer re-enumerates.
-void AddLocationOptions(CLI::App& app, RouterOptions& options) {
+// An option that sets one of the router's timings, in milliseconds.
+void AddTiming(CLI::App& app, const std::string& name, std::chrono::milliseconds& timing,
+               const std::string& help) {
+    app.add_option_function<double>(
+           name,
+           [&timing](double ms) { timing = std::chrono::milliseconds(static_cast<long>(ms)); },
+           help + " (default " + std::to_string(timing.count()) + ")")
+        ->check(NotNegative());
+}
+
+// Where the router is plugged in, whether its programmer re-enumerates, and how long its own
+// steps take.
+void AddRouterOptions(CLI::App& app, RouterOptions& options) {
+    tapfix::sim::DeviceProfile& profile = options.profile;
     app.add_option("--usb-path", options.usb.path,
                    "USB location registered with every port: bus and port chain (default 1-1)");
     app.add_option("--usb-serial", options.usb.serial,
                    "USB serial number registered with every port (default none)");
-    app.add_flag("--programmer-reenumerates", options.profile.programmerReenumerates,
+    app.add_flag("--programmer-reenumerates", profile.programmerReenumerates,
                  "the programmer leaves the boot stage's port and comes back on a new number");
-    app.add_option_function<double>(
-           "--programmer-start",
-           [&options](double ms) {
-               options.profile.programmerStartTime =
-                   std::chrono::milliseconds(static_cast<long>(ms));
-           },
-           "milliseconds from the boot stage's port leaving to the programmer's (default 1000)")
-        ->check(NotNegative());
+    AddTiming(app, "--programmer-start", profile.programmerStartTime,
+              "ms from the boot stage's port leaving to the programmer's");
+    AddTiming(app, "--leave-after", profile.leaveAfterAnswer,
+              "ms after the host read the answer that sends the router away, before it leaves");
+    AddTiming(app, "--leave-at-latest", profile.leaveAtLatest,
+              "ms after that answer by which the router leaves even if it was not read");
+    AddTiming(app, "--downloader-time", profile.downloaderTime,
+              "ms from leaving the bus on the switch to the boot stage's port");
+    AddTiming(app, "--reboot-time", profile.rebootTime,
+              "ms from leaving the bus on a reset to the new firmware's port");
 }
 
 }  // namespace
@@ -144,7 +158,7 @@ int main(int argc, char** argv) {
                    "link model: answers leave in packets of this many bytes");
     app.add_option("--link-gap", gapMs, "link model: milliseconds between packets")
         ->check(NotNegative());
-    AddLocationOptions(app, options);
+    AddRouterOptions(app, options);
     try {
         app.parse(argc, argv);
     } catch (const CLI::ParseError& error) {

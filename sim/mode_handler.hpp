@@ -41,18 +41,27 @@ struct LinkModel {
 std::string_view ModeName(DeviceMode mode);
 
 // Device timings before TAPFIX_TIME_SCALE, and behaviour knobs that are not kept in the
-// state file.
+// state file. The timings are a router's, estimated from what it goes through; none is there to
+// make the host look fast or slow, and tapfix-sim can set each (README, "Programs").
 struct DeviceProfile {
     // The port leaves once the host has read the answer that caused it, but not before
-    // the first and not later than the second of these.
+    // the first and not later than the second of these: the router lets the answer's USB
+    // transfer complete and then restarts its USB side, about 0.1 s; an answer the host never
+    // reads is given up after 2 s.
     std::chrono::milliseconds leaveAfterAnswer{100};
     std::chrono::milliseconds leaveAtLatest{2000};
-    // From leaving the bus to the port of the next mode appearing.
+    // From leaving the bus to the port of the next mode appearing. After a reset the new
+    // firmware boots: the modem's boot chain and the Linux system on the application processor
+    // until the diagnostics interface runs, about 8 s. After the switch the boot stage comes:
+    // the chip restarts into its download mode, is enumerated again (USB 2.0: 100 ms connect
+    // debounce, a 10-50 ms bus reset, 10 ms recovery, then descriptors) and the serial driver
+    // binds; 1 to 3 s on these routers, modelled at the slow end.
     std::chrono::milliseconds rebootTime{8000};
     std::chrono::milliseconds downloaderTime{3000};
     // The programmer started by a jump or after Sahara's done runs on the boot stage's port,
     // unless it re-enumerates as a router with high-speed USB does: it then leaves the bus and
-    // comes back as a new device, on a new port number, this long after leaving.
+    // comes back as a new device, on a new port number, this long after leaving. It runs from
+    // RAM at once; the time is its USB controller's set-up and a new enumeration, about 1 s.
     bool programmerReenumerates = false;
     std::chrono::milliseconds programmerStartTime{1000};
     // "Busy" answers the on-board backup service gives before its result.

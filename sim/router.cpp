@@ -21,6 +21,9 @@ using std::chrono::milliseconds;
 constexpr int kWritePatienceMs = 200;
 // How often a departing device looks whether the host has taken its last answer.
 constexpr int kDepartureCheckMs = 2;
+// Far more than a pty takes to hand what the device wrote to the host's queue; the wire's own
+// time, so not scaled.
+constexpr std::chrono::milliseconds kPtyDelivery{50};
 constexpr std::size_t kReadChunk = 4096;
 constexpr int kDeviceThreadNice = -10;
 // How often a download in progress looks for its host, and how long the host may be away
@@ -81,6 +84,8 @@ class SimulatedRouter::Context final : public DeviceContext {
         if (!returns) {
             Trace("fault", {{"fault", "noport-after-reset"}});
         }
+        // When the router was sent away: its own time until it is back counts from here.
+        Trace("reenumerate", {{"reason", reason}, {"delay_ms", delay.count()}});
         const auto now = Clock::now();
         const DeviceProfile& profile = Profile();
         router_.departure_ = Departure{next,
@@ -328,10 +333,9 @@ void SimulatedRouter::HoldUntil(LinkSchedule::TimePoint due) {
 void SimulatedRouter::AdvanceTransitions() {
     const auto now = Clock::now();
     if (departure_ && port_.Present()) {
-        const bool unread = port_.BytesUnreadByHost() > 0;
-        departure_->answerArrived = departure_->answerArrived || unread;
+        // The rest of a split answer still to come keeps the router on the bus.
         const bool hostHasAnswer =
-            !unread && deferred_.empty() && (departure_->answerArrived || !departure_->answerSent);
+            departure_->AnswerTaken(port_.BytesUnreadByHost() > 0, now) && deferred_.empty();
         if ((now >= departure_->earliest && hostHasAnswer) || now >= departure_->latest) {
             const Departure departure = *departure_;
             departure_.reset();
@@ -347,6 +351,14 @@ void SimulatedRouter::AdvanceTransitions() {
         arrival_.reset();
         Appear(mode);
     }
+}
+
+bool SimulatedRouter::Departure::AnswerTaken(bool unread, platform::TimePoint now) {
+    answerArrived = answerArrived || unread;
+    // A host that reads at once may take the answer between two looks of the device thread;
+    // past the pty's delivery time an empty queue means it did.
+    const bool delivered = answerArrived || now - answerSentAt >= kPtyDelivery;
+    return !unread && (!answerSent || delivered);
 }
 
 int SimulatedRouter::ChoosePortNumber(DeviceMode mode) const {
@@ -423,6 +435,7 @@ void SimulatedRouter::WriteAnswer(const Bytes& bytes) {
     const LinkModel& link = options_.profile.link;
     if (departure_) {
         departure_->answerSent = true;
+        departure_->answerSentAt = Clock::now();
     }
     const std::size_t half = plan.split && bytes.size() >= 2 ? bytes.size() / 2 : bytes.size();
     if (!deferred_.empty()) {

@@ -96,9 +96,13 @@ class SimulatedRouter {
         platform::TimePoint earliest;
         platform::TimePoint latest;
         // A pty delivers what the device wrote a moment later: an empty host queue means the
-        // answer was read only once it has been seen there.
+        // answer was read only once it has been seen there, or once it has surely arrived.
         bool answerSent = false;
         bool answerArrived = false;
+        platform::TimePoint answerSentAt{};
+
+        // Whether the host has taken the answer, its input queue holding `unread` bytes now.
+        bool AnswerTaken(bool unread, platform::TimePoint now);
     };
     struct Arrival {
         DeviceMode mode;

@@ -5,6 +5,7 @@
 #include <string_view>
 
 #include "device/loader_exchange.hpp"
+#include "device/quiet_wait.hpp"
 #include "device/stream_protocol.hpp"
 
 namespace tapfix::device {
@@ -150,18 +151,25 @@ bool DrainStreamAnswers(link::CPacket& packet) {
     return packet.DrainFrames();
 }
 
+// The ready answer may take as long as the programmer needs to prepare the flash (erasing a
+// partition before its first unit): the wait ends on silence, not after a count of polls.
 bool WaitAnswerOk(link::CPacket& packet, std::uint8_t code, platform::Clock& clock) {
     packet.SetMode(link::MODE_STREAM);
     const auto record = packet.Response();
-    AnswerPolls polls(clock, 200);
+    QuietWait wait(clock, kProgrammerQuiet, kProgrammerPatience);
     bool ready = false;
-    while (!ready && polls.Next()) {
+    while (!ready && wait.Waiting()) {
         packet.ReceiveFrame();
+        if (!packet.ReceivedBytes().empty()) {
+            wait.Progress();
+        }
         if (record[0] != code) {
-            polls.Pause();
+            wait.Pause();
             continue;
         }
         ready = record[1] == 1;
+        // Another status is not the ready answer; the next poll follows at once.
+        record[0] = 0;
     }
     std::fill_n(record.begin(), kAnswerRecordSize, 0);
     return ready;

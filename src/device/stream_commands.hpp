@@ -44,7 +44,8 @@ bool StreamClose(link::CPacket& packet);
 // One read of what the device sent; block-written addresses land in the acknowledged list.
 bool DrainStreamAnswers(link::CPacket& packet);
 
-// Waits for the extension answer `code` with status 1 (the device is ready).
+// Waits for the extension answer `code` with status 1 (the device is ready), until the device
+// has been silent for the programmer's quiet period (QuietWait).
 bool WaitAnswerOk(link::CPacket& packet, std::uint8_t code,
                   platform::Clock& clock = platform::SystemClock());
 

@@ -10,6 +10,8 @@ namespace {
 
 // Package-wide lines have no device of their own; they go with the slot the system uses.
 constexpr int kPackageSlot = 0;
+// How often a wait for the router looks: the Parts' own search interval.
+constexpr std::chrono::milliseconds kRouterPoll{200};
 
 // The programmers of the two routes, the partition table, then the file list: every file the
 // download may need, in the order they are tested.
@@ -111,6 +113,22 @@ bool CDownloadService::Run(int number, int slot) {
 
 void CDownloadService::Pause(std::chrono::milliseconds duration) {
     clock_.Sleep(platform::ScaledWait(duration));
+}
+
+bool CDownloadService::AwaitRouter(std::chrono::milliseconds bound,
+                                   const std::function<bool()>& ready) {
+    const platform::TimePoint end = clock_.Now() + platform::ScaledWait(bound);
+    for (;;) {
+        if (ready()) {
+            return true;
+        }
+        const platform::TimePoint now = clock_.Now();
+        if (now >= end) {
+            return false;
+        }
+        clock_.Sleep(std::min(platform::ScaledWait(kRouterPoll),
+                              std::chrono::ceil<platform::Milliseconds>(end - now)));
+    }
 }
 
 bool CDownloadService::ReopenLink(int slot, int portNumber) {

@@ -5,6 +5,7 @@
 #include <cstddef>
 #include <cstdint>
 #include <filesystem>
+#include <functional>
 #include <memory>
 #include <mutex>
 #include <string>
@@ -155,10 +156,16 @@ class CDownloadService {
     }
 
     static bool ValidSlot(int slot) { return slot >= 0 && slot < kSlotCount; }
+    // What a new port is given before it is opened: the udev rules that let the user open it
+    // run as it appears.
+    static constexpr std::chrono::milliseconds kPortSettle{100};
     // Device operation `number` on the slot's link; true on success.
     bool Run(int number, int slot);
     // A named wait, scaled.
     void Pause(std::chrono::milliseconds duration);
+    // A wait that ends on the router's event: asks `ready` every 200 ms until it holds, for at
+    // most `bound` (scaled), the fixed wait it stands for. True when it held.
+    bool AwaitRouter(std::chrono::milliseconds bound, const std::function<bool()>& ready);
     void GrowModeTables(int slot);
     // Logs why the slot's port did not open, once per reason: the watcher reopens the port
     // every cycle, and a port held by another program is named once, not every few seconds.
@@ -236,6 +243,8 @@ class CDownloadService {
     bool ProgrammerAnswers(int slot);
     bool SaharaHelloArrives(int slot);
     void PrepareSwitch(int slot);
+    // Waits for the router's boot stage after the switch; true when it answered its probe.
+    bool AwaitBootStage(const PortContext& context);
     bool FindPortAfterSwitch(PortContext& context);
     bool AwaitSaharaHello(PortContext& context);
     // Up to `tries` probes, the link reopened and 1 s waited after each miss.

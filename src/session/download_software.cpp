@@ -113,7 +113,9 @@ bool CDownloadService::TransferProgrammer(PortContext& context) {
         return false;
     }
     if (OnBootLoaderRoute(context)) {
-        Pause(2000ms);
+        // The boot loader answers in order: its answer to a no-operation says every write
+        // before it is done. The 2 s stay the bound; the jump follows either way.
+        AwaitRouter(2000ms, [&] { return BootLoaderAnswers(context.slot); });
     }
     return true;
 }

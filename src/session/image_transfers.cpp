@@ -4,9 +4,11 @@
 #include <chrono>
 #include <deque>
 #include <limits>
+#include <optional>
 #include <string>
 #include <vector>
 
+#include "device/quiet_wait.hpp"
 #include "device/stream_commands.hpp"
 #include "device/stream_protocol.hpp"
 #include "link/wire.hpp"
@@ -29,7 +31,6 @@ constexpr std::size_t kMaxMissed = 5999;
 // Many missed writes mean a device that fell behind: give it time before the resends.
 constexpr std::size_t kManyMissed = 65;
 constexpr std::uint64_t kAckGranule = device::stream::kAckGranule;
-constexpr int kEmptyAckPolls = 100;
 constexpr std::size_t kChecksumSize = 4;
 constexpr std::string_view kNoCloseImage = "partition.bin";
 
@@ -112,7 +113,6 @@ class Transfer {
     void Pause(std::chrono::milliseconds duration) {
         service_.Clock().Sleep(platform::ScaledWait(duration));
     }
-    void PollPause() { service_.Clock().Sleep(platform::ScaledInterval(10ms)); }
 
   protected:
     const ImageJob& job_;
@@ -332,26 +332,27 @@ class RawUnitWriter : public Transfer {
     }
 
     // Follows the addresses the device confirms until the unit's last one; inside a unit
-    // larger than one granule every granule boundary counts toward the progress. A device
-    // that keeps confirming addresses below the last one is given as long as its status
-    // answer could take, not for ever.
+    // larger than one granule every granule boundary counts toward the progress. Only an
+    // address beyond those confirmed before is progress: a device that keeps confirming old
+    // addresses is stopped by the quiet period like a silent one.
     bool AwaitAcknowledgements(std::uint64_t offset, std::uint64_t size, ProgressMeter& meter) {
         const std::uint64_t last = offset + size - 1;
-        const auto deadline = service_.Clock().Now() +
-                              platform::ScaledTimeout(std::chrono::seconds(variant_.statusSeconds));
-        for (int empty = 0; empty < kEmptyAckPolls && service_.Clock().Now() < deadline;) {
+        device::QuietWait wait(service_.Clock(), device::kProgrammerQuiet,
+                               device::kProgrammerPatience);
+        std::optional<std::uint64_t> highest;
+        while (wait.Waiting()) {
             link_.ReceiveFrame();
             const auto acked = link_.AckedAddresses();
-            if (acked.empty()) {
-                ++empty;
-                // A poll that brought part of a frame goes on at once: the rest is arriving.
-                if (link_.ReceivedBytes().empty()) {
-                    PollPause();
-                }
-                continue;
+            // A poll that brought part of a frame goes on at once: the rest is arriving.
+            if (acked.empty() && link_.ReceivedBytes().empty()) {
+                wait.Pause();
             }
-            empty = 0;
             for (const std::uint32_t address : acked) {
+                if (highest && address <= *highest) {
+                    continue;
+                }
+                highest = address;
+                wait.Progress();
                 if (size > kAckGranule && address % kAckGranule == 0 &&
                     ++granules_ % granulesPerPoint_ == 0) {
                     meter.Advance();

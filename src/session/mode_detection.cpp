@@ -36,6 +36,7 @@ constexpr std::array<std::pair<std::string_view, std::size_t>, 4> kVersionLabels
     {"ID_HINT_INTEGRATE", 3},
 }};
 
+constexpr auto kSwitchWait = 20000ms;
 constexpr int kSubsystemStatusTries = 100;
 constexpr int kPortSearchesAfterSwitch = 200;
 constexpr int kSaharaHelloTries = 5;
@@ -239,11 +240,13 @@ bool CDownloadService::SwitchToDownloadMode(PortContext& context) {
     ReopenLink(slot, context.portNumber);
     Run(op::kProbe, slot);
     PrepareSwitch(slot);
+    bool bootStageAnswered = false;
     {
         // The device leaves the bus now; nobody else may probe for it until it is back.
         std::lock_guard lock(serviceLock_);
         Run(op::kSwitchToDownloader, slot);
         if (HighSpeedUsb()) {
+            bootStageAnswered = AwaitBootStage(context);
             if (!FindPortAfterSwitch(context)) {
                 LogKey(slot, "ID_ERROR_USBPORT");
                 return false;
@@ -253,7 +256,11 @@ bool CDownloadService::SwitchToDownloadMode(PortContext& context) {
         }
     }
     ReopenLink(slot, context.portNumber);
-    return SaharaOption() ? AwaitSaharaHello(context) : FindBootLoader(context);
+    if (!SaharaOption()) {
+        return FindBootLoader(context);
+    }
+    // A Sahara boot stage says hello once: heard already, it is not waited for again.
+    return bootStageAnswered || AwaitSaharaHello(context);
 }
 
 void CDownloadService::PrepareSwitch(int slot) {
@@ -269,8 +276,24 @@ void CDownloadService::PrepareSwitch(int slot) {
     }
 }
 
+// The switch's 20 s are the bound of a wait for the router: it ends as soon as its boot stage
+// has shown its port at the router's location and answered there (the boot loader's
+// no-operation acknowledged, or the Sahara hello received). Linux binds the port's driver at
+// once, so there is nothing else to wait for.
+bool CDownloadService::AwaitBootStage(const PortContext& context) {
+    const int slot = context.slot;
+    return AwaitRouter(kSwitchWait, [&] {
+        int port = 0;
+        if (!FindDownloadPort(context, context.portNumber, &port)) {
+            return false;
+        }
+        Pause(kPortSettle);
+        return ReopenLink(slot, port) &&
+               (SaharaOption() ? SaharaHelloArrives(slot) : BootLoaderAnswers(slot));
+    });
+}
+
 bool CDownloadService::FindPortAfterSwitch(PortContext& context) {
-    Pause(20000ms);
     Notify(ValueNotification(kNotifyPortSearch, context.slot, context.portNumber));
     const int leaving = context.portNumber;
     for (int search = 1;; ++search) {

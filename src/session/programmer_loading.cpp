@@ -116,8 +116,11 @@ bool CDownloadService::GreetProgrammer(PortContext& context) {
     }
     // A link still open on the same number is the same port: a port that left hung it up.
     const bool samePort = port->number == context.portNumber && Run(op::kIsPortOpen, slot);
-    if (!samePort && !ReopenLink(slot, port->number)) {
-        return false;
+    if (!samePort) {
+        Pause(kPortSettle);
+        if (!ReopenLink(slot, port->number)) {
+            return false;
+        }
     }
     context.portNumber = port->number;
     Run(op::kProbe, slot);
@@ -147,8 +150,11 @@ bool CDownloadService::LoadProgrammerSahara(PortContext& context) {
     if (!device::SaharaDone(link)) {
         return false;
     }
-    Pause(5000ms);
-    // The programmer may have re-enumerated after the done: each attempt looks for it anew.
+    // The programmer may re-enumerate after the done: each look finds it anew. It is greeted
+    // as soon as it answers; the 5 s it is given to start stay the bound of that wait.
+    if (AwaitRouter(5000ms, [&] { return GreetProgrammer(context); })) {
+        return true;
+    }
     for (int attempt = 1; attempt <= kHelloAttempts; ++attempt) {
         if (GreetProgrammer(context)) {
             return true;

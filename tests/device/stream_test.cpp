@@ -1,3 +1,4 @@
+#include <functional>
 #include <random>
 
 #include "device/stream_commands.hpp"
@@ -238,6 +239,48 @@ TEST_F(StreamTest, ExtensionAnswersAreWaitedForAndConsumed) {
     EXPECT_EQ(status, UnitStatus::None);
     EXPECT_FALSE(clock.sleeps.empty());
     EXPECT_LE(clock.sleeps.size(), 1000U);
+}
+
+// A clock on which every pause of a wait lasts a second, and which lets the scripted device
+// speak as each second begins: minutes of a device's silence pass in a few polls.
+class SecondPerPauseClock final : public platform::Clock {
+  public:
+    explicit SecondPerPauseClock(std::function<void(int second)> atSecond)
+        : atSecond_(std::move(atSecond)) {}
+    platform::TimePoint Now() const override { return platform::TimePoint{} + 1s * seconds; }
+    void Sleep(platform::Milliseconds) override { atSecond_(++seconds); }
+    int seconds = 0;
+
+  private:
+    std::function<void(int)> atSecond_;
+};
+
+TEST_F(StreamTest, ReadyAnswerIsAwaitedUntilTheProgrammerFallsSilent) {
+    // At their real length: the clock makes the seconds.
+    platform::SetTimeScale(1.0);
+    struct Case {
+        const char* name;
+        int readyAt;   // the second the ready answer comes, or never (-1)
+        bool chatter;  // other answers at every other second
+        bool ready;
+        int gaveUpAt;  // the second the wait ended
+    } const cases[] = {
+        {"ready after three silent seconds", 3, false, true, 3},
+        {"silent: ten quiet seconds end it", -1, false, false, 10},
+        {"talking without the ready answer: two minutes end it", -1, true, false, 120},
+    };
+    for (const Case& c : cases) {
+        SecondPerPauseClock clock([&](int second) {
+            if (second == c.readyAt) {
+                peer.Send(DeviceFrame({0x29, 0x01, 0, 0, 0}));
+            } else if (c.chatter) {
+                peer.Send(DeviceFrame(BlockWritten(0)));
+            }
+        });
+        EXPECT_EQ(WaitAnswerOk(packet, 0x29, clock), c.ready) << c.name;
+        EXPECT_EQ(clock.seconds, c.gaveUpAt) << c.name;
+    }
+    platform::SetTimeScale(0.01);
 }
 
 // Every parser meets random and cut-off answers; the sanitizers watch for reads past the data.

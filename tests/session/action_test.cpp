@@ -12,6 +12,7 @@
 namespace tapfix::session {
 namespace {
 
+using namespace std::chrono_literals;
 using test::Heard;
 using test::NvStepsStandIn;
 using test::SessionFixture;
@@ -142,6 +143,41 @@ TEST_F(ActionTest, NormalUpdateRunsFromNormalModeToTheNewFirmware) {
     EXPECT_LT(reboot, versionRead) << "the new firmware's version was read";
     EXPECT_EQ(service_.ModeOf(0).bootMode || service_.ModeOf(0).programmerMode, false);
 }
+
+// The switch's 20 s bound the wait for the boot stage's port; the search after it follows.
+struct LateBootStage {
+    const char* name;
+    std::chrono::milliseconds appearsAfter;
+    int result;
+};
+
+class LateBootStageTest : public ActionTest, public ::testing::WithParamInterface<LateBootStage> {};
+
+TEST_P(LateBootStageTest, IsWaitedForUpToTheSwitchsWait) {
+    sim::RouterOptions options = RouterOptions();
+    options.profile.downloaderTime = GetParam().appearsAfter;
+    StartRouter(std::move(options));
+    PortContext context = Context();
+    std::string version;
+    ASSERT_TRUE(service_.ReportDeviceVersion(0, context.portNumber, version));
+
+    const platform::TimePoint start = service_.Clock().Now();
+    EXPECT_EQ(service_.Download(context), GetParam().result);
+
+    if (GetParam().result != 0) {
+        test::ExpectInOrder(notifier_.Recorded(),
+                            {{kNotifyLog, service_.Text("ID_ERROR_USBPORT")},
+                             {kNotifyLog, service_.Text("ID_ERROR_SWITCHQUALDOWNMODE")}});
+        // Given up by the session's own clock only after the wait and the 200 searches.
+        EXPECT_GE(service_.Clock().Now() - start,
+                  platform::ScaledWait(20000ms) + 199 * platform::ScaledWait(200ms));
+    }
+}
+
+INSTANTIATE_TEST_SUITE_P(Switch, LateBootStageTest,
+                         ::testing::Values(LateBootStage{"FifteenSecondsLate", 15000ms, 0},
+                                           LateBootStage{"NeverThere", std::chrono::hours(1), -1}),
+                         [](const auto& info) { return std::string(info.param.name); });
 
 TEST_F(ActionTest, AfterDownloadRetriesTheFlagThenRunsAutorunAndResets) {
     sim::RouterOptions options = RouterOptions();
