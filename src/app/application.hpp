@@ -35,6 +35,8 @@ struct StartupOptions {
     bool allowDowngrade = false;
     // The IMEI of the pending copy to write back to a router that cannot tell whose it is.
     std::string resumeImei;
+    Task task = Task::Update;
+    std::string restoreWhich;
 };
 
 // The program from launch to end, for any front-end: it owns the download session, the shared

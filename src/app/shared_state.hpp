@@ -10,6 +10,13 @@
 
 namespace tapfix::app {
 
+// What "Update" starts: the update, or one of the backup tools of the console.
+enum class Task {
+    Update,
+    Backup,   // the router's backup into the archive, nothing written to it
+    Restore,  // a backup written back to the router it belongs to
+};
+
 // What start-up prepares and the watcher, the worker and the window share. The port context
 // is written by the watcher only until it is stopped, and by the worker and the close handling
 // only after that stop, so the stop orders every access.
@@ -25,6 +32,9 @@ struct SharedState {
     bool allowDowngrade = false;
     // The IMEI whose pending copy the user named (--resume) for a router that cannot tell.
     std::string resumeImei;
+    Task task = Task::Update;
+    // Restore: the backup folder or IMEI the user named; empty: the router's own IMEI.
+    std::string restoreWhich;
 };
 
 // What the watcher learnt of the router; the worker decides its route from it.

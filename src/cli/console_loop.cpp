@@ -226,6 +226,7 @@ int ExitStatusFor(std::optional<int> result) {
         case app::kResultNoDevice:
         case app::kResultOwnerUnconfirmed:
         case app::kResultNoSavedData:
+        case app::kResultOtherRouter:
             return *result;
         default:
             return kExitOther;
