@@ -14,9 +14,6 @@ namespace {
 
 namespace fs = std::filesystem;
 
-constexpr std::uint16_t kImeiItem = 550;
-constexpr std::uint16_t kBarcodeItem = 22;
-constexpr std::size_t kBarcodeBytes = 22;
 constexpr std::size_t kMacBytes = 6;
 constexpr std::size_t kMacDigits = 12;
 
