@@ -175,14 +175,17 @@ TEST_F(IdentityEndToEnd, AHealthyRouterWithoutAnswersYetKeepsItsOwnData) {
 }
 
 // Story 3: the program is killed after the third image and the router comes back blank; its
-// backup was kept before the first image, and the next run brings back exactly its data.
+// backup was kept before the first image, and the next run brings back exactly its data: the
+// only copy here, taken at the USB port the blank router sits in, proves itself.
 TEST_F(IdentityEndToEnd, AKilledUpdateIsResumedWithTheRoutersOwnData) {
     const Json before =
         PlugIn(kImeiA, "021A2B3C4D5E", {"--faults", "hang:4", "--power-cycle-on-host-loss"});
     KilledAfterTheThirdImage();
     ASSERT_EQ(PendingCopies(), 1u);
-    const ProcessResult run = driver_.RunUpdater(Updater({"--resume", std::string(kImeiA)}));
+    const ProcessResult run = driver_.RunUpdater(Updater());
     EXPECT_EQ(run.exitStatus, 0) << run.out;
+    EXPECT_THAT(run.out, HasSubstr("hint: This router is in the USB port of the router with IMEI " +
+                                   std::string(kImeiA)));
     EXPECT_THAT(Differences(KeptData(before, Package()), KeptNow()), IsEmpty());
     EXPECT_EQ(FlashedImages(driver_.State()), Package().images);
     EXPECT_EQ(PendingCopies(), 0u);
