@@ -48,7 +48,15 @@ struct DeviceFacts {
     // How the IMEI read ended: 0 read, the router's NV status when it refused, 0xFFFF when
     // it did not answer.
     std::uint16_t imeiStatus = 0xFFFF;
+    // Its port is the one of its download mode: no firmware answers there.
+    bool downloadMode = false;
 };
+
+// "Update" may be pressed for the user (--yes): the router showed its version, or it waits in
+// its download mode or answered that it holds no IMEI. The worker settles those: the router's
+// own saved data, the user's question, or the results that say why nothing was written.
+// A router that has not answered yet is waited for.
+bool ReadyForUpdate(const DeviceFacts& facts);
 
 // Reads the IMEI and the software versions over an open link.
 DeviceFacts ReadDeviceFacts(link::CPacket& link);

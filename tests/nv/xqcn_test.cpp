@@ -180,5 +180,45 @@ TEST(XqcnTest, ABackupGoesOutAndComesBackByteForByte) {
     EXPECT_FALSE(fs::exists(dir.Path() / "other" / "NVArchive" / "IMEI-359876543210984"));
 }
 
+// A backup named by folder or by IMEI (its newest complete one, pending or archived).
+TEST(BackupStoreTest, FindsTheBackupAFolderOrAnImeiNames) {
+    tapfix::test::TempDir dir;
+    const fs::path work = dir.Path();
+    const auto write = [&](const fs::path& folder, std::string time, bool complete) {
+        WriteBackup(folder, {kImei});
+        BackupRecord record;
+        record.imei = "359876543210984";
+        record.time = std::move(time);
+        record.complete = complete;
+        std::string error;
+        ASSERT_TRUE(WriteBackupRecord(folder, record, error)) << error;
+    };
+    write(work / "NVArchive" / "IMEI-359876543210984" / "old", "2026-01-01T00:00:00Z", true);
+    write(work / "NVArchive" / "IMEI-359876543210984" / "newest", "2026-03-01T00:00:00Z", false);
+    write(work / "SaveNV" / "IMEI-359876543210984", "2026-02-01T00:00:00Z", true);
+    const std::vector<std::pair<std::string, std::string>> cases = {
+        {"359876543210984", (work / "SaveNV" / "IMEI-359876543210984").string()},
+        {(work / "NVArchive" / "IMEI-359876543210984" / "old").string(),
+         (work / "NVArchive" / "IMEI-359876543210984" / "old").string()},
+        {"111111111111111", "no complete backup of the router with IMEI 111111111111111"},
+        {"12345", "is neither a backup folder nor an IMEI"},
+        {work.string(), "holds no backup"},
+    };
+    for (const auto& [which, expected] : cases) {
+        std::string error;
+        const std::optional<StoredBackup> found = FindBackup(work, which, error);
+        const bool explained = error.find(expected) != std::string::npos;
+        EXPECT_EQ(found ? found->folder.string() : explained ? expected : error, expected) << which;
+    }
+    std::vector<std::string> places;
+    for (const BackupSummary& summary : ListBackups(work)) {
+        places.push_back(std::string(PlaceName(summary.place)) + " " + summary.backup.record.time +
+                         " " + std::to_string(summary.nvItems) + " " + summary.wifiMac);
+    }
+    EXPECT_EQ(places, (std::vector<std::string>{"pending 2026-02-01T00:00:00Z 1 021A2B3C4D5E",
+                                                "archive 2026-03-01T00:00:00Z 1 021A2B3C4D5E",
+                                                "archive 2026-01-01T00:00:00Z 1 021A2B3C4D5E"}));
+}
+
 }  // namespace
 }  // namespace tapfix::nv::test
