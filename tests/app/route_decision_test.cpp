@@ -104,17 +104,20 @@ const RouteCase kCases[] = {
 };
 // clang-format on
 
-class RouteDecisionTest : public ::testing::TestWithParam<RouteCase> {};
-
-TEST_P(RouteDecisionTest, GivesARouterOnlyDataProvenOrConfirmedToBeItsOwn) {
-    const RouteCase& c = GetParam();
-    const app::RouteDecision decision = app::DecideRoute(c.router, c.pending, c.chosen);
+void ExpectDecision(const app::RouteDecision& decision, const RouteCase& c) {
     EXPECT_EQ(decision.route, c.route);
     EXPECT_EQ(decision.copies, c.copies);
     EXPECT_EQ(decision.ownership, c.ownership);
     if (c.route == UpdateRoute::AskOwner) {
         EXPECT_EQ(decision.confirmedRoute, c.confirmedRoute);
     }
+}
+
+class RouteDecisionTest : public ::testing::TestWithParam<RouteCase> {};
+
+TEST_P(RouteDecisionTest, GivesARouterOnlyDataProvenOrConfirmedToBeItsOwn) {
+    const RouteCase& c = GetParam();
+    ExpectDecision(app::DecideRoute(c.router, c.pending, c.chosen), c);
 }
 
 INSTANTIATE_TEST_SUITE_P(Routers, RouteDecisionTest, ::testing::ValuesIn(kCases),
@@ -141,10 +144,7 @@ class RestoreDecisionTest : public RouteDecisionTest {};
 
 TEST_P(RestoreDecisionTest, WritesABackupOnlyToItsOwnRouter) {
     const RouteCase& c = GetParam();
-    const app::RouteDecision decision = app::DecideRestore(c.router, c.pending, c.chosen);
-    EXPECT_EQ(decision.route, c.route);
-    EXPECT_EQ(decision.copies, c.copies);
-    EXPECT_EQ(decision.ownership, c.ownership);
+    ExpectDecision(app::DecideRestore(c.router, c.pending, c.chosen), c);
 }
 
 INSTANTIATE_TEST_SUITE_P(Backups, RestoreDecisionTest, ::testing::ValuesIn(kRestoreCases),
