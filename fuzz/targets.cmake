@@ -1,6 +1,6 @@
 # The fuzz targets: each <name>.cpp holds LLVMFuzzerTestOneInput and Seeds(). Included by
 # fuzz/ (the libFuzzer programs) and by tests/fuzz/ (the replay programs CTest runs).
-set(TAPFIX_FUZZ_TARGETS frames device_answers sahara xml_config profile package signature sim_deframer)
+set(TAPFIX_FUZZ_TARGETS frames device_answers sahara xml_config profile package signature sim_deframer xqcn)
 set(TAPFIX_FUZZ_DIR ${CMAKE_CURRENT_LIST_DIR})
 
 function(tapfix_fuzz_support)
@@ -14,7 +14,7 @@ function(tapfix_fuzz_support)
         ${TAPFIX_FUZZ_DIR}/scripted_device.cpp)
     target_include_directories(tapfix_fuzz_support PUBLIC ${TAPFIX_FUZZ_DIR})
     target_link_libraries(tapfix_fuzz_support PUBLIC tapfix_device tapfix_config tapfix_sim_lib
-                                                     tapfix_reference tapfix_options)
+                                                     tapfix_reference tapfix_nv tapfix_options)
 endfunction()
 
 # The target as an ordinary program: its seeds, then the inputs of the folders it is given.

@@ -9,6 +9,10 @@
 namespace tapfix::app {
 namespace {
 
+// The end texts of the backup tools (English ids of the text table): success, failure.
+constexpr std::pair<int, int> kBackupEndTexts{220, 224};
+constexpr std::pair<int, int> kRestoreEndTexts{222, 226};
+
 // A text file that lacks keys is taken, the keys it lacks keep their built-in texts and the log
 // names them; a file that is no text table fails the start.
 bool LoadTexts(config::CLanguageManager& language, platform::DebugOutput& log,
@@ -90,6 +94,11 @@ CUpdateApplication::StartOutcome CUpdateApplication::Start(const StartupOptions&
             break;
     }
     controller_.Initialize(options.english);
+    if (options.task != Task::Update) {
+        const auto [success, failure] =
+            options.task == Task::Backup ? kBackupEndTexts : kRestoreEndTexts;
+        controller_.SetEndTexts(success, failure);
+    }
     if (!InitializeTool(options, error)) {
         FailStartup(error);
         return StartOutcome::Failed;
@@ -129,6 +138,8 @@ bool CUpdateApplication::InitializeTool(const StartupOptions& options, std::stri
     context.imageFolder = shared_.workFolder;
     context.nvRoot = shared_.workFolder;
     shared_.resumeImei = options.resumeImei;
+    shared_.task = options.task;
+    shared_.restoreWhich = options.restoreWhich;
     if (!config::LoadFolderConfig(shared_.workFolder, service_.Config(), true, failure)) {
         return false;
     }

@@ -35,6 +35,8 @@ struct StartupOptions {
     bool allowDowngrade = false;
     // The IMEI of the pending copy to write back to a router that cannot tell whose it is.
     std::string resumeImei;
+    Task task = Task::Update;
+    std::string restoreWhich;
 };
 
 // The program from launch to end, for any front-end: it owns the download session, the shared
@@ -65,6 +67,8 @@ class CUpdateApplication : public UpdateControl {
     void Shutdown();
 
     CWindowController& Controller() { return controller_; }
+    // The router as the watcher sees it may take "Update" for the user (ReadyForUpdate).
+    bool ReadyForUpdate() const { return app::ReadyForUpdate(watcher_.Facts()); }
     CNotificationChannel& Channel() { return channel_; }
     // Sees every notification just before the window handles it (console output, events).
     void SetObserver(std::function<void(const session::Notification&)> observer);

@@ -8,6 +8,7 @@ namespace {
 
 constexpr std::size_t kVersionText = 0;
 constexpr std::size_t kBuildIdText = 8;
+constexpr std::uint16_t kNvInactive = 5;
 
 // Device texts arrive in the system's code page: UTF-8, or Latin-1 where they are not.
 std::string DeviceText(std::string_view bytes) {
@@ -28,6 +29,11 @@ DeviceFacts ReadDeviceFacts(link::CPacket& link) {
         facts.buildId = DeviceText(device::VersionText(record, kBuildIdText));
     }
     return facts;
+}
+
+bool ReadyForUpdate(const DeviceFacts& facts) {
+    return !facts.version.empty() || facts.downloadMode ||
+           (facts.imei.empty() && facts.imeiStatus == kNvInactive);
 }
 
 }  // namespace tapfix::app

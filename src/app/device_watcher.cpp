@@ -100,6 +100,7 @@ std::optional<int> CDeviceWatcher::FindPort() {
         if (const auto port = FindFollowedPort()) {
             shared_.context.portNumber = port->number;
             shared_.context.usb = port->usb;
+            downloadPort_ = link::IsDownloadModePort(*port);
             found = port->number;
         }
     });
@@ -143,6 +144,7 @@ void CDeviceWatcher::ReadDevice(int port) {
         return;
     }
     DeviceFacts read = ReadDeviceFacts(service_.Link(slot_));
+    read.downloadMode = downloadPort_;
     NoteImei(read.imei);
     std::lock_guard lock(factsMutex_);
     facts_ = std::move(read);

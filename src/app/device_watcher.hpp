@@ -82,6 +82,8 @@ class CDeviceWatcher {
     // The shared port context is the worker's once the watcher is stopped: the watcher keeps
     // its slot and touches the context only with the port to itself.
     int slot_ = 0;
+    // The port found last is the download mode's.
+    bool downloadPort_ = false;
     // Loop state, touched by the watcher's thread only.
     int misses_ = 0;
     bool driversInstalled_ = false;

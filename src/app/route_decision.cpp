@@ -91,6 +91,22 @@ RouteDecision WithVersion(const RouterFindings& router, const std::vector<Stored
 
 }  // namespace
 
+RouteDecision DecideRestore(const RouterFindings& router, const std::vector<StoredBackup>& backup,
+                            std::string_view chosenImei) {
+    if (router.downloadMode) {
+        return Only(UpdateRoute::NeedsFirmware);
+    }
+    if (!router.imei.empty()) {
+        return router.imei == backup.front().record.imei
+                   ? Owned(UpdateRoute::FinishRestore, 0, Ownership::Imei)
+                   : Only(UpdateRoute::OtherRouter);
+    }
+    if (router.imeiAnswer != ImeiAnswer::Inactive) {
+        return Only(UpdateRoute::Unanswered);
+    }
+    return ChooseOwner(router, backup, {0}, chosenImei, UpdateRoute::FinishRestore);
+}
+
 RouteDecision DecideRoute(const RouterFindings& router, const std::vector<StoredBackup>& pending,
                           std::string_view chosenImei) {
     if (router.versionRead) {

@@ -21,6 +21,9 @@ enum class UpdateRoute {
     NoImei,           // result 2, no session
     AskOwner,         // copies that may be the router's: its user says which, or none is written
     NoSavedData,      // a half-flashed router whose data this work folder does not hold
+    OtherRouter,      // a backup of another IMEI than the router's: nothing written
+    NeedsFirmware,    // a restore asked of a router without firmware: the update restores
+    Unanswered,       // a restore asked of a router that does not say whose it is
 };
 
 // How the router's IMEI read ended.
@@ -59,5 +62,11 @@ struct RouteDecision {
 RouteDecision DecideRoute(const RouterFindings& router,
                           const std::vector<nv::StoredBackup>& pending,
                           std::string_view chosenImei);
+
+// A backup the user named (a list of one) written back to a router: only when the router
+// reports the backup's IMEI, or, without an IMEI, as the identity rules above allow.
+RouteDecision DecideRestore(const RouterFindings& router,
+                            const std::vector<nv::StoredBackup>& backup,
+                            std::string_view chosenImei);
 
 }  // namespace tapfix::app

@@ -10,6 +10,13 @@
 
 namespace tapfix::app {
 
+// What "Update" starts: the update, or one of the backup tools of the console.
+enum class Task {
+    Update,
+    Backup,   // the router's backup into the archive, nothing written to it
+    Restore,  // a backup written back to the router it belongs to
+};
+
 // What start-up prepares and the watcher, the worker and the window share. The port context
 // is written by the watcher only until it is stopped, and by the worker and the close handling
 // only after that stop, so the stop orders every access.
@@ -25,6 +32,9 @@ struct SharedState {
     bool allowDowngrade = false;
     // The IMEI whose pending copy the user named (--resume) for a router that cannot tell.
     std::string resumeImei;
+    Task task = Task::Update;
+    // Restore: the backup folder or IMEI the user named; empty: the router's own IMEI.
+    std::string restoreWhich;
 };
 
 // What the watcher learnt of the router; the worker decides its route from it.
@@ -38,7 +48,15 @@ struct DeviceFacts {
     // How the IMEI read ended: 0 read, the router's NV status when it refused, 0xFFFF when
     // it did not answer.
     std::uint16_t imeiStatus = 0xFFFF;
+    // Its port is the one of its download mode: no firmware answers there.
+    bool downloadMode = false;
 };
+
+// "Update" may be pressed for the user (--yes): the router showed its version, or it waits in
+// its download mode or answered that it holds no IMEI. The worker settles those: the router's
+// own saved data, the user's question, or the results that say why nothing was written.
+// A router that has not answered yet is waited for.
+bool ReadyForUpdate(const DeviceFacts& facts);
 
 // Reads the IMEI and the software versions over an open link.
 DeviceFacts ReadDeviceFacts(link::CPacket& link);

@@ -5,6 +5,8 @@
 
 #include "config/ui_text.hpp"
 #include "device/nv_efs.hpp"
+#include "nv/backup_files.hpp"
+#include "nv/backup_store.hpp"
 #include "nv/nv_text.hpp"
 
 namespace tapfix::app {
@@ -13,6 +15,12 @@ namespace {
 // Texts of the table (English id; the Russian one follows).
 constexpr int kTextQuestion = 204;
 constexpr int kTextIncompleteCopy = 206;
+constexpr int kTextBackupKept = 228;
+constexpr int kTextNeedsFirmware = 230;
+constexpr int kTextUnanswered = 232;
+constexpr int kTextNoSuchBackup = 234;
+constexpr int kTextRestoring = 236;
+constexpr int kResultFailed = -1;
 // What the worker says when it writes a copy back, by why the copy is the router's.
 constexpr int kTextOwnerConfirmed = 216;
 constexpr std::pair<Ownership, int> kOwnerTexts[] = {
@@ -59,8 +67,7 @@ int CUpdateWorker::RunUpdateWorker(const DeviceFacts& facts) {
     probed_ = false;
     sessionRan_ = false;
     session::PortContext& context = shared_.context;
-    const std::vector<nv::StoredBackup> pending = nv::ListPendingCopies(shared_.workFolder);
-    const int result = RunRoute(DecideRoute(facts, pending), pending);
+    const int result = RunTask(facts);
     shared_.updateRunning = false;
     // A router the package does not fit, or whose data is not here, is left as it was found.
     if (sessionRan_) {
@@ -76,6 +83,61 @@ int CUpdateWorker::RunUpdateWorker(const DeviceFacts& facts) {
 RouteDecision CUpdateWorker::DecideRoute(const DeviceFacts& facts,
                                          const std::vector<nv::StoredBackup>& pending) {
     return app::DecideRoute(Examine(facts), pending, shared_.resumeImei);
+}
+
+int CUpdateWorker::RunTask(const DeviceFacts& facts) {
+    switch (shared_.task) {
+        case Task::Backup:
+            return RunBackup(facts);
+        case Task::Restore:
+            return RunRestore(facts);
+        default:
+            return RunUpdate(facts);
+    }
+}
+
+int CUpdateWorker::RunUpdate(const DeviceFacts& facts) {
+    const std::vector<nv::StoredBackup> pending = nv::ListPendingCopies(shared_.workFolder);
+    return RunRoute(DecideRoute(facts, pending), pending);
+}
+
+int CUpdateWorker::RunBackup(const DeviceFacts& facts) {
+    // Only a router that says whose it is gets a backup of its own.
+    if (facts.imei.empty()) {
+        return kResultNoImei;
+    }
+    session::PortContext context = shared_.context;
+    context.actionMode = session::kActionBackupNv;
+    if (RunSession(context) != kResultSuccess) {
+        return kResultFailed;
+    }
+    const config::DownloadServiceConfig& config = service_.Config();
+    const std::filesystem::path nvFile = shared_.workFolder / nv::NvFileName(context.slot);
+    nv::BackupRecord record;
+    std::string error;
+    nv::ReadBackupRecord(shared_.workFolder, record, error);
+    record.usb = context.usb;
+    std::filesystem::path archived;
+    if (!nv::ArchiveTakenBackup(shared_.workFolder,
+                                nv::TakenBackup(nvFile, config.nvOption == 2 && config.ufi != 0),
+                                record, archived, error)) {
+        service_.LogLine(context.slot, "The backup cannot be archived: " + error);
+        return kResultFailed;
+    }
+    TellBackup(archived);
+    return kResultSuccess;
+}
+
+int CUpdateWorker::RunRestore(const DeviceFacts& facts) {
+    const std::string which = shared_.restoreWhich.empty() ? facts.imei : shared_.restoreWhich;
+    std::string error = "name it with --restore FOLDER or --restore IMEI";
+    const std::optional<nv::StoredBackup> backup =
+        which.empty() ? std::nullopt : nv::FindBackup(shared_.workFolder, which, error);
+    if (!backup) {
+        return Refuse(kTextNoSuchBackup, error);
+    }
+    const std::vector<nv::StoredBackup> named{*backup};
+    return RunRoute(DecideRestore(Examine(facts), named, shared_.resumeImei), named);
 }
 
 int CUpdateWorker::RunRoute(const RouteDecision& decision,
@@ -99,6 +161,12 @@ int CUpdateWorker::RunRoute(const RouteDecision& decision,
             return kResultNoImei;
         case UpdateRoute::NoSavedData:
             return kResultNoSavedData;
+        case UpdateRoute::OtherRouter:
+            return kResultOtherRouter;
+        case UpdateRoute::NeedsFirmware:
+            return Refuse(kTextNeedsFirmware);
+        case UpdateRoute::Unanswered:
+            return Refuse(kTextUnanswered);
     }
     const nv::StoredBackup& copy = pending[decision.copies.front()];
     TellOwner(copy, decision.ownership);
@@ -187,7 +255,9 @@ int CUpdateWorker::RunFromCopy(const nv::StoredBackup& copy, int actionMode) {
     resume.actionMode = actionMode;
     resume.backupFirst = 0;
     resume.nvRoot = copy.folder;
-    resume.pendingCopy = copy.folder;
+    // Only a pending copy is finished by its restore; an archive stays as it is.
+    resume.pendingCopy =
+        nv::IsPendingCopy(shared_.workFolder, copy.folder) ? copy.folder : std::filesystem::path();
     const int result = RunSession(resume);
     // The router may have come back on another port.
     shared_.context.portNumber = resume.portNumber;
@@ -195,8 +265,26 @@ int CUpdateWorker::RunFromCopy(const nv::StoredBackup& copy, int actionMode) {
 }
 
 void CUpdateWorker::TellOwner(const nv::StoredBackup& copy, Ownership ownership) {
-    Hint(
-        nv::FormatText(Text(OwnerText(ownership)), {Whose(copy), nv::ShownTime(copy.record.time)}));
+    const int text = shared_.task == Task::Restore && ownership == Ownership::Imei
+                         ? kTextRestoring
+                         : OwnerText(ownership);
+    Hint(nv::FormatText(Text(text), {Whose(copy), nv::ShownTime(copy.record.time)}));
+}
+
+void CUpdateWorker::TellBackup(const std::filesystem::path& folder) {
+    const std::optional<nv::BackupSummary> kept = nv::Summarize(folder, nv::BackupPlace::Archive);
+    if (!kept) {
+        return;
+    }
+    Hint(nv::FormatText(Text(kTextBackupKept),
+                        {Whose(kept->backup), folder.string(), std::to_string(kept->nvItems),
+                         std::to_string(kept->efsFiles),
+                         kept->wifiMac.empty() ? "-" : std::string(kept->wifiMac)}));
+}
+
+int CUpdateWorker::Refuse(int englishId, std::string_view detail) {
+    Hint(nv::FormatText(Text(englishId), {detail}));
+    return kResultFailed;
 }
 
 void CUpdateWorker::Hint(const std::string& text) {

@@ -23,6 +23,8 @@ enum EndResult : int {
     kResultOwnerUnconfirmed = 5,
     // A router whose firmware was interrupted, and whose data this work folder does not hold.
     kResultNoSavedData = 6,
+    // A backup of another router than the one plugged in; nothing written.
+    kResultOtherRouter = 7,
 };
 
 // Runs the update once, started by "Update": decides from what the watcher learnt, and from the
@@ -46,6 +48,12 @@ class CUpdateWorker {
                               const std::vector<nv::StoredBackup>& pending);
 
   private:
+    int RunTask(const DeviceFacts& facts);
+    int RunUpdate(const DeviceFacts& facts);
+    // The router's backup, taken as before an update, moved into the archive.
+    int RunBackup(const DeviceFacts& facts);
+    // A backup the user named written back to the router it belongs to.
+    int RunRestore(const DeviceFacts& facts);
     // What the facts say, and when they do not show a version, what the router answers now.
     RouterFindings Examine(const DeviceFacts& facts);
     void Probe(RouterFindings& router);
@@ -61,6 +69,9 @@ class CUpdateWorker {
     int RunFromCopy(const nv::StoredBackup& copy, int actionMode);
     // Says on screen and in the log whose data is written back, and why.
     void TellOwner(const nv::StoredBackup& copy, Ownership ownership);
+    void TellBackup(const std::filesystem::path& folder);
+    // A failure the user can act on, said on screen; the general failure result.
+    int Refuse(int englishId, std::string_view detail = {});
     void Hint(const std::string& text);
     std::string_view Text(int englishId) const;
 

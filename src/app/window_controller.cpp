@@ -1,5 +1,7 @@
 #include "app/window_controller.hpp"
 
+#include <algorithm>
+#include <iterator>
 #include <string>
 
 #include "config/ui_text.hpp"
@@ -30,8 +32,15 @@ struct EndText {
 };
 
 // Results without an entry show the general failure text.
-constexpr EndText kEndTexts[] = {{0, 179}, {1, 161}, {2, 165}, {3, 184}, {5, 200}, {6, 202}};
+constexpr EndText kEndTexts[] = {{0, 179}, {1, 161}, {2, 165}, {3, 184},
+                                 {5, 200}, {6, 202}, {7, 218}};
 constexpr int kEndTextOther = 175;
+
+// A result without a text of its own: the update's (or the task's) general failure.
+bool IsGeneralFailure(int result) {
+    return std::none_of(std::begin(kEndTexts), std::end(kEndTexts),
+                        [result](const EndText& entry) { return entry.result == result; });
+}
 
 std::string_view Shown(std::string_view text) {
     return platform::CutToUtf16Units(text, CWindowController::kTextUnits);
@@ -168,7 +177,9 @@ void CWindowController::EndUpdate(int result) {
     if (state_ == State::Updating) {
         state_ = State::Ended;
     }
-    const std::string_view text = EndResultText(result, english_);
+    const std::string_view text = result == 0                ? Text(successText_, successText_ + 1)
+                                  : IsGeneralFailure(result) ? Text(failureText_, failureText_ + 1)
+                                                             : EndResultText(result, english_);
     debugOutput_("end result " + std::to_string(result) + ": " + std::string(text));
     ShowHint(text);
     view_.ShowMessage(text);

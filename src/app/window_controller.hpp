@@ -84,6 +84,12 @@ class CWindowController {
     // The window's first state: the language's texts, empty values, "Update" disabled, the
     // language button hidden and disabled.
     void Initialize(bool english);
+    // The texts of success and of a general failure (English ids; the Russian ones follow)
+    // when "Update" starts another task than the update.
+    void SetEndTexts(int successId, int failureId) {
+        successText_ = successId;
+        failureText_ = failureId;
+    }
     // Start-up has finished and the watcher runs.
     void WatcherStarted();
 
@@ -124,6 +130,8 @@ class CWindowController {
     bool updateEnabled_ = false;
     std::optional<int> lastResult_;
     bool answer_ = false;
+    int successText_ = 179;
+    int failureText_ = 175;
 };
 
 // The window's text for an end result, by language.

@@ -183,8 +183,12 @@ class ConsoleLoop {
         // "Update" is pressed.
         const bool portShown = !view_.Value(app::kControlPortValue).empty();
         if (state == State::Waiting && controller_.UpdateEnabled() && portShown) {
+            // --yes waits for a router that has not answered yet: pressed now, the update
+            // would take it for the wrong router, or for none.
             if (options_.yes) {
-                PressUpdate();
+                if (application_.ReadyForUpdate()) {
+                    PressUpdate();
+                }
             } else if (!announced_) {
                 announced_ = true;
                 view_.Say("press Enter to start the update");
@@ -226,6 +230,7 @@ int ExitStatusFor(std::optional<int> result) {
         case app::kResultNoDevice:
         case app::kResultOwnerUnconfirmed:
         case app::kResultNoSavedData:
+        case app::kResultOtherRouter:
             return *result;
         default:
             return kExitOther;

@@ -132,4 +132,19 @@ int CheckPackage(const std::filesystem::path& package, const CheckOptions& optio
     return 0;
 }
 
+bool LoadPackageConfig(const std::filesystem::path& package, config::DownloadServiceConfig& config,
+                       std::string& error) {
+    config::CFirmwarePackage firmware;
+    ScratchFolder scratch;
+    if (scratch.Path().empty()) {
+        error = "no temporary folder";
+        return false;
+    }
+    if (!firmware.Open(package) || !firmware.ExtractPackage(scratch.Path())) {
+        error = firmware.LastError();
+        return false;
+    }
+    return config::LoadFolderConfig(scratch.Path() / "", config, true, error);
+}
+
 }  // namespace tapfix::cli

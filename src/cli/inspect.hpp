@@ -2,6 +2,9 @@
 
 #include <filesystem>
 #include <ostream>
+#include <string>
+
+#include "config/download_config.hpp"
 
 // The console's inspection commands, which exit without starting an update.
 namespace tapfix::cli {
@@ -22,5 +25,10 @@ struct CheckOptions {
 // all is well and the updater would accept it, else 1.
 int CheckPackage(const std::filesystem::path& package, const CheckOptions& options,
                  std::ostream& out, std::ostream& err);
+
+// The package's configuration, loaded from a private temporary folder it is unpacked into;
+// false with what failed.
+bool LoadPackageConfig(const std::filesystem::path& package, config::DownloadServiceConfig& config,
+                       std::string& error);
 
 }  // namespace tapfix::cli

@@ -6,6 +6,7 @@
 
 #include "app/application.hpp"
 #include "app/command_line.hpp"
+#include "cli/backup_tools.hpp"
 #include "cli/console_loop.hpp"
 #include "cli/console_view.hpp"
 #include "cli/inspect.hpp"
@@ -20,7 +21,34 @@ struct CliOptions {
     bool json = false;
     bool listPorts = false;
     bool check = false;
+    bool backup = false;
+    bool listBackups = false;
+    // FILE, then the backup to export (empty: the newest complete one).
+    std::vector<std::string> exportXqcn;
+    std::string importXqcn;
 };
+
+void AddBackupOptions(CLI::App& cli, CliOptions& options) {
+    auto* backup = cli.add_flag("--backup", options.backup,
+                                "back the plugged-in router's NV items, EFS RF files and Wi-Fi "
+                                "MAC up into the archive, without updating it");
+    auto* restore =
+        cli.add_option("--restore", options.startup.restoreWhich,
+                       "write a backup back to the plugged-in router it belongs to: an archive "
+                       "folder, or an IMEI (its newest complete backup); without a value the "
+                       "router's own newest")
+            ->expected(0, 1);
+    restore->excludes(backup);
+    cli.add_flag("--list-backups", options.listBackups,
+                 "list every backup of the work folder (with --json: one object each), and exit");
+    cli.add_option("--export-xqcn", options.exportXqcn,
+                   "FILE [WHICH]: write a backup (a folder or an IMEI; default the newest "
+                   "complete one) as an XQCN file, and exit")
+        ->expected(1, 2);
+    cli.add_option("--import-xqcn", options.importXqcn,
+                   "FILE: take an XQCN file into the archive as a backup of the IMEI it holds "
+                   "(then --restore writes it back), and exit");
+}
 
 void AddOptions(CLI::App& cli, CliOptions& options) {
     cli.set_version_flag("--version", "tapfix-cli " TAPFIX_VERSION);
@@ -31,6 +59,7 @@ void AddOptions(CLI::App& cli, CliOptions& options) {
                  "list the serial ports and which one is the router's, and exit");
     cli.add_flag("--check", options.check,
                  "check the firmware package and its configuration, and exit");
+    AddBackupOptions(cli, options);
 }
 
 tapfix::cli::ConsoleStyle StyleFor(const CliOptions& options) {
@@ -63,7 +92,9 @@ int main(int argc, char** argv) {
         "Firmware update of a USB Wi-Fi router (Qualcomm MDM9x15) from the console.\n"
         "Exit status: 0 updated, 1 version mismatch, 2 bad IMEI, 3 no router found, "
         "4 anything else, 5 saved data waits for --resume IMEI (nothing written), 6 a router "
-        "whose update was interrupted and whose data is not in this work folder."};
+        "whose update was interrupted and whose data is not in this work folder, 7 a backup of "
+        "another router (--restore; nothing written).\n"
+        "--backup and --restore start once the router is shown, on Enter or with --yes."};
     CliOptions options;
     AddOptions(cli, options);
     try {
@@ -78,6 +109,23 @@ int main(int argc, char** argv) {
         return tapfix::cli::CheckPackage(tapfix::app::PackageSource(options.startup),
                                          {options.startup.allowUnsigned, options.startup.verbose},
                                          std::cout, std::cerr);
+    }
+    if (options.listBackups) {
+        return tapfix::cli::ListBackups(options.startup.workFolder, options.json, std::cout);
+    }
+    if (!options.exportXqcn.empty()) {
+        return tapfix::cli::ExportXqcn(options.startup, options.exportXqcn.front(),
+                                       options.exportXqcn.size() > 1 ? options.exportXqcn[1] : "",
+                                       std::cout, std::cerr);
+    }
+    if (!options.importXqcn.empty()) {
+        return tapfix::cli::ImportXqcn(options.startup, options.importXqcn, std::cout, std::cerr);
+    }
+    if (options.backup) {
+        options.startup.task = tapfix::app::Task::Backup;
+    }
+    if (cli.count("--restore") > 0) {
+        options.startup.task = tapfix::app::Task::Restore;
     }
     return RunUpdate(options);
 }

@@ -121,6 +121,30 @@ constexpr std::pair<int, std::string_view> kTable[] = {
      "Данные роутера с IMEI %s, сохранённые %s, записываются обратно, как указано в --resume."},
     {216, "The data saved from the router with IMEI %s on %s is written back, as you confirmed."},
     {217, "Данные роутера с IMEI %s, сохранённые %s, записываются обратно, как вы подтвердили."},
+    // The backup tools.
+    {218, "This backup belongs to another router (another IMEI): nothing was written."},
+    {219, "Эта резервная копия принадлежит другому роутеру (другой IMEI): ничего не записано."},
+    {220, "The backup is done; nothing was written to the router."},
+    {221, "Резервная копия создана; в роутер ничего не записано."},
+    {222, "The backup was written back to the router."},
+    {223, "Резервная копия записана обратно в роутер."},
+    {224, "The backup failed; nothing was written to the router."},
+    {225, "Не удалось создать резервную копию; в роутер ничего не записано."},
+    {226, "Writing the backup back failed; the backup itself is unchanged."},
+    {227, "Не удалось записать резервную копию обратно; сама копия не изменена."},
+    {228,
+     "The backup of the router with IMEI %s is in %s: %s NV items, %s EFS files, Wi-Fi MAC %s."},
+    {229,
+     "Резервная копия роутера с IMEI %s находится в %s: NV-параметров %s, файлов EFS %s, "
+     "MAC-адрес Wi-Fi %s."},
+    {230, "This router has no firmware: update it, and its data comes back with the update."},
+    {231, "У этого роутера нет ПО: обновите его, и его данные вернутся вместе с обновлением."},
+    {232, "The router does not say whose it is: nothing was written."},
+    {233, "Роутер не сообщает, чей он: ничего не записано."},
+    {234, "No such backup: %s"},
+    {235, "Нет такой резервной копии: %s"},
+    {236, "The backup of the router with IMEI %s from %s is written back."},
+    {237, "Резервная копия роутера с IMEI %s от %s записывается обратно."},
 };
 
 }  // namespace

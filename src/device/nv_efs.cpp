@@ -183,13 +183,19 @@ bool GetImei(link::CPacket& packet, ImeiText& imei, std::uint16_t& status) {
     if (!ReadNvItem(packet, kImeiItem, item, status)) {
         return false;
     }
+    imei = DecodeImei(item);
+    return true;
+}
+
+ImeiText DecodeImei(const NvItemData& item) {
+    ImeiText imei{};
     std::size_t digit = 0;
     imei[digit++] = DigitOf(item[1] >> 4);
     for (std::size_t byte = 2; byte <= 8; ++byte) {
         imei[digit++] = DigitOf(item[byte] & 0x0F);
         imei[digit++] = DigitOf(item[byte] >> 4);
     }
-    return true;
+    return imei;
 }
 
 bool EfsOpen(link::CPacket& packet, std::string_view path, EfsAccess access,

@@ -26,6 +26,8 @@ bool WriteNvItem(link::CPacket& packet, std::uint16_t item, const NvItemData& da
 // The 15 IMEI digits from NV item 550, zero-terminated; all zero on failure, when `status`
 // tells how the read ended (as ReadNvItem's).
 bool GetImei(link::CPacket& packet, ImeiText& imei, std::uint16_t& status);
+// The 15 IMEI digits NV item 550's data holds.
+ImeiText DecodeImei(const NvItemData& item);
 bool GetImei(link::CPacket& packet, ImeiText& imei);
 
 // Paths travel zero-terminated; one that needs more bytes than this is refused unsent.

@@ -123,4 +123,8 @@ bool IsPortAbsent(int port) {
     return IsPortAbsent(platform::ListPorts(), port);
 }
 
+bool IsDownloadModePort(const platform::PortInfo& port) {
+    return port.displayName && IsDownloadModeName(*port.displayName);
+}
+
 }  // namespace tapfix::link

@@ -51,4 +51,7 @@ bool ReadPortName(const platform::PortInfo& port, std::string* name);
 // 0). Empty when that text is empty or has no ")": such a port does not count.
 std::optional<int> PortNumberFromName(std::string_view name);
 
+// The port is the one of the router's download mode ("QDLoader", in any letter case).
+bool IsDownloadModePort(const platform::PortInfo& port);
+
 }  // namespace tapfix::link

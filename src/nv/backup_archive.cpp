@@ -94,11 +94,8 @@ bool ArchiveBackup(const fs::path& backupFolder, const fs::path& workFolder, fs:
     if (!HoldsBackup(backupFolder)) {
         return true;
     }
-    const fs::path root = workFolder / kArchiveName;
-    const fs::path deviceFolder = root / RecordedName(backupFolder);
     fs::path folder;
-    if (!CreatePrivateFolder(root, error) || !CreatePrivateFolder(deviceFolder, error) ||
-        !ClaimArchiveFolder(deviceFolder, folder, error)) {
+    if (!NewArchiveFolder(workFolder, RecordedName(backupFolder), folder, error)) {
         return false;
     }
     if (!CopyBackup(backupFolder, folder, error)) {
@@ -108,7 +105,15 @@ bool ArchiveBackup(const fs::path& backupFolder, const fs::path& workFolder, fs:
         return false;
     }
     archived = folder;
-    return true;
+    return platform::FlushFolder(folder, error);
+}
+
+bool NewArchiveFolder(const fs::path& workFolder, std::string_view name, fs::path& folder,
+                      std::string& error) {
+    const fs::path root = workFolder / kArchiveName;
+    const fs::path deviceFolder = root / name;
+    return CreatePrivateFolder(root, error) && CreatePrivateFolder(deviceFolder, error) &&
+           ClaimArchiveFolder(deviceFolder, folder, error);
 }
 
 }  // namespace tapfix::nv

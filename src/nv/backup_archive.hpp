@@ -20,4 +20,8 @@ bool ArchiveBackup(const std::filesystem::path& backupFolder,
                    const std::filesystem::path& workFolder, std::filesystem::path& archived,
                    std::string& error);
 
+// Creates a new, empty archive folder for a backup of the router named `name` (BackupName).
+bool NewArchiveFolder(const std::filesystem::path& workFolder, std::string_view name,
+                      std::filesystem::path& folder, std::string& error);
+
 }  // namespace tapfix::nv

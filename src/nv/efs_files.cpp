@@ -5,6 +5,7 @@
 #include "config/download_config.hpp"
 #include "device/nv_efs.hpp"
 #include "nv/backup_files.hpp"
+#include "nv/efs_names.hpp"
 #include "nv/nv_preservation.hpp"
 #include "nv/nv_text.hpp"
 #include "platform/file_io.hpp"
@@ -14,10 +15,6 @@ namespace {
 
 namespace fs = std::filesystem;
 using device::EfsAccess;
-
-constexpr std::string_view kRfItemFolder = "nv/item_files/rfnv/";
-// Numbers from here on name the calibration files listed with their full EFS path.
-constexpr std::int32_t kFirstPathNamedNumber = 60000;
 
 constexpr std::uint32_t kTypeMask = 0xF000;
 constexpr std::uint32_t kTypeRegular = 0x8000;
@@ -32,17 +29,6 @@ constexpr std::size_t kItemFileCapacity = 4095;
 // A file the new firmware does not have is made an item file when it is smaller than this.
 constexpr std::size_t kSmallestRegularFile = 106;
 constexpr std::uint16_t kEfsSequence = 1;
-
-std::string EightDigits(std::int32_t number) {
-    char name[16];
-    std::snprintf(name, sizeof name, "%08d", number);
-    return name;
-}
-
-bool IsEightDigits(std::string_view name) {
-    return name.size() == 8 &&
-           std::all_of(name.begin(), name.end(), [](char c) { return c >= '0' && c <= '9'; });
-}
 
 bool Fail(CDownloadService& session, int slot, std::string_view pattern, std::string_view name) {
     session.LogLine(slot, FormatText(pattern, {name}));
@@ -109,19 +95,6 @@ bool PutItemFile(link::CPacket& link, std::string_view efsPath, const std::strin
 bool ReadLocalFile(const fs::path& local, std::string& bytes) {
     std::string error;
     return platform::ReadWholeFile(local, kMaxBackupFile, bytes, error);
-}
-
-std::string EfsPathOf(const config::DownloadServiceConfig& config, const std::string& name) {
-    const std::int32_t number = config::ReadInt(name);
-    if (number < kFirstPathNamedNumber) {
-        return std::string(kRfItemFolder) + name;
-    }
-    for (const config::EfsNvFile& pair : config.efsRfNvOver6w) {
-        if (pair.number == number) {
-            return pair.efsPath;
-        }
-    }
-    return {};
 }
 
 }  // namespace

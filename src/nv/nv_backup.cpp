@@ -19,9 +19,6 @@ namespace {
 
 namespace fs = std::filesystem;
 
-constexpr std::uint16_t kBarcodeItem = 22;
-constexpr std::size_t kBarcodeBytes = 22;
-
 // The package's "partition.mbn" is compared from this offset on; the header words before it
 // differ between a table on disk and the one the device reports.
 constexpr std::size_t kPartitionCompareFrom = 12;

@@ -15,6 +15,11 @@
 namespace tapfix::nv {
 
 inline constexpr std::size_t kNvRecordSize = 136;
+
+// Items whose meaning the backup relies on: the barcode (its first 22 bytes), the IMEI.
+inline constexpr std::uint16_t kBarcodeItem = 22;
+inline constexpr std::size_t kBarcodeBytes = 22;
+inline constexpr std::uint16_t kImeiItem = 550;
 using NvRecordBytes = std::array<std::uint8_t, kNvRecordSize>;
 
 struct NvRecord {

@@ -12,6 +12,8 @@ namespace tapfix::nv {
 namespace {
 
 namespace fs = std::filesystem;
+// Renames as (from, to).
+using Moves = std::vector<std::pair<fs::path, fs::path>>;
 
 // Names beside a copy while it is replaced; hidden, so no listing takes them for a copy.
 constexpr std::string_view kIncomingSuffix = ".incoming";
@@ -38,27 +40,8 @@ std::string FileTime(const fs::path& file) {
     return ec ? std::string() : UtcTimestamp(std::chrono::file_clock::to_sys(written));
 }
 
-std::optional<StoredBackup> ReadCopy(const fs::path& folder) {
-    const fs::path nvFile = folder / NvFileName(0);
-    if (!IsFile(nvFile)) {
-        return std::nullopt;
-    }
-    StoredBackup copy{folder, {}};
-    std::string ignored;
-    if (!ReadBackupRecord(folder, copy.record, ignored)) {
-        copy.record.complete = true;  // an earlier version kept whole copies only
-    }
-    if (copy.record.time.empty()) {
-        copy.record.time = FileTime(nvFile);
-    }
-    if (copy.record.restore == RestoreState::Done) {
-        return std::nullopt;
-    }
-    return copy;
-}
-
 // Moves each (from, to) in order; on a failure the moves done are undone.
-bool MoveAll(const std::vector<std::pair<fs::path, fs::path>>& moves, std::string& error) {
+bool MoveAll(const Moves& moves, std::string& error) {
     for (std::size_t i = 0; i < moves.size(); ++i) {
         if (RenameEntry(moves[i].first, moves[i].second, error)) {
             continue;
@@ -72,14 +55,42 @@ bool MoveAll(const std::vector<std::pair<fs::path, fs::path>>& moves, std::strin
     return true;
 }
 
-std::vector<std::pair<fs::path, fs::path>> MovesInto(const BackupSource& files,
-                                                     const fs::path& folder) {
+Moves Reversed(const Moves& moves) {
+    Moves back;
+    for (const auto& [from, to] : moves) {
+        back.emplace_back(to, from);
+    }
+    return back;
+}
+
+Moves MovesInto(const BackupSource& files, const fs::path& folder) {
     std::vector<std::pair<fs::path, fs::path>> moves{{files.nvFile, folder / NvFileName(0)},
                                                      {files.efsFolder, folder / kEfsFolderName}};
     if (files.wifiMac) {
         moves.emplace_back(*files.wifiMac, folder / kWifiMacName);
     }
     return moves;
+}
+
+// The backup's files moved into `folder` with its record (marked complete), each folder
+// flushed; on a failure the files are back where they were.
+bool MoveBackupInto(const BackupSource& files, const fs::path& folder, BackupRecord record,
+                    std::string& error) {
+    record.complete = true;
+    const Moves moves = MovesInto(files, folder);
+    if (!WriteBackupRecord(folder, record, error) || !MoveAll(moves, error)) {
+        return false;
+    }
+    if (platform::FlushFolder(folder, error) &&
+        platform::FlushFolder(folder / kEfsFolderName, error)) {
+        // The record left behind would name a backup that is no longer there.
+        std::error_code ec;
+        fs::remove(files.nvFile.parent_path() / kIdentityName, ec);
+        return platform::FlushFolder(files.nvFile.parent_path(), error);
+    }
+    std::string ignored;
+    MoveAll(Reversed(moves), ignored);
+    return false;
 }
 
 // Puts the incoming copy in the place of the router's copy: the earlier one is archived
@@ -148,12 +159,51 @@ void RemoveBackupFiles(const fs::path& folder) {
     fs::remove(folder, ec);  // only when empty
 }
 
+bool Unfinished(const std::optional<StoredBackup>& copy) {
+    return copy && copy->record.restore != RestoreState::Done;
+}
+
 }  // namespace
+
+std::optional<StoredBackup> ReadStoredBackup(const fs::path& folder) {
+    const fs::path nvFile = folder / NvFileName(0);
+    if (!IsFile(nvFile)) {
+        return std::nullopt;
+    }
+    StoredBackup backup{folder, {}};
+    std::string ignored;
+    if (!ReadBackupRecord(folder, backup.record, ignored)) {
+        backup.record.complete = true;
+    }
+    if (backup.record.time.empty()) {
+        backup.record.time = FileTime(nvFile);
+    }
+    return backup;
+}
+
+BackupSource TakenBackup(const fs::path& nvFile, bool withWifiMac) {
+    BackupSource files{nvFile, nvFile.parent_path() / kEfsFolderName, std::nullopt};
+    if (withWifiMac) {
+        files.wifiMac = nvFile.parent_path() / kWifiMacName;
+    }
+    return files;
+}
+
+bool IsPendingCopy(const fs::path& workFolder, const fs::path& folder) {
+    const fs::path saved = workFolder / kSavedBackupName;
+    return folder == saved || folder.parent_path() == saved;
+}
+
+void NewestFirst(std::vector<StoredBackup>& backups) {
+    std::stable_sort(
+        backups.begin(), backups.end(),
+        [](const StoredBackup& a, const StoredBackup& b) { return a.record.time > b.record.time; });
+}
 
 std::vector<StoredBackup> ListPendingCopies(const fs::path& workFolder) {
     const fs::path saved = workFolder / kSavedBackupName;
     std::vector<StoredBackup> copies;
-    if (auto legacy = ReadCopy(saved)) {
+    if (auto legacy = ReadStoredBackup(saved); Unfinished(legacy)) {
         copies.push_back(std::move(*legacy));
     }
     std::error_code ec;
@@ -162,13 +212,11 @@ std::vector<StoredBackup> ListPendingCopies(const fs::path& workFolder) {
         if (name.starts_with('.') || !IsFolder(entry->path())) {
             continue;
         }
-        if (auto copy = ReadCopy(entry->path())) {
+        if (auto copy = ReadStoredBackup(entry->path()); Unfinished(copy)) {
             copies.push_back(std::move(*copy));
         }
     }
-    std::sort(copies.begin(), copies.end(), [](const StoredBackup& a, const StoredBackup& b) {
-        return a.record.time > b.record.time;
-    });
+    NewestFirst(copies);
     return copies;
 }
 
@@ -178,32 +226,33 @@ bool CommitPendingCopy(const fs::path& workFolder, const BackupSource& files, Ba
     const fs::path saved = workFolder / kSavedBackupName;
     const fs::path target = saved / BackupName(record);
     const fs::path incoming = HiddenBeside(target, kIncomingSuffix);
-    record.complete = true;
     record.restore = RestoreState::None;
     RemoveTreeKeepingArchive(incoming);
     if (!CreatePrivateFolder(saved, error) || !CreatePrivateFolder(incoming, error) ||
-        !WriteBackupRecord(incoming, record, error)) {
-        return false;
-    }
-    const auto moves = MovesInto(files, incoming);
-    if (!MoveAll(moves, error)) {
+        !MoveBackupInto(files, incoming, record, error)) {
         RemoveTreeKeepingArchive(incoming);
         return false;
     }
-    std::string ignored;
-    const bool flushed = platform::FlushFolder(incoming, error) &&
-                         platform::FlushFolder(incoming / kEfsFolderName, error) &&
-                         platform::FlushFolder(files.nvFile.parent_path(), error);
-    if (!flushed || !ReplaceCopy(workFolder, incoming, target, committed, error)) {
-        std::vector<std::pair<fs::path, fs::path>> back;
-        for (const auto& [from, to] : moves) {
-            back.emplace_back(to, from);
-        }
-        MoveAll(back, ignored);
+    if (!ReplaceCopy(workFolder, incoming, target, committed, error)) {
+        std::string ignored;
+        MoveAll(Reversed(MovesInto(files, incoming)), ignored);
         RemoveTreeKeepingArchive(incoming);
         return false;
     }
     committed.folder = target;
+    return true;
+}
+
+bool ArchiveTakenBackup(const fs::path& workFolder, const BackupSource& files, BackupRecord record,
+                        fs::path& archived, std::string& error) {
+    if (!NewArchiveFolder(workFolder, BackupName(record), archived, error)) {
+        return false;
+    }
+    if (!MoveBackupInto(files, archived, record, error)) {
+        std::error_code ec;
+        fs::remove_all(archived, ec);  // just made, and empty again
+        return false;
+    }
     return true;
 }
 

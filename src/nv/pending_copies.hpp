@@ -22,8 +22,16 @@ struct StoredBackup {
     BackupRecord record;
 };
 
-// Newest first. A folder without "Channel0.nv" is no copy; one whose record says its restore
-// is done has ended (it is archived) and is left out.
+// The backup a folder holds: nothing without "Channel0.nv". A folder without a record (an
+// earlier version kept whole backups only) counts as complete; one without a time takes its
+// NV file's.
+std::optional<StoredBackup> ReadStoredBackup(const std::filesystem::path& folder);
+
+// Orders backups by their records' times, newest first.
+void NewestFirst(std::vector<StoredBackup>& backups);
+
+// Newest first. A copy whose record says its restore is done has ended (it is archived) and
+// is left out.
 std::vector<StoredBackup> ListPendingCopies(const std::filesystem::path& workFolder);
 
 // The backup files a commit moves: the NV item file, the EFS folder, and "wifi_mac" when the
@@ -33,6 +41,12 @@ struct BackupSource {
     std::filesystem::path efsFolder;
     std::optional<std::filesystem::path> wifiMac;
 };
+
+// The files of the backup just taken beside `nvFile`.
+BackupSource TakenBackup(const std::filesystem::path& nvFile, bool withWifiMac);
+
+// The folder is one of the work folder's pending copies.
+bool IsPendingCopy(const std::filesystem::path& workFolder, const std::filesystem::path& folder);
 
 // What became of the router's earlier pending copy when a new one replaced it.
 struct CommittedCopy {
@@ -49,6 +63,11 @@ struct CommittedCopy {
 // are then back where they were.
 bool CommitPendingCopy(const std::filesystem::path& workFolder, const BackupSource& files,
                        BackupRecord record, CommittedCopy& committed, std::string& error);
+
+// A backup taken on its own, without an update: moved whole into a new archive folder
+// (`archived`) with its record, marked complete. False with a reason; nothing moved then.
+bool ArchiveTakenBackup(const std::filesystem::path& workFolder, const BackupSource& files,
+                        BackupRecord record, std::filesystem::path& archived, std::string& error);
 
 // Records in the copy what its restore did, durably.
 bool MarkRestore(const std::filesystem::path& copy, RestoreState state, std::string& error);

@@ -26,10 +26,8 @@ std::string EarlierCopyText(const CommittedCopy& committed) {
 bool CNvPreservation::KeepPendingCopy(CDownloadService& session, PortContext& context,
                                       SessionRecord& record) {
     const config::DownloadServiceConfig& config = session.Config();
-    BackupSource files{record.nvBackupFile, WorkFolder(session) / kEfsFolderName, std::nullopt};
-    if (config.nvOption == 2 && config.ufi != 0) {
-        files.wifiMac = record.nvBackupFile.parent_path() / kWifiMacName;
-    }
+    const BackupSource files =
+        TakenBackup(record.nvBackupFile, config.nvOption == 2 && config.ufi != 0);
     BackupRecord whose = backupRecord_;
     whose.usb = context.usb;
     CommittedCopy committed;
@@ -44,9 +42,6 @@ bool CNvPreservation::KeepPendingCopy(CDownloadService& session, PortContext& co
     }
     session.LogLine(context.slot, "The router's backup is kept in " + committed.folder.string() +
                                       " until its data is back");
-    // The record went with the copy; the one left would name a backup that is no longer here.
-    std::error_code ec;
-    fs::remove(record.nvBackupFile.parent_path() / kIdentityName, ec);
     context.pendingCopy = committed.folder;
     record.nvBackupFile = committed.folder / NvFileName(0);
     return true;

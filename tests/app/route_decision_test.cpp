@@ -3,6 +3,7 @@
 
 #include <gtest/gtest.h>
 
+#include "app/shared_state.hpp"
 #include "support/test_names.hpp"
 
 namespace tapfix::test {
@@ -103,11 +104,7 @@ const RouteCase kCases[] = {
 };
 // clang-format on
 
-class RouteDecisionTest : public ::testing::TestWithParam<RouteCase> {};
-
-TEST_P(RouteDecisionTest, GivesARouterOnlyDataProvenOrConfirmedToBeItsOwn) {
-    const RouteCase& c = GetParam();
-    const app::RouteDecision decision = app::DecideRoute(c.router, c.pending, c.chosen);
+void ExpectDecision(const app::RouteDecision& decision, const RouteCase& c) {
     EXPECT_EQ(decision.route, c.route);
     EXPECT_EQ(decision.copies, c.copies);
     EXPECT_EQ(decision.ownership, c.ownership);
@@ -116,8 +113,67 @@ TEST_P(RouteDecisionTest, GivesARouterOnlyDataProvenOrConfirmedToBeItsOwn) {
     }
 }
 
+class RouteDecisionTest : public ::testing::TestWithParam<RouteCase> {};
+
+TEST_P(RouteDecisionTest, GivesARouterOnlyDataProvenOrConfirmedToBeItsOwn) {
+    const RouteCase& c = GetParam();
+    ExpectDecision(app::DecideRoute(c.router, c.pending, c.chosen), c);
+}
+
 INSTANTIATE_TEST_SUITE_P(Routers, RouteDecisionTest, ::testing::ValuesIn(kCases),
                          [](const auto& info) { return TestNameOf(info.param.name); });
+
+// A backup the user names goes only to the router that reports its IMEI; a router without
+// one follows the rules of a resume.
+// clang-format off
+const RouteCase kRestoreCases[] = {
+    {"its own router", Running(kA.record.imei), {kA}, "", UpdateRoute::FinishRestore, {0}, Ownership::Imei},
+    {"another router", Running(kD), {kA}, kA.record.imei, UpdateRoute::OtherRouter, {}},
+    {"a router without firmware", Blank({"1-1", "SA"}), {kA}, "", UpdateRoute::NeedsFirmware, {}},
+    {"a router that does not answer", Silent(), {kA}, kA.record.imei, UpdateRoute::Unanswered, {}},
+    {"no IMEI, its serial", At(Silent(ImeiAnswer::Inactive), {"1-4", "SA"}), {kA}, "",
+     UpdateRoute::FinishRestore, {0}, Ownership::UsbSerial},
+    {"no IMEI, named", Silent(ImeiAnswer::Inactive), {kA}, kA.record.imei, UpdateRoute::FinishRestore, {0},
+     Ownership::Chosen},
+    {"no IMEI, unproven", Silent(ImeiAnswer::Inactive), {kA}, "", UpdateRoute::AskOwner, {0}, Ownership::None,
+     UpdateRoute::FinishRestore},
+};
+// clang-format on
+
+class RestoreDecisionTest : public RouteDecisionTest {};
+
+TEST_P(RestoreDecisionTest, WritesABackupOnlyToItsOwnRouter) {
+    const RouteCase& c = GetParam();
+    ExpectDecision(app::DecideRestore(c.router, c.pending, c.chosen), c);
+}
+
+INSTANTIATE_TEST_SUITE_P(Backups, RestoreDecisionTest, ::testing::ValuesIn(kRestoreCases),
+                         [](const auto& info) { return TestNameOf(info.param.name); });
+
+// --yes presses "Update" for a router the worker can settle, and waits for one that has not
+// answered yet.
+TEST(ReadyForUpdateTest, WaitsForARouterThatHasNotAnsweredYet) {
+    const auto facts = [](std::string version, std::uint16_t imeiStatus, bool downloadMode) {
+        app::DeviceFacts read;
+        read.version = std::move(version);
+        read.imei = imeiStatus == 0 ? "359876543210984" : "";
+        read.imeiStatus = imeiStatus;
+        read.downloadMode = downloadMode;
+        return read;
+    };
+    const std::pair<app::DeviceFacts, bool> cases[] = {
+        {facts("TFR_9X15_V1.0.0B05", 0, false), true},
+        {facts("", 0xFFFF, true), true},
+        {facts("", 5, false), true},
+        {facts("", 0xFFFF, false), false},
+        {facts("", 4, false), false},
+        {facts("", 0, false), false},
+    };
+    for (const auto& [read, ready] : cases) {
+        EXPECT_EQ(app::ReadyForUpdate(read), ready)
+            << read.version << " " << read.imeiStatus << " " << read.downloadMode;
+    }
+}
 
 }  // namespace
 }  // namespace tapfix::test

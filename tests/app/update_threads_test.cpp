@@ -221,9 +221,9 @@ TEST_F(UpdateThreadsTest, NoImeiAndNoSavedBackupGivesResultTwoWithoutTouchingThe
     EXPECT_EQ(Events("request").size(), requestsAtStop_);
 }
 
-// A failed update leaves the router's pending copy. A later run finds the router blank at
-// another USB port, so nothing proves whose the copy is: the user is asked, and only a yes
-// writes it back.
+// A failed update leaves the router's pending copy. Another router's copy waits at the same
+// USB port, so nothing proves whose copy is whose when the router comes back blank: the user
+// is asked, newest first, and only a yes writes a copy back.
 TEST_F(UpdateThreadsTest, FailedUpdateKeepsItsCopyWhichReturnsOnlyWhenItsOwnerIsConfirmed) {
     sim::RouterOptions options = RouterOptions();
     std::string error;
@@ -231,19 +231,22 @@ TEST_F(UpdateThreadsTest, FailedUpdateKeepsItsCopyWhichReturnsOnlyWhenItsOwnerIs
     StartRouter(options);
     const sim::DeviceState original = router_->Snapshot();
 
-    app::DeviceFacts facts = WatchUntilShown();
-    shared_.context.usb = {"1-1.4", ""};
-    EXPECT_NE(RunWorker(facts), app::kResultSuccess);
+    EXPECT_NE(RunWorker(WatchUntilShown()), app::kResultSuccess);
     const auto pending = nv::ListPendingCopies(work_);
     ASSERT_EQ(pending.size(), 1u) << "the failed update kept its backup";
-    EXPECT_EQ(pending[0].record.usb.path, "1-1.4");
     ASSERT_TRUE(router_->Snapshot().blank);
+    const std::filesystem::path other = work_ / "SaveNV" / "IMEI-111111111111111";
+    std::filesystem::create_directories(other / "ITEM_EFS_RFNV");
+    std::filesystem::copy_file(pending[0].folder / "Channel0.nv", other / "Channel0.nv");
+    nv::BackupRecord record = pending[0].record;
+    record.imei = "111111111111111";
+    record.time = "2000-01-01T00:00:00Z";
+    ASSERT_TRUE(nv::WriteBackupRecord(other, record, error)) << error;
 
     for (const bool yes : {false, true}) {
         StartNextRun();
         const app::DeviceFacts blank = WatchUntilShown();
         EXPECT_TRUE(blank.buildId.empty());
-        shared_.context.usb = {"1-2", ""};
         std::vector<std::string> questions;
         app::CUpdateWorker worker(*run_, shared_, platform::SystemClock());
         worker.SetQuestion([&](std::string_view question) {
@@ -252,9 +255,10 @@ TEST_F(UpdateThreadsTest, FailedUpdateKeepsItsCopyWhichReturnsOnlyWhenItsOwnerIs
         });
         EXPECT_EQ(worker.RunUpdateWorker(blank),
                   yes ? app::kResultSuccess : app::kResultOwnerUnconfirmed);
-        ASSERT_EQ(questions.size(), 1u);
+        ASSERT_EQ(questions.size(), yes ? 1u : 2u);
         EXPECT_THAT(questions[0], HasSubstr("IMEI 359876543210984"));
         if (!yes) {
+            EXPECT_THAT(questions[1], HasSubstr("IMEI 111111111111111"));
             EXPECT_TRUE(router_->Snapshot().blank) << "nothing was written";
             EXPECT_TRUE(router_->Snapshot().flash.empty());
             EXPECT_EQ(EndResults(), std::vector<int>{app::kResultOwnerUnconfirmed});
@@ -269,7 +273,7 @@ TEST_F(UpdateThreadsTest, FailedUpdateKeepsItsCopyWhichReturnsOnlyWhenItsOwnerIs
         EXPECT_TRUE(found != actual.end() && found->second == data) << what << " not restored";
     }
     EXPECT_EQ(actual.size(), expected.size());
-    EXPECT_TRUE(nv::ListPendingCopies(work_).empty()) << "a done resume finishes the copy";
+    EXPECT_EQ(nv::ListPendingCopies(work_).size(), 1u) << "a done resume finishes its copy only";
     EXPECT_THAT(Texts(session::kNotifyHint), ::testing::Contains(HasSubstr("подтвердили")))
         << "the tool says whose data it writes back, and why";
     EXPECT_EQ(EndResults(), std::vector<int>{0});

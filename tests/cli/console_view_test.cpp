@@ -190,7 +190,17 @@ TEST(ConsoleProgressLine, BarPercentElapsedAndStepFitTheWidth) {
 
 TEST(ConsoleExitStatus, FollowsTheEndResult) {
     const std::pair<std::optional<int>, int> cases[] = {
-        {0, 0}, {1, 1}, {2, 2}, {3, 3}, {5, 5}, {6, 6}, {-1, 4}, {4, 4}, {7, 4}, {std::nullopt, 4},
+        {0, 0},
+        {1, 1},
+        {2, 2},
+        {3, 3},
+        {5, 5},
+        {6, 6},
+        {7, 7},
+        {-1, 4},
+        {4, 4},
+        {8, 4},
+        {std::nullopt, 4},
     };
     for (const auto& [result, status] : cases) {
         EXPECT_EQ(cli::ExitStatusFor(result), status) << result.value_or(-100);

@@ -247,11 +247,15 @@ void EndToEndDriver::PrepareRouter(const std::vector<std::string>& extra,
     args.insert(args.end(), {"--exit-after", "0.001"});
     const ProcessResult made = Run(SharedPrograms().simulator, args, Seconds(60));
     ASSERT_EQ(made.exitStatus, 0) << made.err;
+    EditState(edit);
+    std::filesystem::remove(dir_.Path() / "trace.jsonl");
+}
+
+void EndToEndDriver::EditState(const std::function<void(nlohmann::json& state)>& edit) {
     nlohmann::json state = State();
     ASSERT_TRUE(state.is_object());
     edit(state);
     std::ofstream(dir_.Path() / "state.json") << state.dump();
-    std::filesystem::remove(dir_.Path() / "trace.jsonl");
 }
 
 void EndToEndDriver::StartSimulator(const std::vector<std::string>& extra) {

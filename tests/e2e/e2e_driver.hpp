@@ -101,6 +101,8 @@ class EndToEndDriver {
     // brings up.
     void PrepareRouter(const std::vector<std::string>& extra,
                        const std::function<void(nlohmann::json& state)>& edit);
+    // Changes the stopped router's state file: what happened to it while it was unplugged.
+    void EditState(const std::function<void(nlohmann::json& state)>& edit);
     // Starts the simulator with the reference firmware, the state file and the trace, plus
     // `extra` options, and waits for its first port.
     void StartSimulator(const std::vector<std::string>& extra = {});

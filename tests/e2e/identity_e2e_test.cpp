@@ -5,6 +5,7 @@
 #include <signal.h>
 
 #include <fstream>
+#include <sstream>
 
 #include "e2e_driver.hpp"
 #include "router_facts.hpp"
@@ -174,14 +175,17 @@ TEST_F(IdentityEndToEnd, AHealthyRouterWithoutAnswersYetKeepsItsOwnData) {
 }
 
 // Story 3: the program is killed after the third image and the router comes back blank; its
-// backup was kept before the first image, and the next run brings back exactly its data.
+// backup was kept before the first image, and the next run brings back exactly its data: the
+// only copy here, taken at the USB port the blank router sits in, proves itself.
 TEST_F(IdentityEndToEnd, AKilledUpdateIsResumedWithTheRoutersOwnData) {
     const Json before =
         PlugIn(kImeiA, "021A2B3C4D5E", {"--faults", "hang:4", "--power-cycle-on-host-loss"});
     KilledAfterTheThirdImage();
     ASSERT_EQ(PendingCopies(), 1u);
-    const ProcessResult run = driver_.RunUpdater(Updater({"--resume", std::string(kImeiA)}));
+    const ProcessResult run = driver_.RunUpdater(Updater());
     EXPECT_EQ(run.exitStatus, 0) << run.out;
+    EXPECT_THAT(run.out, HasSubstr("hint: This router is in the USB port of the router with IMEI " +
+                                   std::string(kImeiA)));
     EXPECT_THAT(Differences(KeptData(before, Package()), KeptNow()), IsEmpty());
     EXPECT_EQ(FlashedImages(driver_.State()), Package().images);
     EXPECT_EQ(PendingCopies(), 0u);
@@ -209,6 +213,92 @@ TEST_F(IdentityEndToEnd, ARestoreCutShortIsFinishedByTheNextRun) {
     EXPECT_THAT(Differences(KeptData(before, Package()), KeptData(driver_.State(), Package())),
                 IsEmpty());
     EXPECT_EQ(PendingCopies(), 0u);
+}
+
+std::string FileBytes(const std::filesystem::path& file) {
+    std::ifstream in(file, std::ios::binary);
+    return std::string(std::istreambuf_iterator<char>(in), {});
+}
+
+// What a backup folder gives back, by name: each NV item's 128 bytes (an item the lists
+// name twice once), each EFS file and the Wi-Fi MAC.
+std::map<std::string, std::string> BackupData(const std::filesystem::path& folder) {
+    constexpr std::size_t kRecord = 136;
+    std::map<std::string, std::string> data;
+    const std::string records = FileBytes(folder / "Channel0.nv");
+    for (std::size_t at = 0; at + kRecord <= records.size(); at += kRecord) {
+        const unsigned item = static_cast<unsigned char>(records[at]) |
+                              static_cast<unsigned char>(records[at + 1]) << 8;
+        data.emplace("NV " + std::to_string(item), records.substr(at + 4, 128));
+    }
+    for (const auto& entry : std::filesystem::directory_iterator(folder / "ITEM_EFS_RFNV")) {
+        data["EFS " + entry.path().filename().string()] = FileBytes(entry.path());
+    }
+    data["MAC"] = FileBytes(folder / "wifi_mac");
+    return data;
+}
+
+std::vector<Json> ListedBackups(EndToEndDriver& driver) {
+    const ProcessResult listed = driver.RunUpdater({"--list-backups", "--json"});
+    EXPECT_EQ(listed.exitStatus, 0) << listed.err;
+    std::vector<Json> backups;
+    std::istringstream lines(listed.out);
+    for (std::string line; std::getline(lines, line);) {
+        backups.push_back(Json::parse(line));
+    }
+    return backups;
+}
+
+// The backup tools: a backup taken without an update, listed, exchanged as XQCN byte for byte,
+// written back once the router lost its calibration, and refused by another router.
+TEST_F(IdentityEndToEnd, BackupsAsAUsersToolGoBackOnlyToTheirOwnRouter) {
+    const Json before = PlugIn(kImeiA, "021A2B3C4D5E", {});
+    const ProcessResult backup = driver_.RunUpdater(Updater({"--backup"}));
+    EXPECT_EQ(backup.exitStatus, 0) << backup.out;
+    EXPECT_THAT(backup.out, HasSubstr("hint: The backup of the router with IMEI " +
+                                      std::string(kImeiA) + " is in "));
+    EXPECT_THAT(backup.out, HasSubstr("result: 0 The backup is done"));
+    EXPECT_EQ(DownloadRequests(driver_.Trace()), 0u) << "nothing was written to the router";
+
+    const std::filesystem::path xqcn = driver_.Folder() / "a.xqcn";
+    EXPECT_EQ(driver_.RunUpdater({"--export-xqcn", xqcn.string(), std::string(kImeiA)}).exitStatus,
+              0);
+    EXPECT_EQ(driver_.RunUpdater({"--import-xqcn", xqcn.string()}).exitStatus, 0);
+    const std::vector<Json> listed = ListedBackups(driver_);
+    ASSERT_EQ(listed.size(), 2u);
+    for (const Json& entry : listed) {
+        EXPECT_EQ(entry.at("imei"), kImeiA);
+        EXPECT_EQ(entry.at("place"), "archive");
+        EXPECT_TRUE(entry.at("complete").get<bool>());
+        EXPECT_GT(entry.at("nv_items").get<int>(), 500);
+        EXPECT_GT(entry.at("efs_files").get<int>(), 200);
+    }
+    EXPECT_EQ(BackupData(listed[0].at("folder").get<std::string>()),
+              BackupData(listed[1].at("folder").get<std::string>()))
+        << "exported and imported byte for byte";
+
+    driver_.StopSimulator();
+    driver_.EditState([](Json& state) {
+        state["nv"] = Json{{"550", state.at("nv").at("550")}};
+        state["efs"] = Json::object();
+        state["wifi"]["ssid"] = "";
+        state["wifi"]["password"] = "";
+    });
+    driver_.StartSimulator();
+    const ProcessResult restored = driver_.RunUpdater(Updater({"--restore"}));
+    EXPECT_EQ(restored.exitStatus, 0) << restored.out;
+    EXPECT_THAT(restored.out, HasSubstr("result: 0 The backup was written back to the router."));
+    EXPECT_THAT(Differences(KeptData(before, Package()), KeptNow()), IsEmpty());
+
+    const Json b = PlugIn(kImeiB, "0A0B0C0D0E0F", {});
+    const ProcessResult refused =
+        driver_.RunUpdater(Updater({"--restore", listed[0].at("folder").get<std::string>()}));
+    EXPECT_EQ(refused.exitStatus, 7) << refused.out;
+    EXPECT_THAT(Differences(KeptData(b, Package()), KeptNow()), IsEmpty());
+
+    const ProcessResult handWritten = driver_.RunUpdater({"--import-xqcn", TAPFIX_XQCN_SAMPLE});
+    EXPECT_EQ(handWritten.exitStatus, 0) << handWritten.err;
+    EXPECT_THAT(handWritten.out, HasSubstr("as a backup of IMEI 490154203237518"));
 }
 
 }  // namespace
