@@ -9,6 +9,11 @@
 namespace tapfix::app {
 namespace {
 
+using namespace std::chrono_literals;
+
+// How often a program that ends looks whether the router's restart is done.
+constexpr platform::Milliseconds kFinishingPoll = 50ms;
+
 // A text file that lacks keys is taken, the keys it lacks keep their built-in texts and the log
 // names them; a file that is no text table fails the start.
 bool LoadTexts(config::CLanguageManager& language, platform::DebugOutput& log,
@@ -170,11 +175,29 @@ void CUpdateApplication::StartWorker() {
         std::thread([this, facts = watcher_.Facts()] { worker_.RunUpdateWorker(facts); });
 }
 
-void CUpdateApplication::FinishDevice() {
-    session::PortContext& context = shared_.context;
-    if (service_.ReopenLink(context.slot, context.portNumber)) {
-        service_.AfterDownload(context);
+bool CUpdateApplication::ReadyForUpdate() const {
+    const DeviceFacts facts = watcher_.Facts();
+    if (!facts.version.empty()) {
+        return true;
     }
+    return facts.portOpened && facts.imei.empty() && facts.buildId.empty() &&
+           HasSavedBackup(shared_.context);
+}
+
+bool CUpdateApplication::FinishDevice() {
+    const session::PortContext& context = shared_.context;
+    if (!service_.ReopenLink(context.slot, context.portNumber)) {
+        return false;
+    }
+    // The after-download steps end with a reset and its pause: the window stays responsive
+    // meanwhile and closes when told.
+    finishing_ = true;
+    finisherThread_ = std::thread([this, context] {
+        service_.AfterDownload(context);
+        finishing_ = false;
+        channel_.Run([this] { controller_.DeviceFinished(); });
+    });
+    return true;
 }
 
 void CUpdateApplication::LanguageChanged(bool english) {
@@ -183,7 +206,14 @@ void CUpdateApplication::LanguageChanged(bool english) {
 }
 
 void CUpdateApplication::Shutdown() {
+    // A router being restarted still says what it does: its lines belong in the log.
+    while (finishing_) {
+        channel_.WaitAndServe(kFinishingPoll);
+    }
     channel_.Close();
+    if (finisherThread_.joinable()) {
+        finisherThread_.join();
+    }
     watcher_.Stop();
     watcher_.Join();
     if (workerThread_.joinable()) {

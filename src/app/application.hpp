@@ -1,5 +1,6 @@
 #pragma once
 
+#include <atomic>
 #include <filesystem>
 #include <functional>
 #include <string>
@@ -71,11 +72,17 @@ class CUpdateApplication : public UpdateControl {
     const std::filesystem::path& WorkFolder() const { return shared_.workFolder; }
     platform::DebugOutput& DebugOutput() { return debug_; }
 
+    // Whether "Update" may be pressed for the user (--yes): the router's version was read, or
+    // a blank router that answers on its port has a saved backup to resume from. A router
+    // whose version could not be read for any other reason (a busy port, lost answers) would
+    // get a wrong result.
+    bool ReadyForUpdate() const;
+
     // UpdateControl
     bool UpdateRunning() const override { return shared_.updateRunning; }
     bool StopWatcher() override { return watcher_.Stop(); }
     void StartWorker() override;
-    void FinishDevice() override;
+    bool FinishDevice() override;
     void LanguageChanged(bool english) override;
 
   private:
@@ -99,6 +106,9 @@ class CUpdateApplication : public UpdateControl {
     platform::SingleInstanceLock instanceLock_;
     std::function<void(const session::Notification&)> observer_;
     std::thread workerThread_;
+    // Restarts the router when the window closes.
+    std::thread finisherThread_;
+    std::atomic<bool> finishing_{false};
 };
 
 // The package file the options name, else the running program's own (by its real name).

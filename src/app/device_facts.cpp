@@ -21,11 +21,15 @@ DeviceFacts ReadDeviceFacts(link::CPacket& link) {
     device::ImeiText imei{};
     if (device::GetImei(link, imei, facts.imeiStatus)) {
         facts.imei = imei.data();
+    } else {
+        facts.imeiError = link.LastError();
     }
     device::VersionRecord record{};
     if (device::GetSoftwareVersion(link, record)) {
         facts.version = DeviceText(device::VersionText(record, kVersionText));
         facts.buildId = DeviceText(device::VersionText(record, kBuildIdText));
+    } else {
+        facts.versionError = link.LastError();
     }
     return facts;
 }

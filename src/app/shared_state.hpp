@@ -38,6 +38,11 @@ struct DeviceFacts {
     // How the IMEI read ended: 0 read, the router's NV status when it refused, 0xFFFF when
     // it did not answer.
     std::uint16_t imeiStatus = 0xFFFF;
+    // The last cycle that found the port could open it.
+    bool portOpened = false;
+    // Why the last IMEI or version read failed (the link's reason), for the log of a refusal.
+    std::string imeiError;
+    std::string versionError;
 };
 
 // Reads the IMEI and the software versions over an open link.

@@ -16,6 +16,7 @@ namespace {
 using State = app::CWindowController::State;
 
 constexpr int kExitOther = 4;
+
 // How often the progress bar's clock is redrawn.
 constexpr int kTickMilliseconds = 1000;
 
@@ -152,6 +153,11 @@ class ConsoleLoop {
         if (readInput_ && fds[1].revents != 0 && ReadEnter(readInput_)) {
             PressUpdate();
         }
+        if (!options_.yes && !readInput_ && controller_.CurrentState() == State::Waiting) {
+            // Nobody is left to press Enter: waiting on would be for ever.
+            view_.Say(kYesNeeded);
+            controller_.OnCloseRequested();
+        }
     }
 
     void PressUpdate() {
@@ -184,7 +190,9 @@ class ConsoleLoop {
         const bool portShown = !view_.Value(app::kControlPortValue).empty();
         if (state == State::Waiting && controller_.UpdateEnabled() && portShown) {
             if (options_.yes) {
-                PressUpdate();
+                if (application_.ReadyForUpdate()) {
+                    PressUpdate();
+                }
             } else if (!announced_) {
                 announced_ = true;
                 view_.Say("press Enter to start the update");

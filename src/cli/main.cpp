@@ -43,6 +43,10 @@ tapfix::cli::ConsoleStyle StyleFor(const CliOptions& options) {
 
 int RunUpdate(CliOptions& options) {
     tapfix::cli::CConsoleView view(std::cout, StyleFor(options), tapfix::platform::SystemClock());
+    if (!options.yes && ::isatty(STDIN_FILENO) == 0) {
+        view.Say(tapfix::cli::kYesNeeded);
+        return kExitOther;
+    }
     tapfix::app::CUpdateApplication application(view);
     application.SetObserver(
         [&view](const tapfix::session::Notification& notification) { view.Observe(notification); });

@@ -14,6 +14,7 @@
 #include "nv/pending_copies.hpp"
 #include "sim/flash_model.hpp"
 #include "support/file_bytes.hpp"
+#include "support/pty_peer.hpp"
 #include "support/session_fixture.hpp"
 
 namespace tapfix::test {
@@ -181,6 +182,21 @@ TEST_F(UpdateThreadsTest, WatcherShowsPortAndVersionAndStaysOffTheLinkOnceStoppe
               "COM" + std::to_string(router_->CurrentPort()->number));
     EXPECT_GT(requestsAtStop_, 0u);
     EXPECT_EQ(Events("request").size(), requestsAtStop_);
+}
+
+// A router that takes the IMEI request and never answers held "Update" and close for its three
+// tries of 2 s; the exchange is abandoned instead.
+TEST_F(UpdateThreadsTest, StopAbandonsAnUnansweredReadAtOnce) {
+    platform::SetTimeScale(1.0);
+    PtyPeer silent(3, "Qualcomm HS-USB Diagnostics 9025");
+    silent.Respond([](const Bytes&) { return std::vector<PtyPeer::Write>{}; });
+    auto watcher = StartWatcher(platform::SystemClock());
+    ASSERT_TRUE(silent.WaitForRequests(1, 10s));
+    const auto start = std::chrono::steady_clock::now();
+    EXPECT_TRUE(watcher->Stop());
+    EXPECT_LE(std::chrono::steady_clock::now() - start, 500ms);
+    Finish(*watcher);
+    EXPECT_EQ(silent.Requests().size(), 1u) << "the read was not tried again";
 }
 
 TEST_F(UpdateThreadsTest, BuildIdAbsentFromTheImageGivesResultOneWithoutTouchingTheRouter) {

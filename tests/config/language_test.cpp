@@ -194,9 +194,34 @@ TEST(UiText, PicksTheLanguageOfTheWindow) {
                                     {165, 166},
                                     {175, 176},
                                     {179, 180},
-                                    {184, 185}}) {
+                                    {184, 185},
+                                    {kTextPortHeldByModemManager, kTextPortHeldByModemManager + 1},
+                                    {kTextPortHeld, kTextPortHeld + 1},
+                                    {kTextPortInUse, kTextPortInUse + 1},
+                                    {kTextPortPermission, kTextPortPermission + 1},
+                                    {kTextPortCannotOpen, kTextPortCannotOpen + 1},
+                                    {kTextRestarting, kTextRestarting + 1},
+                                    {kTextSharedWorkFolder, kTextSharedWorkFolder + 1}}) {
         EXPECT_FALSE(UiText(english).empty()) << english;
         EXPECT_NE(UiText(english), UiText(russian)) << english;
+    }
+}
+
+TEST(UiText, FillTextPutsTheValuesInOrder) {
+    struct Case {
+        std::string_view text;
+        std::initializer_list<std::string_view> values;
+        std::string filled;
+    };
+    const Case cases[] = {
+        {"held by %s (pid %s).", {"cat", "12"}, "held by cat (pid 12)."},
+        {"%s%s", {"a", "b"}, "ab"},
+        {"no values %s here", {}, "no values  here"},
+        {"no marks", {"unused"}, "no marks"},
+        {"%s", {"100%s"}, "100%s"},
+    };
+    for (const Case& c : cases) {
+        EXPECT_EQ(FillText(c.text, c.values), c.filled) << c.text;
     }
 }
 

@@ -13,10 +13,12 @@ namespace {
 
 using ::testing::HasSubstr;
 
+// The first copy waits for good: its router never tells its version, and --yes presses
+// "Update" only for a router whose version was read.
 TEST(CliEndToEnd, SecondCopyWhileOneRunsSaysSoAndExits) {
     EndToEndDriver driver;
-    driver.StartSimulator();
-    const auto first = driver.StartUpdater({"--lang", "en"});
+    driver.StartSimulator({"--faults", "diagerror:0x39"});
+    const auto first = driver.StartUpdater({"--yes", "--lang", "en"});
     ASSERT_TRUE(first->WaitForOutput("port: COM", Seconds(60))) << first->Out();
 
     // Another work folder does not make it another copy.
@@ -30,6 +32,14 @@ TEST(CliEndToEnd, SecondCopyWhileOneRunsSaysSoAndExits) {
     const ProcessResult ended = first->Finish(Seconds(120));
     EXPECT_EQ(ended.exitStatus, 4) << ended.out << ended.err;
     EXPECT_THAT(ended.out, ::testing::Not(HasSubstr("result:")));
+    EXPECT_THAT(ended.out, HasSubstr("hint: Restarting the router…"));
+}
+
+TEST(CliEndToEnd, WithoutATerminalOrYesItSaysYesIsNeededAndExits) {
+    EndToEndDriver driver;
+    const ProcessResult run = driver.RunUpdater({"--lang", "en"}, Seconds(60));
+    EXPECT_EQ(run.exitStatus, 4);
+    EXPECT_THAT(run.out, HasSubstr("give --yes"));
 }
 
 TEST(CliEndToEnd, CtrlCDuringTheUpdateIsRefusedAndTheUpdateGoesOn) {
