@@ -4,6 +4,7 @@
 #include "config/failure_text.hpp"
 #include "config/package.hpp"
 #include "config/signature.hpp"
+#include "config/ui_text.hpp"
 #include "platform/work_folder.hpp"
 
 namespace tapfix::app {
@@ -106,18 +107,22 @@ CUpdateApplication::StartOutcome CUpdateApplication::Start(const StartupOptions&
 
 bool CUpdateApplication::InitializeTool(const StartupOptions& options, std::string& failure) {
     std::string error;
-    if (!platform::PrepareWorkFolder(options.workFolder, shared_.workFolder, error)) {
+    platform::WorkFolder folder;
+    if (!platform::PrepareWorkFolder(options.workFolder, folder, error)) {
         failure = "work folder: " + error;
         return false;
     }
+    shared_.workFolder = folder.path;
     if (!debug_.Open(shared_.workFolder / platform::DebugOutput::kFileName, error)) {
         debug_.Write(error);
     }
+    const std::filesystem::path source = PackageSource(options);
+    LogHeader(options, source);
     if (!LoadTexts(service_.Language(), debug_, options.textFile, failure)) {
         return false;
     }
+    TellPrivateFolder(folder, options.english);
     config::CFirmwarePackage package;
-    const std::filesystem::path source = PackageSource(options);
     if (!package.Open(source)) {
         failure = package.LastError();
         return false;
@@ -129,6 +134,7 @@ bool CUpdateApplication::InitializeTool(const StartupOptions& options, std::stri
         failure = package.LastError();
         return false;
     }
+    LogBuildIds();
     session::PortContext& context = shared_.context;
     context = session::PortContext{};
     context.imageFolder = shared_.workFolder;
@@ -158,6 +164,43 @@ bool CUpdateApplication::AcceptSignature(const std::filesystem::path& package,
     shared_.packageBuildId = trust.BuildId();
     shared_.allowDowngrade = options.allowDowngrade;
     return true;
+}
+
+void CUpdateApplication::LogHeader(const StartupOptions& options,
+                                   const std::filesystem::path& package) {
+    std::string arguments;
+    for (const std::string& argument : options.arguments) {
+        arguments += " " + argument;
+    }
+    debug_.Write("==== " + (options.program.empty() ? std::string("tapfix") : options.program) +
+                 " starts");
+    debug_.Write("options:" + (arguments.empty() ? std::string(" none") : arguments));
+    debug_.Write("work folder: " + shared_.workFolder.string());
+    debug_.Write("package: " + std::filesystem::absolute(package).string());
+    debug_.Write("step texts: " +
+                 (options.textFile.empty() ? std::string("built in") : options.textFile.string()));
+}
+
+void CUpdateApplication::LogBuildIds() {
+    std::string names;
+    for (const std::string& name :
+         ImageVersionStrings(shared_.workFolder / CUpdateWorker::kImageFile)) {
+        names += (names.empty() ? "" : ", ") + name;
+    }
+    debug_.Write("the package's " + std::string(CUpdateWorker::kImageFile) + " names " +
+                 (names.empty() ? std::string("no build id") : names));
+}
+
+void CUpdateApplication::TellPrivateFolder(const platform::WorkFolder& folder, bool english) {
+    if (folder.sharedRequested.empty()) {
+        return;
+    }
+    const std::string text =
+        config::FillText(config::PairText(config::kTextSharedWorkFolder, english),
+                         {folder.sharedRequested.string(), folder.path.string()});
+    debug_.Write(text);
+    // The watcher has not started: on this thread the hint is shown at once.
+    channel_.Notify(session::TextNotification(session::kNotifyHint, 0, text));
 }
 
 void CUpdateApplication::FailStartup(std::string_view failure) {

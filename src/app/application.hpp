@@ -6,6 +6,7 @@
 #include <string>
 #include <string_view>
 #include <thread>
+#include <vector>
 
 #include "app/device_watcher.hpp"
 #include "app/notification_channel.hpp"
@@ -16,6 +17,7 @@
 #include "platform/clock.hpp"
 #include "platform/debug_output.hpp"
 #include "platform/single_instance.hpp"
+#include "platform/work_folder.hpp"
 #include "session/download_service.hpp"
 
 namespace tapfix::app {
@@ -36,6 +38,9 @@ struct StartupOptions {
     bool allowDowngrade = false;
     // The IMEI of the pending copy to write back to a router that cannot tell whose it is.
     std::string resumeImei;
+    // For the log's header: the program with its version, and its arguments.
+    std::string program;
+    std::vector<std::string> arguments;
 };
 
 // The program from launch to end, for any front-end: it owns the download session, the shared
@@ -92,6 +97,12 @@ class CUpdateApplication : public UpdateControl {
                          std::string& failure);
     // Asks the user on the front-end's thread; called by the worker.
     bool AskUser(std::string_view question);
+    // Opens every run's log: program, options, work folder, package.
+    void LogHeader(const StartupOptions& options, const std::filesystem::path& package);
+    // The build ids the unpacked package names: what it accepts.
+    void LogBuildIds();
+    // Others may enter the folder the user named: say where the files went instead.
+    void TellPrivateFolder(const platform::WorkFolder& folder, bool english);
 
     View& view_;
     platform::Clock& clock_;

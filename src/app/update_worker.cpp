@@ -60,7 +60,9 @@ int CUpdateWorker::RunUpdateWorker(const DeviceFacts& facts) {
     sessionRan_ = false;
     session::PortContext& context = shared_.context;
     const std::vector<nv::StoredBackup> pending = nv::ListPendingCopies(shared_.workFolder);
-    const int result = RunRoute(DecideRoute(facts, pending), pending);
+    const RouteDecision decision = DecideRoute(facts, pending);
+    LogRefusal(decision.route, examined_);
+    const int result = RunRoute(decision, pending);
     shared_.updateRunning = false;
     // A router the package does not fit, or whose data is not here, is left as it was found.
     if (sessionRan_) {
@@ -107,6 +109,7 @@ int CUpdateWorker::RunRoute(const RouteDecision& decision,
 }
 
 RouterFindings CUpdateWorker::Examine(const DeviceFacts& facts) {
+    examined_ = facts;
     if (!facts.buildId.empty()) {
         return FromFacts(facts);
     }
@@ -151,7 +154,8 @@ void CUpdateWorker::Probe(RouterFindings& router) {
         router.downloadMode = true;
         return;
     }
-    router = FromFacts(ReadDeviceFacts(service_.Link(context.slot)));
+    examined_ = ReadDeviceFacts(service_.Link(context.slot));
+    router = FromFacts(examined_);
 }
 
 std::optional<std::size_t> CUpdateWorker::AskOwner(const std::vector<nv::StoredBackup>& pending,
@@ -170,6 +174,32 @@ std::optional<std::size_t> CUpdateWorker::AskOwner(const std::vector<nv::StoredB
     }
     service_.LogLine(shared_.context.slot, "No saved copy was confirmed: nothing is written");
     return std::nullopt;
+}
+
+void CUpdateWorker::LogRefusal(UpdateRoute route, const DeviceFacts& facts) {
+    const auto quoted = [](std::string_view text) { return "\"" + std::string(text) + "\""; };
+    std::string line;
+    if (route == UpdateRoute::VersionMismatch) {
+        std::string names;
+        for (const std::string& name : ImageVersionStrings(shared_.workFolder / kImageFile)) {
+            names += (names.empty() ? "" : ", ") + quoted(name);
+        }
+        line =
+            "refused, result 1: the router's version " + quoted(facts.version) + ", build id " +
+            quoted(facts.buildId) +
+            (facts.versionError.empty() ? "" : " (the read failed: " + facts.versionError + ")") +
+            "; the package takes a build id whose part before its last \"V\" occurs in " +
+            std::string(kImageFile) + ", which names " + (names.empty() ? "none" : names);
+    } else if (route == UpdateRoute::NoImei) {
+        line = "refused, result 2: no IMEI read (" +
+               (facts.imeiError.empty() ? std::string("none given") : facts.imeiError) +
+               "), build id " + quoted(facts.buildId) +
+               " fits the package, and no saved copy in " + shared_.workFolder.string() +
+               " is this router's";
+    } else {
+        return;
+    }
+    service_.LogLine(shared_.context.slot, line);
 }
 
 int CUpdateWorker::RunSession(session::PortContext& context) {

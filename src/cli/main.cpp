@@ -41,8 +41,7 @@ tapfix::cli::ConsoleStyle StyleFor(const CliOptions& options) {
                                    : tapfix::cli::ConsoleStyle::Lines;
 }
 
-int RunUpdate(CliOptions& options) {
-    tapfix::cli::CConsoleView view(std::cout, StyleFor(options), tapfix::platform::SystemClock());
+int Update(CliOptions& options, tapfix::cli::CConsoleView& view) {
     if (!options.yes && ::isatty(STDIN_FILENO) == 0) {
         view.Say(tapfix::cli::kYesNeeded);
         return kExitOther;
@@ -57,7 +56,17 @@ int RunUpdate(CliOptions& options) {
     tapfix::cli::ConsoleLoopOptions loop;
     loop.yes = options.yes;
     loop.interactive = !options.yes && ::isatty(STDIN_FILENO);
-    return tapfix::cli::RunConsole(application, view, loop);
+    const int status = tapfix::cli::RunConsole(application, view, loop);
+    // A router still being restarted has its last lines printed before the result.
+    application.Shutdown();
+    return status;
+}
+
+int RunUpdate(CliOptions& options) {
+    tapfix::cli::CConsoleView view(std::cout, StyleFor(options), tapfix::platform::SystemClock());
+    const int status = Update(options, view);
+    view.Finish(status);
+    return status;
 }
 
 }  // namespace
@@ -75,13 +84,16 @@ int main(int argc, char** argv) {
     } catch (const CLI::ParseError& error) {
         return cli.exit(error) == 0 ? 0 : kExitOther;
     }
+    options.startup.program = "tapfix-cli " TAPFIX_VERSION;
+    options.startup.arguments.assign(argv + 1, argv + argc);
     if (options.listPorts) {
-        return tapfix::cli::ListPorts(std::cout, std::cerr);
+        return tapfix::cli::ListPorts(std::cout, std::cerr, options.json);
     }
     if (options.check) {
-        return tapfix::cli::CheckPackage(tapfix::app::PackageSource(options.startup),
-                                         {options.startup.allowUnsigned, options.startup.verbose},
-                                         std::cout, std::cerr);
+        return tapfix::cli::CheckPackage(
+            tapfix::app::PackageSource(options.startup),
+            {options.startup.allowUnsigned, options.startup.verbose, options.json}, std::cout,
+            std::cerr);
     }
     return RunUpdate(options);
 }

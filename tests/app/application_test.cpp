@@ -61,6 +61,8 @@ class StartupTest : public ::testing::Test {
         EXPECT_TRUE(reference::GenerateReferenceFirmware(firmware, error)) << error;
         options_.package = Pack();
         options_.workFolder = dir_.Path() / "work";
+        options_.program = "tapfix-test 9.9";
+        options_.arguments = {"--yes", "--lang", "en"};
     }
 
     std::filesystem::path Pack() {
@@ -92,8 +94,15 @@ TEST_F(StartupTest, StartsWatchingWithThePackageUnpackedAndClosesOnRequest) {
     EXPECT_TRUE(application.Controller().OnCloseRequested());
     EXPECT_EQ(view_.closes, 1);
     application.Shutdown();
+    // Every run's log opens with what a report needs.
     std::ifstream log(options_.workFolder / "tapfix.log");
-    EXPECT_TRUE(log.is_open());
+    const std::string text((std::istreambuf_iterator<char>(log)), {});
+    for (const std::string& expected :
+         {std::string("==== tapfix-test 9.9 starts"), std::string("options: --yes --lang en"),
+          "work folder: " + (options_.workFolder / "").string(),
+          "package: " + options_.package.string() + ", its dsp2.mbn names M9615A-"}) {
+        EXPECT_THAT(text, HasSubstr(expected));
+    }
 }
 
 TEST_F(StartupTest, PartialTextFileIsTakenAndTheLogNamesTheKeysItLacks) {

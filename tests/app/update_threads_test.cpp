@@ -208,6 +208,11 @@ TEST_F(UpdateThreadsTest, BuildIdAbsentFromTheImageGivesResultOneWithoutTouching
 
     EXPECT_EQ(RunWorker(facts), app::kResultVersionMismatch);
     EXPECT_EQ(EndResults(), std::vector<int>{1});
+    // The log tells why: the build id read and the ones the package names.
+    EXPECT_EQ(LogLinesWith("refused, result 1: the router's version \"" + facts.version +
+                           "\", build id \"M9615A-SOMEONEELSE-1.0.0001V"),
+              1u);
+    EXPECT_EQ(LogLinesWith("which names \"" + std::string(kBuildId)), 1u);
     EXPECT_EQ(Events("request").size(), requestsAtStop_);
     EXPECT_FALSE(shared_.updateRunning);
     EXPECT_FALSE(std::filesystem::exists(work_ / "SaveNV"));
@@ -234,6 +239,7 @@ TEST_F(UpdateThreadsTest, NoImeiAndNoSavedBackupGivesResultTwoWithoutTouchingThe
 
     EXPECT_EQ(RunWorker(facts), app::kResultNoImei);
     EXPECT_EQ(EndResults(), std::vector<int>{2});
+    EXPECT_EQ(LogLinesWith("refused, result 2: no IMEI read ("), 1u);
     EXPECT_EQ(Events("request").size(), requestsAtStop_);
 }
 
