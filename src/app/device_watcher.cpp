@@ -102,10 +102,20 @@ int CDeviceWatcher::RunDeviceWatcher() {
         if (port && !WithDevice([&] { failure = ReadDevice(*port); })) {
             break;
         }
+        LogPortChange(port);
+        // A new reason goes before the empty version, so the hint line never shows
+        // "Searching…" in between; a reason taken back goes after the version, for the same
+        // reason with "Ready".
+        const std::optional<std::string> hint = ChangedOpenFailureHint(failure);
+        if (hint && !hint->empty()) {
+            Send(session::TextNotification(session::kNotifyHint, slot_, *hint));
+        }
         Send(session::TextNotification(session::kNotifyVersion, slot_, Facts().version));
         Send(session::TextNotification(session::kNotifyPort, slot_,
                                        port ? "COM" + std::to_string(*port) : std::string()));
-        ReportPort(port, failure);
+        if (hint && hint->empty()) {
+            Send(session::TextNotification(session::kNotifyHint, slot_, ""));
+        }
         clock_.Sleep(platform::ScaledWait(2000ms));
     }
     alive_ = false;
@@ -171,22 +181,22 @@ std::optional<PortOpenFailure> CDeviceWatcher::ReadDevice(int port) {
     return std::nullopt;
 }
 
-void CDeviceWatcher::ReportPort(std::optional<int> port,
-                                const std::optional<PortOpenFailure>& failure) {
+void CDeviceWatcher::LogPortChange(std::optional<int> port) {
     if (port != loggedPort_) {
         loggedPort_ = port;
         Log(port ? "router port found: COM" + std::to_string(*port) : "router port gone");
     }
+}
+
+std::optional<std::string> CDeviceWatcher::ChangedOpenFailureHint(
+    const std::optional<PortOpenFailure>& failure) {
     const std::string reason = failure ? failure->reason : "";
     if (reason == shownFailure_) {
-        return;
+        return std::nullopt;
     }
     shownFailure_ = reason;
-    // An empty hint takes a reason that no longer holds off the screen.
     const bool english = service_.Language().Language() == config::UiLanguage::English;
-    Send(session::TextNotification(
-        session::kNotifyHint, slot_,
-        failure ? PortOpenHint(*failure, HoldersOf(*failure), english) : std::string()));
+    return failure ? PortOpenHint(*failure, HoldersOf(*failure), english) : std::string();
 }
 
 void CDeviceWatcher::ForgetVersions() {

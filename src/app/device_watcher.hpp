@@ -86,7 +86,10 @@ class CDeviceWatcher {
     void NoteImei(const std::string& imei);
     // Reads IMEI and versions; the reason when the port cannot be opened.
     std::optional<PortOpenFailure> ReadDevice(int port);
-    void ReportPort(std::optional<int> port, const std::optional<PortOpenFailure>& failure);
+    void LogPortChange(std::optional<int> port);
+    // The hint for the open failure when its reason changed (empty: the reason is gone).
+    std::optional<std::string> ChangedOpenFailureHint(
+        const std::optional<PortOpenFailure>& failure);
     void ForgetVersions();
     void MissedCycles();
     void Send(const session::Notification& notification);

@@ -46,10 +46,6 @@ std::string SingleLine(std::string_view text) {
     return line;
 }
 
-nlohmann::json TextEvent(std::string_view event, std::string_view text) {
-    return {{"event", event}, {"text", text}};
-}
-
 }  // namespace
 
 std::string FormatProgressLine(int percent, std::string_view step, platform::Milliseconds elapsed,
@@ -82,8 +78,8 @@ std::string IsoTime(std::chrono::system_clock::time_point time) {
     return text;
 }
 
-std::string JsonLine(const nlohmann::json& object) {
-    return object.dump(-1, ' ', false, nlohmann::json::error_handler_t::replace);
+std::string JsonLine(const nlohmann::ordered_json& object) {
+    return object.dump(-1, ' ', false, nlohmann::ordered_json::error_handler_t::replace);
 }
 
 CConsoleView::CConsoleView(std::ostream& out, ConsoleStyle style, platform::Clock& clock)
@@ -101,7 +97,7 @@ void CConsoleView::SetControlText(int control, std::string_view text) {
         }
         if (style_ == ConsoleStyle::Json) {
             const std::string_view field = control == app::kControlHint ? "text" : value.label;
-            PrintEvent({{"event", value.label}, {field, stored}});
+            PrintEvent(value.label, {{field, stored}});
         } else {
             PrintLine(std::string(value.label) + ": " + stored);
         }
@@ -126,7 +122,7 @@ void CConsoleView::SetProgress(int percent) {
     } else if (style_ == ConsoleStyle::Lines) {
         PrintLine("progress: " + std::to_string(percent) + "%");
     } else {
-        PrintEvent({{"event", "progress"}, {"percent", percent}});
+        PrintEvent("progress", {{"percent", percent}});
     }
 }
 
@@ -136,7 +132,7 @@ void CConsoleView::ShowMessage(std::string_view text) {
             FlushHeldEnd();
             heldEnd_.emplace(*pendingResult_, text);
         } else {
-            PrintEvent(TextEvent("message", text));
+            PrintEvent("message", {{"text", text}});
         }
     } else if (pendingResult_) {
         ClearBar();
@@ -185,7 +181,7 @@ void CConsoleView::Observe(const session::Notification& notification) {
     const bool log =
         notification.kind == session::kNotifyLog || notification.kind == session::kNotifyLog2;
     if (style_ == ConsoleStyle::Json && (step || log)) {
-        PrintEvent(TextEvent(step ? "step" : "log", notification.text));
+        PrintEvent(step ? "step" : "log", {{"text", notification.text}});
     }
 }
 
@@ -204,7 +200,7 @@ void CConsoleView::Tick() {
 
 void CConsoleView::Say(std::string_view text) {
     if (style_ == ConsoleStyle::Json) {
-        PrintEvent(TextEvent("note", text));
+        PrintEvent("note", {{"text", text}});
     } else {
         PrintLine(text);
     }
@@ -214,25 +210,27 @@ void CConsoleView::Finish(int exitStatus) {
     if (style_ != ConsoleStyle::Json) {
         return;
     }
-    nlohmann::json event{{"event", "result"}, {"exitStatus", exitStatus}};
+    nlohmann::ordered_json fields{{"exitStatus", exitStatus}};
     if (heldEnd_) {
-        event["result"] = heldEnd_->first;
-        event["text"] = heldEnd_->second;
+        fields["result"] = heldEnd_->first;
+        fields["text"] = heldEnd_->second;
         heldEnd_.reset();
     }
-    PrintEvent(std::move(event));
+    PrintEvent("result", std::move(fields));
 }
 
 void CConsoleView::FlushHeldEnd() {
     if (heldEnd_) {
         const auto [result, text] = *std::exchange(heldEnd_, std::nullopt);
-        PrintEvent({{"event", "message"}, {"text", text}, {"result", result}});
+        PrintEvent("message", {{"text", text}, {"result", result}});
     }
 }
 
-void CConsoleView::PrintEvent(nlohmann::json event) {
-    event["time"] = IsoTime(std::chrono::system_clock::now());
-    PrintLine(JsonLine(event));
+void CConsoleView::PrintEvent(std::string_view event, const nlohmann::ordered_json& fields) {
+    nlohmann::ordered_json line{{"time", IsoTime(std::chrono::system_clock::now())},
+                                {"event", event}};
+    line.update(fields);
+    PrintLine(JsonLine(line));
 }
 
 void CConsoleView::PrintLine(std::string_view line) {

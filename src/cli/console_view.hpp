@@ -55,7 +55,8 @@ class CConsoleView : public app::View {
 
   private:
     void PrintLine(std::string_view line);
-    void PrintEvent(nlohmann::json event);
+    // One --json line: its time, the event's name, then its fields.
+    void PrintEvent(std::string_view event, const nlohmann::ordered_json& fields);
     // An end result's box is held for the result event; one that a later end result follows
     // (no router, then an update) is printed as a message.
     void FlushHeldEnd();
@@ -87,6 +88,6 @@ std::string FormatProgressLine(int percent, std::string_view step, platform::Mil
 // ISO 8601 in UTC with milliseconds: "2026-12-09T12:34:56.789Z".
 std::string IsoTime(std::chrono::system_clock::time_point time);
 // A JSON object as one line; bytes that are not UTF-8 are replaced.
-std::string JsonLine(const nlohmann::json& object);
+std::string JsonLine(const nlohmann::ordered_json& object);
 
 }  // namespace tapfix::cli

@@ -1,5 +1,8 @@
+#include <fcntl.h>
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
+#include <sys/file.h>
+#include <unistd.h>
 
 #include <fstream>
 #include <map>
@@ -14,6 +17,7 @@
 #include "nv/pending_copies.hpp"
 #include "sim/flash_model.hpp"
 #include "support/file_bytes.hpp"
+#include "platform/port_registry.hpp"
 #include "support/pty_peer.hpp"
 #include "support/session_fixture.hpp"
 
@@ -197,6 +201,27 @@ TEST_F(UpdateThreadsTest, StopAbandonsAnUnansweredReadAtOnce) {
     EXPECT_LE(std::chrono::steady_clock::now() - start, 500ms);
     Finish(*watcher);
     EXPECT_EQ(silent.Requests().size(), 1u) << "the read was not tried again";
+}
+
+// Held by another opener, the port's reason is shown once, not every cycle, and taken back
+// once the port opens.
+TEST_F(UpdateThreadsTest, WhyThePortCannotBeOpenedIsShownOncePerReason) {
+    PtyPeer router(3, "Qualcomm HS-USB Diagnostics 9025");
+    router.Respond([](const Bytes&) { return std::vector<PtyPeer::Write>{}; });
+    const int holder = ::open(platform::ResolvePortDevice(3)->c_str(), O_RDWR | O_NOCTTY);
+    ASSERT_EQ(::flock(holder, LOCK_EX | LOCK_NB), 0);
+    const std::string held = "The router's port is held by app_tests (pid " +
+                             std::to_string(::getpid()) + "). Close that program.";
+    const auto hints = [this] { return Texts(session::kNotifyHint); };
+    service_.Language().SetLanguage(config::UiLanguage::English);
+    auto watcher = StartWatcher(platform::SystemClock());
+    ASSERT_TRUE(ServeUntil([&] { return Texts(session::kNotifyPort).size() >= 3; }));
+    EXPECT_EQ(hints(), std::vector<std::string>{held});
+    ::close(holder);
+    ASSERT_TRUE(ServeUntil([&] { return hints().size() == 2; }));
+    EXPECT_EQ(hints().back(), "");
+    watcher->Stop();
+    Finish(*watcher);
 }
 
 TEST_F(UpdateThreadsTest, BuildIdAbsentFromTheImageGivesResultOneWithoutTouchingTheRouter) {

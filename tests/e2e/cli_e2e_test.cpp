@@ -3,6 +3,9 @@
 #include <signal.h>
 
 #include <fstream>
+#include <map>
+#include <regex>
+#include <sstream>
 
 #include "e2e_driver.hpp"
 #include "router_facts.hpp"
@@ -12,6 +15,76 @@ namespace tapfix::test::e2e {
 namespace {
 
 using ::testing::HasSubstr;
+
+// The --json events as the README documents them: event -> field -> type and whether optional.
+struct FieldRule {
+    std::string type;
+    bool optional = false;
+};
+using EventSchema = std::map<std::string, std::map<std::string, FieldRule>>;
+
+EventSchema ReadmeEventSchema() {
+    std::ifstream readme(TAPFIX_README);
+    const std::regex row(R"(^\| `(\w+)` \| ([^|]*) \|)");
+    const std::regex field(R"(`(\w+)`(\?)?: (string|integer))");
+    EventSchema schema;
+    bool inTable = false;
+    for (std::string line; std::getline(readme, line);) {
+        inTable =
+            line.starts_with("| event | fields besides") || (inTable && line.starts_with("|"));
+        std::smatch match;
+        if (!inTable || !std::regex_search(line, match, row)) {
+            continue;
+        }
+        auto& fields = schema[match[1]];
+        const std::string cell = match[2];
+        for (std::sregex_iterator it(cell.begin(), cell.end(), field), end; it != end; ++it) {
+            fields[(*it)[1]] = {(*it)[3], (*it)[2].matched};
+        }
+    }
+    return schema;
+}
+
+bool HasType(const nlohmann::json& value, const std::string& type) {
+    return type == "string" ? value.is_string() : value.is_number_integer();
+}
+
+// Every way the printed lines break the schema: one documented event per line, each with its
+// time, its documented fields and no others, the result last and only there.
+std::vector<std::string> SchemaBreaches(const std::string& out, const EventSchema& schema) {
+    const std::regex time(R"(\d{4}-\d\d-\d\dT\d\d:\d\d:\d\d\.\d{3}Z)");
+    std::vector<std::string> breaches;
+    std::istringstream lines(out);
+    std::string last;
+    for (std::string line; std::getline(lines, line);) {
+        if (last == "result") {
+            breaches.push_back("after the result: " + line);
+        }
+        const nlohmann::json event = nlohmann::json::parse(line, nullptr, false);
+        last = event.is_object() ? event.value("event", "") : "";
+        const auto documented = schema.find(last);
+        if (documented == schema.end() || !std::regex_match(event.value("time", ""), time)) {
+            breaches.push_back("not a documented event with its time: " + line);
+            continue;
+        }
+        for (const auto& [name, value] : event.items()) {
+            const auto rule = documented->second.find(name);
+            if (name != "time" && name != "event" &&
+                (rule == documented->second.end() || !HasType(value, rule->second.type))) {
+                breaches.push_back("field " + name + " breaks the schema: " + line);
+            }
+        }
+        for (const auto& [name, rule] : documented->second) {
+            if (!rule.optional && !event.contains(name)) {
+                breaches.push_back("field " + name + " missing: " + line);
+            }
+        }
+    }
+    if (last != "result") {
+        breaches.push_back("the last line is not the result");
+    }
+    return breaches;
+}
 
 // The first copy waits for good: its router never tells its version, and --yes presses
 // "Update" only for a router whose version was read.
@@ -145,6 +218,32 @@ TEST(CliEndToEnd, SimulatorHelpListsEveryFaultAndANegativeTimeIsRefused) {
     EXPECT_EQ(negative.exitStatus, 2);
     EXPECT_THAT(negative.err, HasSubstr("--exit-after: must be a number of at least 0, not -1"));
     EXPECT_LT(negative.err.size(), 200U) << negative.err;
+}
+
+TEST(CliEndToEnd, JsonOfAWholeUpdateAndOfARefusalFollowsTheReadmesSchema) {
+    const EventSchema schema = ReadmeEventSchema();
+    ASSERT_EQ(schema.size(), 9u) << "the README's event table";
+    const struct {
+        const char* name;
+        std::vector<std::string> simulator;
+        int exitStatus;
+        const char* explained;
+    } cases[] = {
+        {"update", {}, 0, "router port found"},
+        {"refusal", {"--build-id-prefix", "M9615A-OTHERVENDOR-9.9.9"}, 1, "refused, result 1"},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        EndToEndDriver driver;
+        driver.StartSimulator(c.simulator);
+        const ProcessResult run = driver.RunUpdater({"--yes", "--json", "--lang", "en"});
+        EXPECT_EQ(run.exitStatus, c.exitStatus) << run.err;
+        EXPECT_THAT(SchemaBreaches(run.out, schema), ::testing::IsEmpty());
+        const std::string last = run.out.substr(run.out.rfind('\n', run.out.size() - 2) + 1);
+        EXPECT_EQ(nlohmann::json::parse(last).value("result", -1), c.exitStatus);
+        EXPECT_THAT(run.out, HasSubstr(c.explained));
+        EXPECT_THAT(run.out, ::testing::Not(HasSubstr("\"kind\"")));
+    }
 }
 
 }  // namespace
