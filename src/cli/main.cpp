@@ -24,9 +24,12 @@ struct CliOptions {
 
 void AddOptions(CLI::App& cli, CliOptions& options) {
     cli.set_version_flag("--version", "tapfix-cli " TAPFIX_VERSION);
-    cli.add_flag("--yes,-y", options.yes, "press \"Update\" as soon as the router is found");
+    cli.add_flag("--yes,-y", options.yes,
+                 "press \"Update\" as soon as the router's version has been read");
     tapfix::app::AddStartupOptions(cli, options.startup);
-    cli.add_flag("--json", options.json, "one JSON object per notification");
+    cli.add_flag("--json", options.json,
+                 "one JSON event per line, the result last (the README lists them); with "
+                 "--list-ports and --check one object");
     cli.add_flag("--list-ports", options.listPorts,
                  "list the serial ports and which one is the router's, and exit");
     cli.add_flag("--check", options.check,
