@@ -207,23 +207,5 @@ TEST(UiText, PicksTheLanguageOfTheWindow) {
     }
 }
 
-TEST(UiText, FillTextPutsTheValuesInOrder) {
-    struct Case {
-        std::string_view text;
-        std::initializer_list<std::string_view> values;
-        std::string filled;
-    };
-    const Case cases[] = {
-        {"held by %s (pid %s).", {"cat", "12"}, "held by cat (pid 12)."},
-        {"%s%s", {"a", "b"}, "ab"},
-        {"no values %s here", {}, "no values  here"},
-        {"no marks", {"unused"}, "no marks"},
-        {"%s", {"100%s"}, "100%s"},
-    };
-    for (const Case& c : cases) {
-        EXPECT_EQ(FillText(c.text, c.values), c.filled) << c.text;
-    }
-}
-
 }  // namespace
 }  // namespace tapfix::config

@@ -16,12 +16,9 @@ namespace {
 
 using ::testing::HasSubstr;
 
-// The --json events as the README documents them: event -> field -> type and whether optional.
-struct FieldRule {
-    std::string type;
-    bool optional = false;
-};
-using EventSchema = std::map<std::string, std::map<std::string, FieldRule>>;
+// The --json events as the README's table documents them: event -> field -> its type, with
+// "?" after the type for an optional field.
+using EventSchema = std::map<std::string, std::map<std::string, std::string>>;
 
 EventSchema ReadmeEventSchema() {
     std::ifstream readme(TAPFIX_README);
@@ -30,53 +27,48 @@ EventSchema ReadmeEventSchema() {
     EventSchema schema;
     bool inTable = false;
     for (std::string line; std::getline(readme, line);) {
-        inTable =
-            line.starts_with("| event | fields besides") || (inTable && line.starts_with("|"));
+        inTable = line.starts_with("| event | fields besides") || (inTable && line[0] == '|');
         std::smatch match;
-        if (!inTable || !std::regex_search(line, match, row)) {
-            continue;
-        }
-        auto& fields = schema[match[1]];
-        const std::string cell = match[2];
-        for (std::sregex_iterator it(cell.begin(), cell.end(), field), end; it != end; ++it) {
-            fields[(*it)[1]] = {(*it)[3], (*it)[2].matched};
+        if (inTable && std::regex_search(line, match, row)) {
+            const std::string cell = match[2];
+            for (std::sregex_iterator it(cell.begin(), cell.end(), field), end; it != end; ++it) {
+                schema[match[1]][(*it)[1]] = (*it)[3].str() + (*it)[2].str();
+            }
         }
     }
     return schema;
 }
 
-bool HasType(const nlohmann::json& value, const std::string& type) {
-    return type == "string" ? value.is_string() : value.is_number_integer();
-}
-
-// Every way the printed lines break the schema: one documented event per line, each with its
-// time, its documented fields and no others, the result last and only there.
+// Every way the lines break the schema: one documented event per line with its time, its
+// documented fields and no others, and the result last and only there.
 std::vector<std::string> SchemaBreaches(const std::string& out, const EventSchema& schema) {
     const std::regex time(R"(\d{4}-\d\d-\d\dT\d\d:\d\d:\d\d\.\d{3}Z)");
     std::vector<std::string> breaches;
     std::istringstream lines(out);
     std::string last;
     for (std::string line; std::getline(lines, line);) {
-        if (last == "result") {
-            breaches.push_back("after the result: " + line);
-        }
         const nlohmann::json event = nlohmann::json::parse(line, nullptr, false);
+        const bool afterResult = last == "result";
         last = event.is_object() ? event.value("event", "") : "";
-        const auto documented = schema.find(last);
-        if (documented == schema.end() || !std::regex_match(event.value("time", ""), time)) {
-            breaches.push_back("not a documented event with its time: " + line);
+        const auto fields = schema.find(last);
+        if (afterResult || fields == schema.end() ||
+            !std::regex_match(event.value("time", ""), time)) {
+            breaches.push_back(line);
             continue;
         }
         for (const auto& [name, value] : event.items()) {
-            const auto rule = documented->second.find(name);
-            if (name != "time" && name != "event" &&
-                (rule == documented->second.end() || !HasType(value, rule->second.type))) {
-                breaches.push_back("field " + name + " breaks the schema: " + line);
+            const auto type = fields->second.find(name);
+            const bool known = name == "time" || name == "event" ||
+                               (type != fields->second.end() &&
+                                (type->second.starts_with("string") ? value.is_string()
+                                                                    : value.is_number_integer()));
+            if (!known) {
+                breaches.push_back(name + " in " + line);
             }
         }
-        for (const auto& [name, rule] : documented->second) {
-            if (!rule.optional && !event.contains(name)) {
-                breaches.push_back("field " + name + " missing: " + line);
+        for (const auto& [name, type] : fields->second) {
+            if (!type.ends_with('?') && !event.contains(name)) {
+                breaches.push_back("no " + name + " in " + line);
             }
         }
     }
@@ -242,7 +234,6 @@ TEST(CliEndToEnd, JsonOfAWholeUpdateAndOfARefusalFollowsTheReadmesSchema) {
         const std::string last = run.out.substr(run.out.rfind('\n', run.out.size() - 2) + 1);
         EXPECT_EQ(nlohmann::json::parse(last).value("result", -1), c.exitStatus);
         EXPECT_THAT(run.out, HasSubstr(c.explained));
-        EXPECT_THAT(run.out, ::testing::Not(HasSubstr("\"kind\"")));
     }
 }
 
