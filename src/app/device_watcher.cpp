@@ -103,9 +103,8 @@ int CDeviceWatcher::RunDeviceWatcher() {
             break;
         }
         LogPortChange(port);
-        // A new reason goes before the empty version, so the hint line never shows
-        // "Searching…" in between; a reason taken back goes after the version, for the same
-        // reason with "Ready".
+        // A new reason goes before the empty version and a reason taken back after the read
+        // one: either way "Searching…" never flashes in between.
         const std::optional<std::string> hint = ChangedOpenFailureHint(failure);
         if (hint && !hint->empty()) {
             Send(session::TextNotification(session::kNotifyHint, slot_, *hint));
