@@ -229,7 +229,8 @@ bool CUpdateApplication::ReadyForUpdate() const {
 
 bool CUpdateApplication::FinishDevice() {
     const session::PortContext& context = shared_.context;
-    if (!service_.ReopenLink(context.slot, context.portNumber)) {
+    // No port was ever found: nothing to restart, and "COM0 is not present" would mislead.
+    if (context.portNumber <= 0 || !service_.ReopenLink(context.slot, context.portNumber)) {
         return false;
     }
     // The after-download steps end with a reset and its pause: the window stays responsive
