@@ -220,11 +220,7 @@ void CUpdateApplication::StartWorker() {
 
 bool CUpdateApplication::ReadyForUpdate() const {
     const DeviceFacts facts = watcher_.Facts();
-    if (!facts.version.empty()) {
-        return true;
-    }
-    return facts.portOpened && facts.imei.empty() && facts.buildId.empty() &&
-           HasSavedBackup(shared_.context);
+    return !facts.version.empty() || (facts.portOpened && facts.downloadMode);
 }
 
 bool CUpdateApplication::FinishDevice() {

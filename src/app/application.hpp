@@ -78,8 +78,9 @@ class CUpdateApplication : public UpdateControl {
     platform::DebugOutput& DebugOutput() { return debug_; }
 
     // Whether "Update" may be pressed for the user (--yes): the router's version was read, or
-    // a blank router that answers on its port has a saved backup to resume from. A router
-    // whose version could not be read for any other reason (a busy port, lost answers) would
+    // it waits in its download mode on a port that opens, where the worker proves whose saved
+    // data it gets, asks (which --yes never answers), or says its data is not here. A router
+    // whose version could not be read for another reason (a busy port, lost answers) would
     // get a wrong result.
     bool ReadyForUpdate() const;
 

@@ -128,6 +128,7 @@ std::optional<int> CDeviceWatcher::FindPort() {
             shared_.context.portNumber = port->number;
             shared_.context.usb = port->usb;
             found = port->number;
+            downloadMode_ = link::IsDownloadModeName(port->displayName.value_or(""));
         }
     });
     return found;
@@ -174,6 +175,7 @@ std::optional<PortOpenFailure> CDeviceWatcher::ReadDevice(int port) {
     }
     DeviceFacts read = ReadDeviceFacts(link);
     read.portOpened = true;
+    read.downloadMode = downloadMode_;
     NoteImei(read.imei);
     std::lock_guard lock(factsMutex_);
     facts_ = std::move(read);

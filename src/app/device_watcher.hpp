@@ -120,6 +120,8 @@ class CDeviceWatcher {
     };
     std::optional<FollowedRouter> followed_;
     std::optional<int> loggedPort_;
+    // The port found last is a download-mode port.
+    bool downloadMode_ = false;
     // The open failure the hint line shows, empty when none.
     std::string shownFailure_;
     std::thread thread_;

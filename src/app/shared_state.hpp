@@ -40,6 +40,8 @@ struct DeviceFacts {
     std::uint16_t imeiStatus = 0xFFFF;
     // The last cycle that found the port could open it.
     bool portOpened = false;
+    // The port's name says the router waits in its download mode (no firmware runs).
+    bool downloadMode = false;
     // Why the last IMEI or version read failed (the link's reason), for the log of a refusal.
     std::string imeiError;
     std::string versionError;

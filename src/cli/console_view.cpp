@@ -145,7 +145,7 @@ void CConsoleView::ShowMessage(std::string_view text) {
 
 bool CConsoleView::AskYesNo(std::string_view question) {
     if (style_ == ConsoleStyle::Json) {
-        PrintLine(JsonLine(nlohmann::json{{"event", "answer"}, {"yes", false}}));
+        PrintEvent("question", {{"text", question}, {"yes", false}});
     } else {
         PrintLine("question: " + std::string(question));
         PrintLine(
