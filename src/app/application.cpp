@@ -4,6 +4,7 @@
 #include "config/failure_text.hpp"
 #include "config/package.hpp"
 #include "config/signature.hpp"
+#include "config/ui_text.hpp"
 #include "platform/work_folder.hpp"
 
 namespace tapfix::app {
@@ -12,6 +13,11 @@ namespace {
 // The end texts of the backup tools (English ids of the text table): success, failure.
 constexpr std::pair<int, int> kBackupEndTexts{220, 224};
 constexpr std::pair<int, int> kRestoreEndTexts{222, 226};
+
+using namespace std::chrono_literals;
+
+// How often a program that ends looks whether the router's restart is done.
+constexpr platform::Milliseconds kFinishingPoll = 50ms;
 
 // A text file that lacks keys is taken, the keys it lacks keep their built-in texts and the log
 // names them; a file that is no text table fails the start.
@@ -110,18 +116,22 @@ CUpdateApplication::StartOutcome CUpdateApplication::Start(const StartupOptions&
 
 bool CUpdateApplication::InitializeTool(const StartupOptions& options, std::string& failure) {
     std::string error;
-    if (!platform::PrepareWorkFolder(options.workFolder, shared_.workFolder, error)) {
+    platform::WorkFolder folder;
+    if (!platform::PrepareWorkFolder(options.workFolder, folder, error)) {
         failure = "work folder: " + error;
         return false;
     }
+    shared_.workFolder = folder.path;
     if (!debug_.Open(shared_.workFolder / platform::DebugOutput::kFileName, error)) {
         debug_.Write(error);
     }
+    const std::filesystem::path source = PackageSource(options);
+    LogHeader(options, source);
     if (!LoadTexts(service_.Language(), debug_, options.textFile, failure)) {
         return false;
     }
+    TellPrivateFolder(folder, options.english);
     config::CFirmwarePackage package;
-    const std::filesystem::path source = PackageSource(options);
     if (!package.Open(source)) {
         failure = package.LastError();
         return false;
@@ -133,6 +143,7 @@ bool CUpdateApplication::InitializeTool(const StartupOptions& options, std::stri
         failure = package.LastError();
         return false;
     }
+    LogBuildIds();
     session::PortContext& context = shared_.context;
     context = session::PortContext{};
     context.imageFolder = shared_.workFolder;
@@ -166,6 +177,43 @@ bool CUpdateApplication::AcceptSignature(const std::filesystem::path& package,
     return true;
 }
 
+void CUpdateApplication::LogHeader(const StartupOptions& options,
+                                   const std::filesystem::path& package) {
+    std::string arguments;
+    for (const std::string& argument : options.arguments) {
+        arguments += " " + argument;
+    }
+    debug_.Write("==== " + (options.program.empty() ? std::string("tapfix") : options.program) +
+                 " starts");
+    debug_.Write("options:" + (arguments.empty() ? std::string(" none") : arguments));
+    debug_.Write("work folder: " + shared_.workFolder.string());
+    debug_.Write("package: " + std::filesystem::absolute(package).string());
+    debug_.Write("step texts: " +
+                 (options.textFile.empty() ? std::string("built in") : options.textFile.string()));
+}
+
+void CUpdateApplication::LogBuildIds() {
+    std::string names;
+    for (const std::string& name :
+         ImageVersionStrings(shared_.workFolder / CUpdateWorker::kImageFile)) {
+        names += (names.empty() ? "" : ", ") + name;
+    }
+    debug_.Write("the package's " + std::string(CUpdateWorker::kImageFile) + " names " +
+                 (names.empty() ? std::string("no build id") : names));
+}
+
+void CUpdateApplication::TellPrivateFolder(const platform::WorkFolder& folder, bool english) {
+    if (folder.sharedRequested.empty()) {
+        return;
+    }
+    const std::string text =
+        config::FillText(config::PairText(config::kTextSharedWorkFolder, english),
+                         {folder.sharedRequested.string(), folder.path.string()});
+    debug_.Write(text);
+    // The watcher has not started: on this thread the hint is shown at once.
+    channel_.Notify(session::TextNotification(session::kNotifyHint, 0, text));
+}
+
 void CUpdateApplication::FailStartup(std::string_view failure) {
     debug_.Write(std::string(kStartupFailedText) + " " + std::string(failure));
     // The fixed text alone tells the user nothing: the second line says what failed, in one
@@ -181,11 +229,21 @@ void CUpdateApplication::StartWorker() {
         std::thread([this, facts = watcher_.Facts()] { worker_.RunUpdateWorker(facts); });
 }
 
-void CUpdateApplication::FinishDevice() {
-    session::PortContext& context = shared_.context;
-    if (service_.ReopenLink(context.slot, context.portNumber)) {
-        service_.AfterDownload(context);
+bool CUpdateApplication::FinishDevice() {
+    const session::PortContext& context = shared_.context;
+    // No port was ever found: nothing to restart, and "COM0 is not present" would mislead.
+    if (context.portNumber <= 0 || !service_.ReopenLink(context.slot, context.portNumber)) {
+        return false;
     }
+    // The after-download steps end with a reset and its pause: the window stays responsive
+    // meanwhile and closes when told.
+    finishing_ = true;
+    finisherThread_ = std::thread([this, context] {
+        service_.AfterDownload(context);
+        finishing_ = false;
+        channel_.Run([this] { controller_.DeviceFinished(); });
+    });
+    return true;
 }
 
 void CUpdateApplication::LanguageChanged(bool english) {
@@ -194,7 +252,14 @@ void CUpdateApplication::LanguageChanged(bool english) {
 }
 
 void CUpdateApplication::Shutdown() {
+    // A router being restarted still says what it does: its lines belong in the log.
+    while (finishing_) {
+        channel_.WaitAndServe(kFinishingPoll);
+    }
     channel_.Close();
+    if (finisherThread_.joinable()) {
+        finisherThread_.join();
+    }
     watcher_.Stop();
     watcher_.Join();
     if (workerThread_.joinable()) {

@@ -1,10 +1,12 @@
 #pragma once
 
+#include <atomic>
 #include <filesystem>
 #include <functional>
 #include <string>
 #include <string_view>
 #include <thread>
+#include <vector>
 
 #include "app/device_watcher.hpp"
 #include "app/notification_channel.hpp"
@@ -15,6 +17,7 @@
 #include "platform/clock.hpp"
 #include "platform/debug_output.hpp"
 #include "platform/single_instance.hpp"
+#include "platform/work_folder.hpp"
 #include "session/download_service.hpp"
 
 namespace tapfix::app {
@@ -37,6 +40,9 @@ struct StartupOptions {
     std::string resumeImei;
     Task task = Task::Update;
     std::string restoreWhich;
+    // For the log's header: the program with its version, and its arguments.
+    std::string program;
+    std::vector<std::string> arguments;
 };
 
 // The program from launch to end, for any front-end: it owns the download session, the shared
@@ -79,7 +85,7 @@ class CUpdateApplication : public UpdateControl {
     bool UpdateRunning() const override { return shared_.updateRunning; }
     bool StopWatcher() override { return watcher_.Stop(); }
     void StartWorker() override;
-    void FinishDevice() override;
+    bool FinishDevice() override;
     void LanguageChanged(bool english) override;
 
   private:
@@ -89,6 +95,12 @@ class CUpdateApplication : public UpdateControl {
                          std::string& failure);
     // Asks the user on the front-end's thread; called by the worker.
     bool AskUser(std::string_view question);
+    // Opens every run's log: program, options, work folder, package.
+    void LogHeader(const StartupOptions& options, const std::filesystem::path& package);
+    // The build ids the unpacked package names: what it accepts.
+    void LogBuildIds();
+    // Others may enter the folder the user named: say where the files went instead.
+    void TellPrivateFolder(const platform::WorkFolder& folder, bool english);
 
     View& view_;
     platform::Clock& clock_;
@@ -103,6 +115,9 @@ class CUpdateApplication : public UpdateControl {
     platform::SingleInstanceLock instanceLock_;
     std::function<void(const session::Notification&)> observer_;
     std::thread workerThread_;
+    // Restarts the router when the window closes.
+    std::thread finisherThread_;
+    std::atomic<bool> finishing_{false};
 };
 
 // The package file the options name, else the running program's own (by its real name).

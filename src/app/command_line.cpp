@@ -32,6 +32,11 @@ void AddStartupOptions(CLI::App& cli, StartupOptions& options) {
         ->check([](const std::string& imei) {
             return nv::IsRealImei(imei) ? std::string() : std::string("must be 15 digits");
         });
+    cli.footer(
+        "Files: the work folder is $XDG_STATE_HOME/tapfix/TapfixUpdate/ (by default "
+        "~/.local/state/tapfix/TapfixUpdate/), or --work-dir; it keeps the unpacked package, the "
+        "router's NV backup and the log tapfix.log, every step of every run with its time: send "
+        "it along with a report.");
 }
 
 }  // namespace tapfix::app

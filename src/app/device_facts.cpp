@@ -22,17 +22,21 @@ DeviceFacts ReadDeviceFacts(link::CPacket& link) {
     device::ImeiText imei{};
     if (device::GetImei(link, imei, facts.imeiStatus)) {
         facts.imei = imei.data();
+    } else {
+        facts.imeiError = link.LastError();
     }
     device::VersionRecord record{};
     if (device::GetSoftwareVersion(link, record)) {
         facts.version = DeviceText(device::VersionText(record, kVersionText));
         facts.buildId = DeviceText(device::VersionText(record, kBuildIdText));
+    } else {
+        facts.versionError = link.LastError();
     }
     return facts;
 }
 
 bool ReadyForUpdate(const DeviceFacts& facts) {
-    return !facts.version.empty() || facts.downloadMode ||
+    return !facts.version.empty() || (facts.portOpened && facts.downloadMode) ||
            (facts.imei.empty() && facts.imeiStatus == kNvInactive);
 }
 

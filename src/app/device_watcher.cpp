@@ -40,9 +40,17 @@ void CDeviceWatcher::Start() {
 
 bool CDeviceWatcher::Stop() {
     const bool first = !stopped_.exchange(true);
+    // Only the first stop interrupts: a later one may come while the worker has the link.
+    link::CPacket& link = service_.Link(slot_);
+    if (first) {
+        link.InterruptExchanges();
+    }
     // Taken only to wait for the traffic in progress; once released the watcher sees the stop
     // before it touches the device again.
     std::lock_guard lock(traffic_);
+    if (first) {
+        link.ResumeExchanges();
+    }
     return first && alive_;
 }
 
@@ -59,11 +67,19 @@ DeviceFacts CDeviceWatcher::Facts() const {
 
 template <typename Traffic>
 bool CDeviceWatcher::WithDevice(Traffic&& traffic) {
-    std::lock_guard lock(traffic_);
-    if (stopped_) {
-        return false;
+    {
+        std::lock_guard lock(traffic_);
+        if (stopped_) {
+            return false;
+        }
+        service_.SetNotifier(&held_);
+        traffic();
+        service_.SetNotifier(&channel_);
     }
-    traffic();
+    // Log lines even from a stopped watcher: they tell what it did.
+    for (const session::Notification& notification : held_.Take()) {
+        channel_.Notify(notification);
+    }
     return true;
 }
 
@@ -82,12 +98,23 @@ int CDeviceWatcher::RunDeviceWatcher() {
         if (misses_ > kMissesBeforeHelp) {
             MissedCycles();
         }
-        if (port && !WithDevice([&] { ReadDevice(*port); })) {
+        std::optional<PortOpenFailure> failure;
+        if (port && !WithDevice([&] { failure = ReadDevice(*port); })) {
             break;
+        }
+        LogPortChange(port);
+        // A new reason goes before the empty version and a reason taken back after the read
+        // one: either way "Searching…" never flashes in between.
+        const std::optional<std::string> hint = ChangedOpenFailureHint(failure);
+        if (hint && !hint->empty()) {
+            Send(session::TextNotification(session::kNotifyHint, slot_, *hint));
         }
         Send(session::TextNotification(session::kNotifyVersion, slot_, Facts().version));
         Send(session::TextNotification(session::kNotifyPort, slot_,
                                        port ? "COM" + std::to_string(*port) : std::string()));
+        if (hint && hint->empty()) {
+            Send(session::TextNotification(session::kNotifyHint, slot_, ""));
+        }
         clock_.Sleep(platform::ScaledWait(2000ms));
     }
     alive_ = false;
@@ -100,8 +127,8 @@ std::optional<int> CDeviceWatcher::FindPort() {
         if (const auto port = FindFollowedPort()) {
             shared_.context.portNumber = port->number;
             shared_.context.usb = port->usb;
-            downloadPort_ = link::IsDownloadModePort(*port);
             found = port->number;
+            downloadMode_ = link::IsDownloadModePort(*port);
         }
     });
     return found;
@@ -139,20 +166,44 @@ void CDeviceWatcher::NoteImei(const std::string& imei) {
     followed_->imei = imei;
 }
 
-void CDeviceWatcher::ReadDevice(int port) {
+std::optional<PortOpenFailure> CDeviceWatcher::ReadDevice(int port) {
+    link::CPacket& link = service_.Link(slot_);
     if (!service_.ReopenLink(slot_, port)) {
-        return;
+        // A version read before is no longer this port's: "Ready" would mislead.
+        ForgetVersions();
+        return PortOpenFailure{link.OpenErrno(), link.OpenDevice(), link.OpenFailure()};
     }
-    DeviceFacts read = ReadDeviceFacts(service_.Link(slot_));
-    read.downloadMode = downloadPort_;
+    DeviceFacts read = ReadDeviceFacts(link);
+    read.portOpened = true;
+    read.downloadMode = downloadMode_;
     NoteImei(read.imei);
     std::lock_guard lock(factsMutex_);
     facts_ = std::move(read);
+    return std::nullopt;
+}
+
+void CDeviceWatcher::LogPortChange(std::optional<int> port) {
+    if (port != loggedPort_) {
+        loggedPort_ = port;
+        Log(port ? "router port found: COM" + std::to_string(*port) : "router port gone");
+    }
+}
+
+std::optional<std::string> CDeviceWatcher::ChangedOpenFailureHint(
+    const std::optional<PortOpenFailure>& failure) {
+    const std::string reason = failure ? failure->reason : "";
+    if (reason == shownFailure_) {
+        return std::nullopt;
+    }
+    shownFailure_ = reason;
+    const bool english = service_.Language().Language() == config::UiLanguage::English;
+    return failure ? PortOpenHint(*failure, HoldersOf(*failure), english) : std::string();
 }
 
 void CDeviceWatcher::ForgetVersions() {
     // The IMEI stays: only a router that answers replaces it.
     std::lock_guard lock(factsMutex_);
+    facts_.portOpened = false;
     facts_.version.clear();
     facts_.buildId.clear();
 }

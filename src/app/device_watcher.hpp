@@ -6,8 +6,11 @@
 #include <string>
 #include <string_view>
 #include <thread>
+#include <utility>
+#include <vector>
 
 #include "app/notification_channel.hpp"
+#include "app/port_hint.hpp"
 #include "app/shared_state.hpp"
 #include "platform/clock.hpp"
 #include "platform/port_enumeration.hpp"
@@ -18,11 +21,13 @@ namespace tapfix::app {
 // Looks for the router while the user waits: every cycle it finds the diagnostic port, reads
 // the IMEI and the software versions and shows port and version; without a router it runs the
 // driver installers once, the mode switch every third empty cycle, and reports once that the
-// USB device is not recognised after 180 seconds.
+// USB device is not recognised after 180 seconds. Why the router's port cannot be opened is
+// shown as a hint, once per reason.
 class CDeviceWatcher {
   public:
     static constexpr int kNoDeviceResult = 3;
 
+    // The service speaks to the front-end through `channel`.
     CDeviceWatcher(session::CDownloadService& service, SharedState& shared,
                    CNotificationChannel& channel, platform::Clock& clock);
     ~CDeviceWatcher();
@@ -30,8 +35,10 @@ class CDeviceWatcher {
     CDeviceWatcher& operator=(const CDeviceWatcher&) = delete;
 
     void Start();
-    // Never undone. Returns once the device traffic the watcher had started has finished, so
-    // the caller has the port to itself; true when the watcher was still watching.
+    // Never undone. Abandons the exchange in progress and returns once the watcher has let go
+    // of the device, so the caller has the port to itself; true when the watcher was still
+    // watching. Safe on the channel's serving thread: the watcher never sends while it holds
+    // the device.
     bool Stop();
     // Waits for the thread to end (after Stop).
     void Join();
@@ -57,6 +64,19 @@ class CDeviceWatcher {
         const std::atomic<bool>& stopped_;
     };
 
+    // What the session says while the watcher holds the device, sent once it has let go: the
+    // front-end may be waiting for the device meanwhile.
+    class HeldNotifications : public session::Notifier {
+      public:
+        void Notify(const session::Notification& notification) override {
+            held_.push_back(notification);
+        }
+        std::vector<session::Notification> Take() { return std::exchange(held_, {}); }
+
+      private:
+        std::vector<session::Notification> held_;
+    };
+
     // Runs `traffic` with the port to itself; false (without running it) once stopped.
     template <typename Traffic>
     bool WithDevice(Traffic&& traffic);
@@ -64,7 +84,12 @@ class CDeviceWatcher {
     std::optional<platform::PortInfo> FindFollowedPort();
     // Another IMEI on the followed port is another router.
     void NoteImei(const std::string& imei);
-    void ReadDevice(int port);
+    // Reads IMEI and versions; the reason when the port cannot be opened.
+    std::optional<PortOpenFailure> ReadDevice(int port);
+    void LogPortChange(std::optional<int> port);
+    // The hint for the open failure when its reason changed (empty: the reason is gone).
+    std::optional<std::string> ChangedOpenFailureHint(
+        const std::optional<PortOpenFailure>& failure);
     void ForgetVersions();
     void MissedCycles();
     void Send(const session::Notification& notification);
@@ -77,13 +102,12 @@ class CDeviceWatcher {
     std::atomic<bool> alive_{false};
     StoppableClock clock_;
     std::mutex traffic_;
+    HeldNotifications held_;
     mutable std::mutex factsMutex_;
     DeviceFacts facts_;
     // The shared port context is the worker's once the watcher is stopped: the watcher keeps
     // its slot and touches the context only with the port to itself.
     int slot_ = 0;
-    // The port found last is the download mode's.
-    bool downloadPort_ = false;
     // Loop state, touched by the watcher's thread only.
     int misses_ = 0;
     bool driversInstalled_ = false;
@@ -95,6 +119,11 @@ class CDeviceWatcher {
         std::string imei;
     };
     std::optional<FollowedRouter> followed_;
+    std::optional<int> loggedPort_;
+    // The port found last is a download-mode port.
+    bool downloadMode_ = false;
+    // The open failure the hint line shows, empty when none.
+    std::string shownFailure_;
     std::thread thread_;
 };
 

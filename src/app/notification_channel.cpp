@@ -14,13 +14,20 @@ void CNotificationChannel::Notify(const session::Notification& notification) {
 
 void CNotificationChannel::Send(const session::Notification& notification,
                                 StillWanted stillWanted) {
+    Deliver(Item{&notification, std::move(stillWanted), {}});
+}
+
+void CNotificationChannel::Run(std::function<void()> task) {
+    Deliver(Item{nullptr, {}, std::move(task)});
+}
+
+void CNotificationChannel::Deliver(Item item) {
     if (std::this_thread::get_id() == servingThread_) {
         if (!Closed()) {
-            Handle(notification, stillWanted);
+            Handle(item);
         }
         return;
     }
-    Item item{&notification, std::move(stillWanted)};
     {
         std::lock_guard lock(mutex_);
         if (closed_) {
@@ -86,7 +93,7 @@ bool CNotificationChannel::ServeOne() {
         queue_.pop_front();
     }
     // The sender stays blocked until `done`, so the item outlives the handler.
-    Handle(*item->notification, item->stillWanted);
+    Handle(*item);
     {
         std::lock_guard lock(mutex_);
         item->done = true;
@@ -95,13 +102,16 @@ bool CNotificationChannel::ServeOne() {
     return true;
 }
 
-void CNotificationChannel::Handle(const session::Notification& notification,
-                                  const StillWanted& stillWanted) {
-    if (stillWanted && !stillWanted()) {
+void CNotificationChannel::Handle(const Item& item) {
+    if (item.task) {
+        item.task();
+        return;
+    }
+    if (item.stillWanted && !item.stillWanted()) {
         return;
     }
     if (handler_) {
-        handler_(notification);
+        handler_(*item.notification);
     }
 }
 

@@ -39,6 +39,9 @@ class CNotificationChannel : public session::Notifier {
     // As Notify; `stillWanted`, asked on the serving thread just before handling, drops the
     // notification when it answers false (its sender was stopped meanwhile).
     void Send(const session::Notification& notification, StillWanted stillWanted);
+    // Runs `task` on the serving thread, in turn with the notifications; the caller waits as a
+    // sender does.
+    void Run(std::function<void()> task);
 
     // On the serving thread: handles every notification that is waiting. False when none was.
     bool ServePending();
@@ -49,15 +52,18 @@ class CNotificationChannel : public session::Notifier {
     void Close();
 
   private:
+    // A notification and its test, or a task (`notification` null).
     struct Item {
         const session::Notification* notification;
         StillWanted stillWanted;
+        std::function<void()> task;
         bool done = false;
     };
 
     bool Closed();
     bool ServeOne();
-    void Handle(const session::Notification& notification, const StillWanted& stillWanted);
+    void Deliver(Item item);
+    void Handle(const Item& item);
 
     const std::thread::id servingThread_;
     Handler handler_;

@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <fstream>
 #include <optional>
+#include <sstream>
 #include <string>
 #include <vector>
 
@@ -16,6 +17,13 @@ using namespace std::chrono_literals;
 
 constexpr std::size_t kSearchWindow = 1024;
 constexpr std::size_t kSearchSlack = 18;
+constexpr std::string_view kVersionMarker = "QC_IMAGE_VERSION_STRING=";
+constexpr std::size_t kLongestVersion = 128;
+constexpr std::size_t kMostVersions = 8;
+
+bool IsVersionCharacter(char c) {
+    return c > ' ' && c < 0x7F;
+}
 
 struct SplitBuildId {
     std::string_view prefix;
@@ -106,6 +114,29 @@ bool SearchFileForText(const std::filesystem::path& file, std::string_view text)
             return false;
         }
     }
+}
+
+std::vector<std::string> ImageVersionStrings(const std::filesystem::path& image) {
+    std::ifstream in(image, std::ios::binary);
+    std::ostringstream content;
+    content << in.rdbuf();
+    const std::string bytes = content.str();
+    std::vector<std::string> found;
+    for (std::size_t at = bytes.find(kVersionMarker);
+         at != std::string::npos && found.size() < kMostVersions;
+         at = bytes.find(kVersionMarker, at + 1)) {
+        const std::size_t begin = at + kVersionMarker.size();
+        std::size_t end = begin;
+        while (end < bytes.size() && end - begin < kLongestVersion &&
+               IsVersionCharacter(bytes[end])) {
+            ++end;
+        }
+        std::string version = bytes.substr(begin, end - begin);
+        if (!version.empty() && std::find(found.begin(), found.end(), version) == found.end()) {
+            found.push_back(std::move(version));
+        }
+    }
+    return found;
 }
 
 }  // namespace tapfix::app

@@ -1,7 +1,9 @@
 #pragma once
 
 #include <filesystem>
+#include <string>
 #include <string_view>
+#include <vector>
 
 #include "platform/clock.hpp"
 
@@ -19,5 +21,8 @@ bool IsDowngrade(std::string_view packageBuildId, std::string_view routerBuildId
 // bytes read as spaces, so a text across a window boundary is found too; the file's last,
 // shorter window is searched as well.
 bool SearchFileForText(const std::filesystem::path& file, std::string_view text);
+// The build ids an image names ("QC_IMAGE_VERSION_STRING=..."), each once: what the package
+// accepts, for the log.
+std::vector<std::string> ImageVersionStrings(const std::filesystem::path& image);
 
 }  // namespace tapfix::app

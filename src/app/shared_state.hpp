@@ -48,14 +48,19 @@ struct DeviceFacts {
     // How the IMEI read ended: 0 read, the router's NV status when it refused, 0xFFFF when
     // it did not answer.
     std::uint16_t imeiStatus = 0xFFFF;
-    // Its port is the one of its download mode: no firmware answers there.
+    // The last cycle that found the port could open it.
+    bool portOpened = false;
+    // The port's name says the router waits in its download mode (no firmware runs).
     bool downloadMode = false;
+    // Why the last IMEI or version read failed (the link's reason), for the log of a refusal.
+    std::string imeiError;
+    std::string versionError;
 };
 
 // "Update" may be pressed for the user (--yes): the router showed its version, or it waits in
-// its download mode or answered that it holds no IMEI. The worker settles those: the router's
-// own saved data, the user's question, or the results that say why nothing was written.
-// A router that has not answered yet is waited for.
+// its download mode on a port that opens, or answered that it holds no IMEI. The worker settles
+// those: the router's own saved data, the user's question, or the results that say why nothing was
+// written. A router that has not answered yet is waited for.
 bool ReadyForUpdate(const DeviceFacts& facts);
 
 // Reads the IMEI and the software versions over an open link.

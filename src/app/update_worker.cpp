@@ -98,7 +98,9 @@ int CUpdateWorker::RunTask(const DeviceFacts& facts) {
 
 int CUpdateWorker::RunUpdate(const DeviceFacts& facts) {
     const std::vector<nv::StoredBackup> pending = nv::ListPendingCopies(shared_.workFolder);
-    return RunRoute(DecideRoute(facts, pending), pending);
+    const RouteDecision decision = DecideRoute(facts, pending);
+    LogRefusal(decision.route, examined_);
+    return RunRoute(decision, pending);
 }
 
 int CUpdateWorker::RunBackup(const DeviceFacts& facts) {
@@ -175,6 +177,7 @@ int CUpdateWorker::RunRoute(const RouteDecision& decision,
 }
 
 RouterFindings CUpdateWorker::Examine(const DeviceFacts& facts) {
+    examined_ = facts;
     if (!facts.buildId.empty()) {
         return FromFacts(facts);
     }
@@ -219,7 +222,8 @@ void CUpdateWorker::Probe(RouterFindings& router) {
         router.downloadMode = true;
         return;
     }
-    router = FromFacts(ReadDeviceFacts(service_.Link(context.slot)));
+    examined_ = ReadDeviceFacts(service_.Link(context.slot));
+    router = FromFacts(examined_);
 }
 
 std::optional<std::size_t> CUpdateWorker::AskOwner(const std::vector<nv::StoredBackup>& pending,
@@ -238,6 +242,31 @@ std::optional<std::size_t> CUpdateWorker::AskOwner(const std::vector<nv::StoredB
     }
     service_.LogLine(shared_.context.slot, "No saved copy was confirmed: nothing is written");
     return std::nullopt;
+}
+
+void CUpdateWorker::LogRefusal(UpdateRoute route, const DeviceFacts& facts) {
+    const auto quoted = [](std::string_view text) { return "\"" + std::string(text) + "\""; };
+    std::string line;
+    if (route == UpdateRoute::VersionMismatch) {
+        std::string names;
+        for (const std::string& name : ImageVersionStrings(shared_.workFolder / kImageFile)) {
+            names += (names.empty() ? "" : ", ") + quoted(name);
+        }
+        line =
+            "refused, result 1: the router's version " + quoted(facts.version) + ", build id " +
+            quoted(facts.buildId) +
+            (facts.versionError.empty() ? "" : " (the read failed: " + facts.versionError + ")") +
+            "; the package takes a build id whose part before its last \"V\" occurs in " +
+            std::string(kImageFile) + ", which names " + (names.empty() ? "none" : names);
+    } else if (route == UpdateRoute::NoImei) {
+        line = "refused, result 2: no IMEI read (" +
+               (facts.imeiError.empty() ? std::string("none given") : facts.imeiError) +
+               "), build id " + quoted(facts.buildId) + " fits the package, and no saved copy in " +
+               shared_.workFolder.string() + " is this router's";
+    } else {
+        return;
+    }
+    service_.LogLine(shared_.context.slot, line);
 }
 
 int CUpdateWorker::RunSession(session::PortContext& context) {

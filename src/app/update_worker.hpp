@@ -64,6 +64,8 @@ class CUpdateWorker {
     std::optional<std::size_t> AskOwner(const std::vector<nv::StoredBackup>& pending,
                                         const std::vector<std::size_t>& candidates);
     int RunRoute(const RouteDecision& decision, const std::vector<nv::StoredBackup>& pending);
+    // The facts behind a refusal: what the router said and what the package accepts.
+    void LogRefusal(UpdateRoute route, const DeviceFacts& facts);
     int RunSession(session::PortContext& context);
     // Writes the copy back to the router: repaired first (a resume), or as it is.
     int RunFromCopy(const nv::StoredBackup& copy, int actionMode);
@@ -82,6 +84,8 @@ class CUpdateWorker {
     // The router's mode was detected while examining it; the session need not ask again.
     bool probed_ = false;
     bool sessionRan_ = false;
+    // What the decision was based on: the watcher's facts, or a fresh read when it probed.
+    DeviceFacts examined_;
 };
 
 }  // namespace tapfix::app

@@ -109,6 +109,8 @@ void CWindowController::HandleNotification(const session::Notification& notifica
         case session::kNotifyHint:
             if (notification.debugOnly) {
                 debugOutput_(notification.text);
+            } else if (state_ == State::Waiting) {
+                ShowWaitingHint(Shown(notification.text));
             } else {
                 ShowHint(Shown(notification.text));
             }
@@ -151,9 +153,22 @@ void CWindowController::ShowHint(std::string_view text) {
 
 void CWindowController::ShowVersion(std::string_view text) {
     view_.SetControlText(kControlVersionValue, text);
-    ShowHint(text.empty() ? Text(kTextSearching, kTextSearching + 1)
-                          : Text(kTextReady, kTextReady + 1));
+    versionShown_ = !text.empty();
+    ShowHint(WaitingHint());
     EnableUpdate(!text.empty());
+}
+
+void CWindowController::ShowWaitingHint(std::string_view text) {
+    waitingHint_ = text;
+    ShowHint(text.empty() ? WaitingHint() : text);
+}
+
+std::string_view CWindowController::WaitingHint() const {
+    if (versionShown_) {
+        return Text(kTextReady, kTextReady + 1);
+    }
+    return waitingHint_.empty() ? Text(kTextSearching, kTextSearching + 1)
+                                : std::string_view(waitingHint_);
 }
 
 void CWindowController::ShowPort(std::string_view text) {
@@ -210,6 +225,8 @@ void CWindowController::OnLanguageClicked() {
 
 bool CWindowController::OnCloseRequested() {
     if (state_ == State::Closing) {
+        // Asked again while the router restarts: the user does not want to wait for it.
+        CloseNow();
         return true;
     }
     // Refused from "Update" until the end result was shown: the flag alone would leave the
@@ -218,12 +235,28 @@ bool CWindowController::OnCloseRequested() {
         view_.ShowMessage(Text(kTextStillRunning, kTextStillRunning + 1));
         return false;
     }
-    if (control_.StopWatcher()) {
-        control_.FinishDevice();
-    }
+    const bool watching = control_.StopWatcher();
     state_ = State::Closing;
-    view_.Close();
+    EnableUpdate(false);
+    if (watching && control_.FinishDevice()) {
+        ShowHint(config::PairText(config::kTextRestarting, english_));
+        return false;
+    }
+    CloseNow();
     return true;
+}
+
+void CWindowController::DeviceFinished() {
+    if (state_ == State::Closing) {
+        CloseNow();
+    }
+}
+
+void CWindowController::CloseNow() {
+    if (!closed_) {
+        closed_ = true;
+        view_.Close();
+    }
 }
 
 bool CWindowController::SwallowsKey(int key) {

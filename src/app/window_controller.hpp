@@ -4,6 +4,7 @@
 #include <functional>
 #include <optional>
 #include <span>
+#include <string>
 #include <string_view>
 #include <utility>
 
@@ -64,8 +65,9 @@ class UpdateControl {
     // Stops the device watcher for good; true when it was still watching.
     virtual bool StopWatcher() = 0;
     virtual void StartWorker() = 0;
-    // Leaves the router as an update leaves it (reopen the link, after-download steps).
-    virtual void FinishDevice() = 0;
+    // Leaves the router as an update leaves it (reopen the link, after-download steps), off the
+    // window's thread: true when that has begun, and the controller's DeviceFinished follows.
+    virtual bool FinishDevice() = 0;
     // The session's step texts follow the window's language.
     virtual void LanguageChanged(bool english) = 0;
 };
@@ -96,8 +98,12 @@ class CWindowController {
     void HandleNotification(const session::Notification& notification);
     void OnUpdateClicked();
     void OnLanguageClicked();
-    // Runs the close handling; true when the window closed.
+    // Runs the close handling; true when the window closed. With a router attached the window
+    // first restarts it, saying so, and closes once that is done (a second request closes it
+    // at once).
     bool OnCloseRequested();
+    // The router the close handling restarts is done with.
+    void DeviceFinished();
     // Enter and Escape are taken away from the dialog, so neither closes the window.
     static bool SwallowsKey(int key);
 
@@ -117,8 +123,14 @@ class CWindowController {
     void ShowHint(std::string_view text);
     void ShowVersion(std::string_view text);
     void ShowPort(std::string_view text);
+    // A hint while the router is looked for stays until its version is read: the next empty
+    // version must not wipe why its port cannot be opened.
+    void ShowWaitingHint(std::string_view text);
+    // "Ready" once a version is shown, else the waiting hint or "Searching…".
+    std::string_view WaitingHint() const;
     void EnableUpdate(bool enabled);
     void EndUpdate(int result);
+    void CloseNow();
 
     View& view_;
     UpdateControl& control_;
@@ -128,6 +140,9 @@ class CWindowController {
     bool english_ = false;
     int lastPercent_ = 0;
     bool updateEnabled_ = false;
+    bool versionShown_ = false;
+    bool closed_ = false;
+    std::string waitingHint_;
     std::optional<int> lastResult_;
     bool answer_ = false;
     int successText_ = 179;

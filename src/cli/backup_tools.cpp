@@ -53,11 +53,13 @@ std::string BackupLine(const nv::BackupSummary& summary) {
 bool LoadPackage(const app::StartupOptions& options, std::filesystem::path& workFolder,
                  config::DownloadServiceConfig& config, std::ostream& err) {
     std::string error;
-    if (!platform::PrepareWorkFolder(options.workFolder, workFolder, error) ||
+    platform::WorkFolder prepared;
+    if (!platform::PrepareWorkFolder(options.workFolder, prepared, error) ||
         !LoadPackageConfig(app::PackageSource(options), config, error)) {
         err << "tapfix-cli: " << config::FailureLine(error) << "\n";
         return false;
     }
+    workFolder = prepared.path;
     return true;
 }
 
@@ -78,8 +80,13 @@ std::optional<nv::StoredBackup> ChooseBackup(const std::filesystem::path& workFo
 }  // namespace
 
 int ListBackups(const std::filesystem::path& workFolder, bool json, std::ostream& out) {
-    const std::filesystem::path folder =
-        workFolder.empty() ? platform::DefaultWorkFolder() : workFolder;
+    // A named folder others may enter keeps its backups in its private subfolder.
+    platform::WorkFolder prepared;
+    std::string error;
+    const std::filesystem::path folder = platform::PrepareWorkFolder(workFolder, prepared, error)
+                                             ? prepared.path
+                                         : workFolder.empty() ? platform::DefaultWorkFolder()
+                                                              : workFolder;
     const std::vector<nv::BackupSummary> backups = nv::ListBackups(folder);
     if (backups.empty() && !json) {
         out << "no backups in " << folder.string() << "\n";

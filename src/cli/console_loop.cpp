@@ -16,6 +16,7 @@ namespace {
 using State = app::CWindowController::State;
 
 constexpr int kExitOther = 4;
+
 // How often the progress bar's clock is redrawn.
 constexpr int kTickMilliseconds = 1000;
 
@@ -151,6 +152,11 @@ class ConsoleLoop {
         wake_.Drain();
         if (readInput_ && fds[1].revents != 0 && ReadEnter(readInput_)) {
             PressUpdate();
+        }
+        if (!options_.yes && !readInput_ && controller_.CurrentState() == State::Waiting) {
+            // Nobody is left to press Enter: waiting on would be for ever.
+            view_.Say(kYesNeeded);
+            controller_.OnCloseRequested();
         }
     }
 

@@ -1,6 +1,7 @@
 #pragma once
 
 #include <optional>
+#include <string_view>
 
 #include "app/application.hpp"
 #include "cli/console_view.hpp"
@@ -14,6 +15,11 @@ struct ConsoleLoopOptions {
     // the run, as it leaves the window open.
     bool interactive = false;
 };
+
+// Said when nobody can press Enter and --yes was not given.
+inline constexpr std::string_view kYesNeeded =
+    "standard input is not a terminal or has ended: give --yes to start the update without "
+    "Enter";
 
 // Serves the application on this thread until its window closes: notifications, Enter for
 // "Update", Ctrl-C as the window's close request. Returns the exit status.

@@ -3,7 +3,9 @@
 #include <sys/ioctl.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cstdio>
+#include <ctime>
 #include <nlohmann/json.hpp>
 
 #include "platform/utf16.hpp"
@@ -16,6 +18,7 @@ constexpr std::size_t kDefaultWidth = 80;
 // The instruction lines of the window end before its first label.
 constexpr int kFirstLabelControl = 1012;
 
+// The window's values and their line labels, which are also their --json event names.
 struct ValueLabel {
     int control;
     std::string_view label;
@@ -27,33 +30,6 @@ constexpr ValueLabel kValueLabels[] = {
     {app::kControlHint, "hint"},
 };
 
-std::string_view EventName(int kind) {
-    switch (kind) {
-        case session::kNotifyProgress:
-            return "progress";
-        case session::kNotifyHint:
-            return "hint";
-        case session::kNotifyLog:
-        case session::kNotifyLog2:
-            return "log";
-        case session::kNotifyVersion:
-            return "version";
-        case session::kNotifyPort:
-            return "port";
-        case session::kNotifyEnd:
-            return "end";
-        case session::kNotifyQuestion:
-            return "question";
-        default:
-            return "other";
-    }
-}
-
-bool CarriesValue(int kind) {
-    return kind == session::kNotifyProgress || kind == session::kNotifyEnd ||
-           kind == session::kNotifyPortSearch;
-}
-
 std::size_t TerminalWidth() {
     winsize size{};
     if (::ioctl(STDOUT_FILENO, TIOCGWINSZ, &size) == 0 && size.ws_col > 0) {
@@ -62,8 +38,12 @@ std::size_t TerminalWidth() {
     return kDefaultWidth;
 }
 
-std::string JsonLine(const nlohmann::json& object) {
-    return object.dump(-1, ' ', false, nlohmann::json::error_handler_t::replace);
+// Line breaks inside a text become spaces: one text, one line.
+std::string SingleLine(std::string_view text) {
+    std::string line(text);
+    std::replace_if(
+        line.begin(), line.end(), [](char c) { return c == '\n' || c == '\r'; }, ' ');
+    return line;
 }
 
 }  // namespace
@@ -85,19 +65,21 @@ std::string FormatProgressLine(int percent, std::string_view step, platform::Mil
     return line;
 }
 
-std::string NotificationJson(const session::Notification& notification) {
-    nlohmann::json object{{"event", EventName(notification.kind)},
-                          {"kind", notification.kind},
-                          {"slot", notification.slot}};
-    if (CarriesValue(notification.kind)) {
-        object["value"] = notification.value;
-    } else {
-        object["text"] = notification.text;
-    }
-    if (notification.kind == session::kNotifyHint) {
-        object["debugOnly"] = notification.debugOnly;
-    }
-    return JsonLine(object);
+std::string IsoTime(std::chrono::system_clock::time_point time) {
+    const auto since = time.time_since_epoch();
+    const std::time_t seconds = std::chrono::duration_cast<std::chrono::seconds>(since).count();
+    const long milliseconds = static_cast<long>(
+        std::chrono::duration_cast<std::chrono::milliseconds>(since).count() % 1000);
+    std::tm utc{};
+    ::gmtime_r(&seconds, &utc);
+    char text[40];
+    const std::size_t length = std::strftime(text, sizeof text, "%Y-%m-%dT%H:%M:%S", &utc);
+    std::snprintf(text + length, sizeof text - length, ".%03ldZ", milliseconds);
+    return text;
+}
+
+std::string JsonLine(const nlohmann::ordered_json& object) {
+    return object.dump(-1, ' ', false, nlohmann::ordered_json::error_handler_t::replace);
 }
 
 CConsoleView::CConsoleView(std::ostream& out, ConsoleStyle style, platform::Clock& clock)
@@ -110,7 +92,13 @@ void CConsoleView::SetControlText(int control, std::string_view text) {
     }
     stored = text;
     for (const ValueLabel& value : kValueLabels) {
-        if (value.control == control && style_ != ConsoleStyle::Json) {
+        if (value.control != control) {
+            continue;
+        }
+        if (style_ == ConsoleStyle::Json) {
+            const std::string_view field = control == app::kControlHint ? "text" : value.label;
+            PrintEvent(value.label, {{field, stored}});
+        } else {
             PrintLine(std::string(value.label) + ": " + stored);
         }
     }
@@ -133,16 +121,19 @@ void CConsoleView::SetProgress(int percent) {
         DrawBar();
     } else if (style_ == ConsoleStyle::Lines) {
         PrintLine("progress: " + std::to_string(percent) + "%");
+    } else {
+        PrintEvent("progress", {{"percent", percent}});
     }
 }
 
 void CConsoleView::ShowMessage(std::string_view text) {
     if (style_ == ConsoleStyle::Json) {
-        nlohmann::json object{{"event", "message"}, {"text", text}};
         if (pendingResult_) {
-            object["result"] = *pendingResult_;
+            FlushHeldEnd();
+            heldEnd_.emplace(*pendingResult_, text);
+        } else {
+            PrintEvent("message", {{"text", text}});
         }
-        PrintLine(JsonLine(object));
     } else if (pendingResult_) {
         ClearBar();
         PrintLine("result: " + std::to_string(*pendingResult_) + " " + std::string(text));
@@ -154,7 +145,7 @@ void CConsoleView::ShowMessage(std::string_view text) {
 
 bool CConsoleView::AskYesNo(std::string_view question) {
     if (style_ == ConsoleStyle::Json) {
-        PrintLine(JsonLine(nlohmann::json{{"event", "answer"}, {"yes", false}}));
+        PrintEvent("question", {{"text", question}, {"yes", false}});
     } else {
         PrintLine("question: " + std::string(question));
         PrintLine(
@@ -180,14 +171,17 @@ void CConsoleView::Observe(const session::Notification& notification) {
     if (notification.kind == session::kNotifyEnd) {
         pendingResult_ = notification.value;
     }
-    if (notification.kind == session::kNotifyHint && notification.debugOnly) {
-        step_ = platform::PrintableText(notification.text);
+    const bool step = notification.kind == session::kNotifyHint && notification.debugOnly;
+    if (step) {
+        step_ = platform::PrintableText(SingleLine(notification.text));
         if (barShown_) {
             DrawBar();
         }
     }
-    if (style_ == ConsoleStyle::Json) {
-        PrintLine(NotificationJson(notification));
+    const bool log =
+        notification.kind == session::kNotifyLog || notification.kind == session::kNotifyLog2;
+    if (style_ == ConsoleStyle::Json && (step || log)) {
+        PrintEvent(step ? "step" : "log", {{"text", notification.text}});
     }
 }
 
@@ -206,17 +200,45 @@ void CConsoleView::Tick() {
 
 void CConsoleView::Say(std::string_view text) {
     if (style_ == ConsoleStyle::Json) {
-        PrintLine(JsonLine(nlohmann::json{{"event", "note"}, {"text", text}}));
+        PrintEvent("note", {{"text", text}});
     } else {
         PrintLine(text);
     }
 }
 
+void CConsoleView::Finish(int exitStatus) {
+    if (style_ != ConsoleStyle::Json) {
+        return;
+    }
+    nlohmann::ordered_json fields{{"exitStatus", exitStatus}};
+    if (heldEnd_) {
+        fields["result"] = heldEnd_->first;
+        fields["text"] = heldEnd_->second;
+        heldEnd_.reset();
+    }
+    PrintEvent("result", std::move(fields));
+}
+
+void CConsoleView::FlushHeldEnd() {
+    if (heldEnd_) {
+        const auto [result, text] = *std::exchange(heldEnd_, std::nullopt);
+        PrintEvent("message", {{"text", text}, {"result", result}});
+    }
+}
+
+void CConsoleView::PrintEvent(std::string_view event, const nlohmann::ordered_json& fields) {
+    nlohmann::ordered_json line{{"time", IsoTime(std::chrono::system_clock::now())},
+                                {"event", event}};
+    line.update(fields);
+    PrintLine(JsonLine(line));
+}
+
 void CConsoleView::PrintLine(std::string_view line) {
     const bool redraw = barShown_;
     ClearBar();
-    // Versions and step texts come from the router: none of its bytes may drive the terminal.
-    out_ << platform::PrintableText(line, true) << '\n';
+    // Versions and step texts come from the router: none of its bytes may drive the terminal,
+    // and none of its line breaks may fake a line.
+    out_ << platform::PrintableText(SingleLine(line)) << '\n';
     if (redraw) {
         DrawBar();
     }

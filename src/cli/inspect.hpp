@@ -9,15 +9,18 @@
 // The console's inspection commands, which exit without starting an update.
 namespace tapfix::cli {
 
-// Every serial port with its display name and whether it qualifies as the router's port.
-// 0, or 4 when the port list cannot be obtained.
-int ListPorts(std::ostream& out, std::ostream& err);
+// Every serial port with its display name and whether it qualifies as the router's port; with
+// `json` one object ({"ports": [...]} or {"error": ...}). 0, or 4 when the port list cannot be
+// obtained.
+int ListPorts(std::ostream& out, std::ostream& err, bool json);
 
 struct CheckOptions {
     // As for an update: an unsigned package passes where keys are trusted.
     bool allowUnsigned = false;
     // A failure's details too, not only its line.
     bool verbose = false;
+    // One JSON object instead of lines.
+    bool json = false;
 };
 
 // Checks every file of the package against its SHA-256 and its signature against the trusted

@@ -52,9 +52,12 @@ void AddBackupOptions(CLI::App& cli, CliOptions& options) {
 
 void AddOptions(CLI::App& cli, CliOptions& options) {
     cli.set_version_flag("--version", "tapfix-cli " TAPFIX_VERSION);
-    cli.add_flag("--yes,-y", options.yes, "press \"Update\" as soon as the router is found");
+    cli.add_flag("--yes,-y", options.yes,
+                 "press \"Update\" as soon as the router's version has been read");
     tapfix::app::AddStartupOptions(cli, options.startup);
-    cli.add_flag("--json", options.json, "one JSON object per notification");
+    cli.add_flag("--json", options.json,
+                 "one JSON event per line, the result last (the README lists them); with "
+                 "--list-ports and --check one object");
     cli.add_flag("--list-ports", options.listPorts,
                  "list the serial ports and which one is the router's, and exit");
     cli.add_flag("--check", options.check,
@@ -70,8 +73,11 @@ tapfix::cli::ConsoleStyle StyleFor(const CliOptions& options) {
                                    : tapfix::cli::ConsoleStyle::Lines;
 }
 
-int RunUpdate(CliOptions& options) {
-    tapfix::cli::CConsoleView view(std::cout, StyleFor(options), tapfix::platform::SystemClock());
+int Update(CliOptions& options, tapfix::cli::CConsoleView& view) {
+    if (!options.yes && ::isatty(STDIN_FILENO) == 0) {
+        view.Say(tapfix::cli::kYesNeeded);
+        return kExitOther;
+    }
     tapfix::app::CUpdateApplication application(view);
     application.SetObserver(
         [&view](const tapfix::session::Notification& notification) { view.Observe(notification); });
@@ -82,7 +88,17 @@ int RunUpdate(CliOptions& options) {
     tapfix::cli::ConsoleLoopOptions loop;
     loop.yes = options.yes;
     loop.interactive = !options.yes && ::isatty(STDIN_FILENO);
-    return tapfix::cli::RunConsole(application, view, loop);
+    const int status = tapfix::cli::RunConsole(application, view, loop);
+    // A router still being restarted has its last lines printed before the result.
+    application.Shutdown();
+    return status;
+}
+
+int RunUpdate(CliOptions& options) {
+    tapfix::cli::CConsoleView view(std::cout, StyleFor(options), tapfix::platform::SystemClock());
+    const int status = Update(options, view);
+    view.Finish(status);
+    return status;
 }
 
 }  // namespace
@@ -102,13 +118,16 @@ int main(int argc, char** argv) {
     } catch (const CLI::ParseError& error) {
         return cli.exit(error) == 0 ? 0 : kExitOther;
     }
+    options.startup.program = "tapfix-cli " TAPFIX_VERSION;
+    options.startup.arguments.assign(argv + 1, argv + argc);
     if (options.listPorts) {
-        return tapfix::cli::ListPorts(std::cout, std::cerr);
+        return tapfix::cli::ListPorts(std::cout, std::cerr, options.json);
     }
     if (options.check) {
-        return tapfix::cli::CheckPackage(tapfix::app::PackageSource(options.startup),
-                                         {options.startup.allowUnsigned, options.startup.verbose},
-                                         std::cout, std::cerr);
+        return tapfix::cli::CheckPackage(
+            tapfix::app::PackageSource(options.startup),
+            {options.startup.allowUnsigned, options.startup.verbose, options.json}, std::cout,
+            std::cerr);
     }
     if (options.listBackups) {
         return tapfix::cli::ListBackups(options.startup.workFolder, options.json, std::cout);

@@ -1,15 +1,29 @@
 #include "config/ui_text.hpp"
 
+#include <string>
 #include <utility>
 
 namespace tapfix::config {
 namespace {
 
+// The machines this build's programs run on, as the compatibility line names them.
+#if defined(__x86_64__)
+#define TAPFIX_MACHINE_EN "64-bit PC (amd64)"
+#define TAPFIX_MACHINE_RU "64-битный ПК (amd64)"
+#elif defined(__aarch64__)
+#define TAPFIX_MACHINE_EN "64-bit ARM (arm64)"
+#define TAPFIX_MACHINE_RU "64-битный ARM (arm64)"
+#else
+#define TAPFIX_MACHINE_EN "this computer"
+#define TAPFIX_MACHINE_RU "этот компьютер"
+#endif
+
 constexpr std::pair<int, std::string_view> kTable[] = {
+    // The Windows versions the window once named mean nothing here: the line names the
+    // systems this build runs on.
     {102,
-     "This update tool is compatible with Windows XP (SP3), Windows Vista, Windows 7 SP1 and "
-     "Windows 8/8.1."},
-    {103, "Программа обновления совместима с Windows XP, Vista, Windows 7 и Windows 8"},
+     "This update tool is compatible with Linux: Debian 12 and later, on a " TAPFIX_MACHINE_EN "."},
+    {103, "Программа обновления совместима с Linux: Debian 12 и новее, " TAPFIX_MACHINE_RU "."},
     {104, "Follow these steps to update your Mobile WiFi:"},
     {105, "Выполните следующие действия, чтобы обновить программное обеспечение Wi-Fi роутера:"},
     {106, "1.Turn on your Mobile WiFi."},
@@ -62,10 +76,9 @@ constexpr std::pair<int, std::string_view> kTable[] = {
     {176,
      "Возникла ошибка в процессе обновления. Пожалуйста, попробуйте запустить обновление "
      "ещё раз."},
-    {179, "Update successfully!  Please restart the device and install the new driver."},
-    {180,
-     "Обновление выполнено успешно! Пожалуйст, пререподключите модем к компьютеру и "
-     "установите новый Коннект менеджер."},
+    // The kernel's drivers serve the router: it only needs to be plugged in again.
+    {179, "Update successfully!  Please unplug the device and plug it in again."},
+    {180, "Обновление выполнено успешно! Пожалуйста, переподключите роутер к компьютеру."},
     {kTextEnglishName, "English"},
     {kTextRussianName, "Russian"},
     {kTextCaption, "DL_QX17_NRD_RU_EUV1.00.00"},
@@ -145,6 +158,32 @@ constexpr std::pair<int, std::string_view> kTable[] = {
     {235, "Нет такой резервной копии: %s"},
     {236, "The backup of the router with IMEI %s from %s is written back."},
     {237, "Резервная копия роутера с IMEI %s от %s записывается обратно."},
+    // Why the router's port cannot be opened, in the hint line; "%s" is filled in order.
+    {kTextPortHeldByModemManager,
+     "The router's port is held by ModemManager (pid %s). Stop it: sudo systemctl stop "
+     "ModemManager"},
+    {kTextPortHeldByModemManager + 1,
+     "Порт роутера занят ModemManager (pid %s). Остановите его: sudo systemctl stop "
+     "ModemManager"},
+    {kTextPortHeld, "The router's port is held by %s (pid %s). Close that program."},
+    {kTextPortHeld + 1, "Порт роутера занят программой %s (pid %s). Закройте её."},
+    {kTextPortInUse,
+     "The router's port is in use by another program (ModemManager, if it runs: sudo "
+     "systemctl stop ModemManager)"},
+    {kTextPortInUse + 1,
+     "Порт роутера используется другой программой (если запущен ModemManager: sudo systemctl "
+     "stop ModemManager)"},
+    {kTextPortPermission,
+     "Permission denied: add yourself to the dialout group, or install the udev rules"},
+    {kTextPortPermission + 1,
+     "Нет доступа к порту: добавьте себя в группу dialout или установите правила udev"},
+    {kTextPortCannotOpen, "The router's port cannot be opened: %s"},
+    {kTextPortCannotOpen + 1, "Не удаётся открыть порт роутера: %s"},
+    {kTextRestarting, "Restarting the router…"},
+    {kTextRestarting + 1, "Перезапуск роутера…"},
+    {kTextSharedWorkFolder, "%s can be read by others: the update keeps its files in %s"},
+    {kTextSharedWorkFolder + 1,
+     "Папку %s могут читать другие пользователи: файлы обновления хранятся в %s"},
 };
 
 }  // namespace
@@ -160,6 +199,21 @@ std::string_view UiText(int id) {
 
 std::string_view LoadUiText(int englishId, int russianId, bool english) {
     return UiText(english ? englishId : russianId);
+}
+
+std::string FillText(std::string_view text, std::initializer_list<std::string_view> values) {
+    std::string filled;
+    auto value = values.begin();
+    for (std::size_t at = 0; at < text.size();) {
+        const std::size_t mark = text.find("%s", at);
+        filled += text.substr(at, mark - at);
+        if (mark == std::string_view::npos) {
+            break;
+        }
+        filled += value != values.end() ? *value++ : std::string_view();
+        at = mark + 2;
+    }
+    return filled;
 }
 
 }  // namespace tapfix::config

@@ -6,10 +6,12 @@
 #include <filesystem>
 #include <iostream>
 #include <string>
+#include <vector>
 
 #include "app/application.hpp"
 #include "app/command_line.hpp"
 #include "gui/main_window.hpp"
+#include "gui/toolkit_arguments.hpp"
 
 namespace {
 
@@ -17,26 +19,35 @@ using tapfix::gui::CUITapfixDlg;
 
 // Another copy runs, or start-up failed; the user has been told in a message box.
 constexpr int kExitNotStarted = 1;
+// The command line was refused.
+constexpr int kExitUsage = 2;
 
 struct Options {
     tapfix::app::StartupOptions start;
     std::filesystem::path screenshot;
 };
 
-bool ParseOptions(int argc, char** argv, Options& options, int& exitCode) {
+// Qt's own options (-platform, -style, ...) go to the toolkit; everything else must be ours.
+bool ParseOptions(std::vector<std::string> arguments, Options& options, int& exitCode) {
     CLI::App cli{"Updates the firmware of a USB mobile Wi-Fi router in a window"};
-    // Qt's own options (-platform, -style, ...) pass through to the toolkit.
-    cli.allow_extras();
     cli.set_version_flag("--version", "tapfix-update " TAPFIX_VERSION);
+    cli.failure_message(CLI::FailureMessage::help);
     tapfix::app::AddStartupOptions(cli, options.start);
     cli.add_option("--screenshot", options.screenshot,
-                   "save a PNG of the window once its texts are set, and exit");
+                   "save a picture of the window once its texts are set (PNG, or the format "
+                   "its name's suffix names), and exit");
+    std::vector<char*> argv;
+    for (std::string& argument : arguments) {
+        argv.push_back(argument.data());
+    }
     try {
-        cli.parse(argc, argv);
+        cli.parse(static_cast<int>(argv.size()), argv.data());
     } catch (const CLI::ParseError& error) {
-        exitCode = cli.exit(error);
+        exitCode = cli.exit(error) == 0 ? 0 : kExitUsage;
         return false;
     }
+    options.start.program = "tapfix-update " TAPFIX_VERSION;
+    options.start.arguments.assign(arguments.begin() + 1, arguments.end());
     return true;
 }
 
@@ -60,8 +71,11 @@ QPixmap WindowPicture(CUITapfixDlg& window) {
 int SaveScreenshot(CUITapfixDlg& window, const std::filesystem::path& file) {
     window.show();
     QApplication::processEvents();
-    if (!WindowPicture(window).save(QString::fromStdString(file.string()), "PNG")) {
-        std::cerr << "tapfix-update: cannot write " << file.string() << "\n";
+    // The name's suffix chooses the format; a name without one gets PNG.
+    const char* format = file.has_extension() ? nullptr : "PNG";
+    if (!WindowPicture(window).save(QString::fromStdString(file.string()), format)) {
+        std::cerr << "tapfix-update: cannot write " << file.string()
+                  << " (a folder that exists, and a picture format such as .png)\n";
         return 1;
     }
     return 0;
@@ -70,12 +84,21 @@ int SaveScreenshot(CUITapfixDlg& window, const std::filesystem::path& file) {
 }  // namespace
 
 int main(int argc, char** argv) {
+    const tapfix::gui::SplitArguments arguments =
+        tapfix::gui::SplitToolkitArguments(std::vector<std::string>(argv, argv + argc));
     Options options;
     int exitCode = 0;
-    if (!ParseOptions(argc, argv, options, exitCode)) {
+    if (!ParseOptions(arguments.program, options, exitCode)) {
         return exitCode;
     }
-    QApplication toolkit(argc, argv);
+    std::vector<std::string> toolkitArguments = arguments.toolkit;
+    std::vector<char*> toolkitArgv;
+    for (std::string& argument : toolkitArguments) {
+        toolkitArgv.push_back(argument.data());
+    }
+    int toolkitArgc = static_cast<int>(toolkitArgv.size());
+    toolkitArgv.push_back(nullptr);
+    QApplication toolkit(toolkitArgc, toolkitArgv.data());
     QApplication::setApplicationName("tapfix-update");
     QApplication::setFont(tapfix::gui::DialogFont());
     QApplication::setWindowIcon(tapfix::gui::ProgramIcon());

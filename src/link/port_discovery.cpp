@@ -13,12 +13,6 @@ bool IsDiagName(std::string_view name) {
     return name.find("Diag") != std::string_view::npos;
 }
 
-bool IsDownloadModeName(std::string name) {
-    std::transform(name.begin(), name.end(), name.begin(),
-                   [](unsigned char c) { return static_cast<char>(std::toupper(c)); });
-    return name.find("QDLOADER") != std::string::npos;
-}
-
 // atoi's reading of a leading number, without its undefined behaviour on overflow: the
 // number saturates at the ends of int.
 int LeadingNumber(const std::string& text) {
@@ -28,7 +22,7 @@ int LeadingNumber(const std::string& text) {
 
 bool QualifiesByName(std::string_view name, RouterPortNames names) {
     return IsDiagName(name) ||
-           (names == RouterPortNames::DiagOrDownload && IsDownloadModeName(std::string(name)));
+           (names == RouterPortNames::DiagOrDownload && IsDownloadModeName(name));
 }
 
 // The listed ports of the router whose name qualifies and yields a number, in list order, each
@@ -85,6 +79,13 @@ std::optional<int> PortNumberFromName(std::string_view name) {
     }
     const std::string_view cut = kept.substr(0, close);
     return LeadingNumber(std::string(cut.substr(std::min<std::size_t>(3, cut.size()))));
+}
+
+bool IsDownloadModeName(std::string_view name) {
+    std::string upper(name);
+    std::transform(upper.begin(), upper.end(), upper.begin(),
+                   [](unsigned char c) { return static_cast<char>(std::toupper(c)); });
+    return upper.find("QDLOADER") != std::string::npos;
 }
 
 bool ReadPortName(const platform::PortInfo& port, std::string* name) {

@@ -43,6 +43,9 @@ bool FindDiagPort(const platform::PortList& list, int* port,
                   const platform::UsbLocation& router = {});
 bool IsPortAbsent(const platform::PortList& list, int port);
 
+// Whether a display name is a download-mode port's ("QDLOADER", in any letter case).
+bool IsDownloadModeName(std::string_view name);
+
 // The port's display name; false when it has none.
 bool ReadPortName(const platform::PortInfo& port, std::string* name);
 

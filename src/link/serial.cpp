@@ -1,5 +1,7 @@
 #include "link/serial.hpp"
 
+#include <cerrno>
+
 #include "platform/port_registry.hpp"
 
 namespace tapfix::link {
@@ -13,15 +15,19 @@ bool CSerial::Open(int portNumber, bool raiseDtr, platform::SerialPort::Purge pu
         return true;
     }
     const auto device = platform::ResolvePortDevice(portNumber);
+    openDevice_ = device.value_or(std::filesystem::path());
     if (!device) {
         openFailure_ = "COM" + std::to_string(portNumber) + " is not present";
+        openErrno_ = ENOENT;
         return false;
     }
     if (!port_.Open(*device, raiseDtr, purge)) {
         openFailure_ = port_.OpenError();
+        openErrno_ = port_.OpenErrno();
         return false;
     }
     openFailure_.clear();
+    openErrno_ = 0;
     return true;
 }
 

@@ -3,12 +3,14 @@
 #include <fcntl.h>
 #include <linux/serial.h>
 #include <poll.h>
+#include <sys/eventfd.h>
 #include <sys/file.h>
 #include <sys/ioctl.h>
 #include <termios.h>
 #include <unistd.h>
 
 #include <algorithm>
+#include <array>
 #include <cerrno>
 #include <cstring>
 
@@ -31,8 +33,36 @@ int PollTimeout(milliseconds timeout) {
 
 }  // namespace
 
+SerialPort::SerialPort() : interruptFd_(::eventfd(0, EFD_NONBLOCK | EFD_CLOEXEC)) {}
+
 SerialPort::~SerialPort() {
     Close();
+    if (interruptFd_ >= 0) {
+        ::close(interruptFd_);
+    }
+}
+
+void SerialPort::Interrupt() {
+    interrupted_ = true;
+    const std::uint64_t one = 1;
+    [[maybe_unused]] const ssize_t written = ::write(interruptFd_, &one, sizeof one);
+}
+
+void SerialPort::Resume() {
+    interrupted_ = false;
+    std::uint64_t count = 0;
+    [[maybe_unused]] const ssize_t got = ::read(interruptFd_, &count, sizeof count);
+}
+
+// The owner's side of Interrupt(): a closed port makes the exchange routines give up at once,
+// as for a device that left; a full close, so the next open is not refused by our own
+// exclusive flag.
+bool SerialPort::TakeInterrupt() {
+    if (!interrupted_) {
+        return false;
+    }
+    Close();
+    return true;
 }
 
 void SerialPort::AbandonOpen(int error) {
@@ -174,13 +204,13 @@ bool SerialPort::DrainKernelInput() {
 }
 
 bool SerialPort::PollFor(short events, milliseconds timeout, short* revents) {
-    pollfd entry{fd_, events, 0};
+    std::array<pollfd, 2> entries{{{fd_, events, 0}, {interruptFd_, POLLIN, 0}}};
     int ready = 0;
     do {
-        ready = ::poll(&entry, 1, PollTimeout(timeout));
+        ready = ::poll(entries.data(), entries.size(), PollTimeout(timeout));
     } while (ready < 0 && errno == EINTR);
-    *revents = ready > 0 ? entry.revents : 0;
-    return ready > 0;
+    *revents = ready > 0 ? entries[0].revents : 0;
+    return ready > 0 && !interrupted_ && entries[0].revents != 0;
 }
 
 std::size_t SerialPort::BytesWaiting() {
@@ -202,7 +232,7 @@ std::span<const std::uint8_t> SerialPort::PeekWaiting() {
 }
 
 bool SerialPort::WaitForMoreInput(std::size_t known, milliseconds timeout) {
-    if (fd_ < 0 || !DrainKernelInput()) {
+    if (TakeInterrupt() || fd_ < 0 || !DrainKernelInput()) {
         return false;
     }
     if (pending_.size() > known) {
@@ -213,6 +243,7 @@ bool SerialPort::WaitForMoreInput(std::size_t known, milliseconds timeout) {
     }
     short revents = 0;
     if (!PollFor(POLLIN, timeout, &revents)) {
+        TakeInterrupt();
         return false;
     }
     if ((revents & POLLIN) == 0 && (revents & (POLLHUP | POLLERR | POLLNVAL)) != 0) {
@@ -234,7 +265,7 @@ std::size_t SerialPort::Read(std::span<std::uint8_t> out) {
 }
 
 std::size_t SerialPort::Write(std::span<const std::uint8_t> data) {
-    if (fd_ < 0) {
+    if (TakeInterrupt() || fd_ < 0) {
         return 0;
     }
     const auto deadline = std::chrono::steady_clock::now() + kWriteBoundConstant +

@@ -1,5 +1,6 @@
 #pragma once
 
+#include <atomic>
 #include <chrono>
 #include <cstddef>
 #include <cstdint>
@@ -17,7 +18,7 @@ class SerialPort {
   public:
     enum class Purge { Both, TransmitOnly };
 
-    SerialPort() = default;
+    SerialPort();
     ~SerialPort();
     SerialPort(const SerialPort&) = delete;
     SerialPort& operator=(const SerialPort&) = delete;
@@ -44,6 +45,12 @@ class SerialPort {
     // Writes everything or gives up after 2 ms per byte + 500 ms; returns the bytes written.
     std::size_t Write(std::span<const std::uint8_t> data);
 
+    // Safe from any thread: the wait in progress ends at once, and until Resume() every wait
+    // closes the port and every write fails, so an exchange is abandoned, not waited out.
+    void Interrupt();
+    // Called once the interrupted owner has let go of the port, never alongside Interrupt().
+    void Resume();
+
   private:
     bool Configure(bool raiseDtr);
     void AbandonOpen(int error);
@@ -55,7 +62,13 @@ class SerialPort {
     bool PollFor(short events, std::chrono::milliseconds timeout, short* revents);
     void Vanished();
 
+    // Answers an interrupted wait and the exchange's attempts at once.
+    bool TakeInterrupt();
+
     int fd_ = -1;
+    // Lives as long as the port object, so another thread may always write to it.
+    int interruptFd_ = -1;
+    std::atomic<bool> interrupted_{false};
     std::vector<std::uint8_t> pending_;
     std::string openError_;
     int openErrno_ = 0;

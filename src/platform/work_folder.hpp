@@ -2,6 +2,7 @@
 
 #include <filesystem>
 #include <string>
+#include <string_view>
 
 namespace tapfix::platform {
 
@@ -14,10 +15,22 @@ std::filesystem::path UserStateFolder();
 // ~/.local/state/tapfix/TapfixUpdate/. Empty when neither variable gives a home.
 std::filesystem::path DefaultWorkFolder();
 
-// Creates the folder (`requested`, or the default when empty) with mode 0700 and checks that it
-// is a real folder owned by this user: a symlink or someone else's folder could redirect the
-// user's calibration backup. The folder comes back ending with "/".
-bool PrepareWorkFolder(const std::filesystem::path& requested, std::filesystem::path& folder,
+// What PrepareWorkFolder made of the request.
+struct WorkFolder {
+    // Ends with "/".
+    std::filesystem::path path;
+    // The requested folder when others may enter it: `path` is then its private folder
+    // kPrivateSubfolder. Empty otherwise.
+    std::filesystem::path sharedRequested;
+};
+
+inline constexpr std::string_view kPrivateSubfolder = "tapfix";
+
+// Prepares `requested`, or the default when empty, and checks that it is a real folder owned
+// by this user. A folder it creates is private (0700), and so is the default folder; a folder
+// the user named keeps its rights, and when others may enter it the work folder is its private
+// subfolder kPrivateSubfolder instead.
+bool PrepareWorkFolder(const std::filesystem::path& requested, WorkFolder& folder,
                        std::string& error);
 
 }  // namespace tapfix::platform

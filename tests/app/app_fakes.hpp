@@ -81,13 +81,18 @@ class FakeControl final : public app::UpdateControl {
         calls.push_back("StartWorker");
         running = true;
     }
-    void FinishDevice() override { calls.push_back("FinishDevice"); }
+    bool FinishDevice() override {
+        calls.push_back("FinishDevice");
+        return routerAttached;
+    }
     void LanguageChanged(bool english) override {
         calls.push_back(english ? "English" : "Russian");
     }
 
     bool running = false;
     bool watching = true;
+    // FinishDevice restarts a router in the background.
+    bool routerAttached = false;
     std::vector<std::string> calls;
 };
 

@@ -4,6 +4,7 @@
 #include <gtest/gtest.h>
 #include <unistd.h>
 
+#include <chrono>
 #include <cstdlib>
 #include <fstream>
 #include <optional>
@@ -57,6 +58,8 @@ class StartupTest : public ::testing::Test {
         EXPECT_TRUE(reference::GenerateReferenceFirmware(firmware, error)) << error;
         options_.package = Pack();
         options_.workFolder = dir_.Path() / "work";
+        options_.program = "tapfix-test 9.9";
+        options_.arguments = {"--yes", "--lang", "en"};
     }
 
     std::filesystem::path Pack() {
@@ -88,8 +91,18 @@ TEST_F(StartupTest, StartsWatchingWithThePackageUnpackedAndClosesOnRequest) {
     EXPECT_TRUE(application.Controller().OnCloseRequested());
     EXPECT_EQ(view_.closes, 1);
     application.Shutdown();
+    // Every run's log opens with what a report needs, in this order.
     std::ifstream log(options_.workFolder / "tapfix.log");
-    EXPECT_TRUE(log.is_open());
+    const std::string text((std::istreambuf_iterator<char>(log)), {});
+    std::size_t at = 0;
+    for (const std::string& expected :
+         {std::string("==== tapfix-test 9.9 starts"), std::string("options: --yes --lang en"),
+          "work folder: " + (options_.workFolder / "").string(),
+          "package: " + options_.package.string(),
+          std::string("the package's dsp2.mbn names M9615A-")}) {
+        at = text.find(expected, at);
+        EXPECT_NE(at, std::string::npos) << expected << " in\n" << text;
+    }
 }
 
 TEST_F(StartupTest, PartialTextFileIsTakenAndTheLogNamesTheKeysItLacks) {
@@ -198,6 +211,56 @@ TEST_F(StartupTest, PackageWithoutTheTrustedSignatureIsRefusedBeforeTheRouterIsW
                                                  "the package is not signed"));
         EXPECT_FALSE(std::filesystem::exists(options.workFolder / "dsp2.mbn"));
     }
+}
+
+// The router's port as listed, its registry link pointed at `target`.
+void PointPortAt(const std::filesystem::path& registry, const std::filesystem::path& target) {
+    std::error_code ec;
+    std::filesystem::remove(registry / "COM3", ec);
+    std::filesystem::create_symlink(target, registry / "COM3", ec);
+}
+
+// The watcher once sent "Cannot open the port" while it held the device, and "Update" or a
+// close, waiting on the window's thread for the device, never served it: both froze for good.
+// Here the open fails each cycle for another reason (no file, then not a tty) and the user
+// acts while the window's thread handles exactly that line.
+TEST_F(StartupTest, UpdateAndCloseTakeEffectAtOnceWhileThePortFailsForChangingReasons) {
+    const std::filesystem::path ports = dir_.Path() / "ports";
+    std::ofstream(ports / "COM3.name") << "Qualcomm HS-USB Diagnostics 9025 (COM3)\n";
+    std::ofstream(dir_.Path() / "plain") << "not a tty";
+    const std::filesystem::path targets[] = {dir_.Path() / "absent", dir_.Path() / "plain"};
+    const std::pair<const char*, std::function<void(app::CWindowController&)>> cases[] = {
+        {"Update", [](app::CWindowController& c) { c.OnUpdateClicked(); }},
+        {"close", [](app::CWindowController& c) { c.OnCloseRequested(); }},
+    };
+    // A freeze ends the program (SIGALRM) instead of hanging the test run.
+    ::alarm(120);
+    for (const auto& [action, act] : cases) {
+        SCOPED_TRACE(action);
+        FakeView view;
+        CUpdateApplication application(view, platform::SystemClock());
+        std::optional<std::chrono::steady_clock::duration> took;
+        std::size_t turn = 0;
+        PointPortAt(ports, targets[0]);
+        application.SetObserver([&](const session::Notification& n) {
+            if (n.text.find("Cannot open the port") == std::string::npos) {
+                return;
+            }
+            PointPortAt(ports, targets[++turn % 2]);
+            if (!took && application.Controller().UpdateEnabled()) {
+                const auto start = std::chrono::steady_clock::now();
+                act(application.Controller());
+                took = std::chrono::steady_clock::now() - start;
+            }
+        });
+        ASSERT_EQ(application.Start(options_), CUpdateApplication::StartOutcome::Running);
+        while (view.closes == 0) {
+            application.Channel().WaitAndServe(std::chrono::milliseconds(10));
+        }
+        ASSERT_TRUE(took.has_value());
+        EXPECT_LE(*took, std::chrono::milliseconds(500));
+    }
+    ::alarm(0);
 }
 
 }  // namespace

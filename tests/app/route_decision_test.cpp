@@ -153,8 +153,10 @@ INSTANTIATE_TEST_SUITE_P(Backups, RestoreDecisionTest, ::testing::ValuesIn(kRest
 // --yes presses "Update" for a router the worker can settle, and waits for one that has not
 // answered yet.
 TEST(ReadyForUpdateTest, WaitsForARouterThatHasNotAnsweredYet) {
-    const auto facts = [](std::string version, std::uint16_t imeiStatus, bool downloadMode) {
+    const auto facts = [](std::string version, std::uint16_t imeiStatus, bool downloadMode,
+                          bool portOpened = true) {
         app::DeviceFacts read;
+        read.portOpened = portOpened;
         read.version = std::move(version);
         read.imei = imeiStatus == 0 ? "359876543210984" : "";
         read.imeiStatus = imeiStatus;
@@ -164,14 +166,16 @@ TEST(ReadyForUpdateTest, WaitsForARouterThatHasNotAnsweredYet) {
     const std::pair<app::DeviceFacts, bool> cases[] = {
         {facts("TFR_9X15_V1.0.0B05", 0, false), true},
         {facts("", 0xFFFF, true), true},
+        // A download-mode port another program holds says nothing about the router.
+        {facts("", 0xFFFF, true, false), false},
         {facts("", 5, false), true},
         {facts("", 0xFFFF, false), false},
         {facts("", 4, false), false},
         {facts("", 0, false), false},
     };
     for (const auto& [read, ready] : cases) {
-        EXPECT_EQ(app::ReadyForUpdate(read), ready)
-            << read.version << " " << read.imeiStatus << " " << read.downloadMode;
+        EXPECT_EQ(app::ReadyForUpdate(read), ready) << read.version << " " << read.imeiStatus << " "
+                                                    << read.downloadMode << " " << read.portOpened;
     }
 }
 

@@ -1,5 +1,8 @@
+#include <fcntl.h>
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
+#include <sys/file.h>
+#include <unistd.h>
 
 #include <fstream>
 #include <map>
@@ -14,6 +17,8 @@
 #include "nv/pending_copies.hpp"
 #include "sim/flash_model.hpp"
 #include "support/file_bytes.hpp"
+#include "platform/port_registry.hpp"
+#include "support/pty_peer.hpp"
 #include "support/session_fixture.hpp"
 
 namespace tapfix::test {
@@ -183,6 +188,42 @@ TEST_F(UpdateThreadsTest, WatcherShowsPortAndVersionAndStaysOffTheLinkOnceStoppe
     EXPECT_EQ(Events("request").size(), requestsAtStop_);
 }
 
+// A router that takes the IMEI request and never answers held "Update" and close for its three
+// tries of 2 s; the exchange is abandoned instead.
+TEST_F(UpdateThreadsTest, StopAbandonsAnUnansweredReadAtOnce) {
+    platform::SetTimeScale(1.0);
+    PtyPeer silent(3, "Qualcomm HS-USB Diagnostics 9025");
+    silent.Respond([](const Bytes&) { return std::vector<PtyPeer::Write>{}; });
+    auto watcher = StartWatcher(platform::SystemClock());
+    ASSERT_TRUE(silent.WaitForRequests(1, 10s));
+    const auto start = std::chrono::steady_clock::now();
+    EXPECT_TRUE(watcher->Stop());
+    EXPECT_LE(std::chrono::steady_clock::now() - start, 500ms);
+    Finish(*watcher);
+    EXPECT_EQ(silent.Requests().size(), 1u) << "the read was not tried again";
+}
+
+// Held by another opener, the port's reason is shown once, not every cycle, and taken back
+// once the port opens.
+TEST_F(UpdateThreadsTest, WhyThePortCannotBeOpenedIsShownOncePerReason) {
+    PtyPeer router(3, "Qualcomm HS-USB Diagnostics 9025");
+    router.Respond([](const Bytes&) { return std::vector<PtyPeer::Write>{}; });
+    const int holder = ::open(platform::ResolvePortDevice(3)->c_str(), O_RDWR | O_NOCTTY);
+    ASSERT_EQ(::flock(holder, LOCK_EX | LOCK_NB), 0);
+    const std::string held = "The router's port is held by app_tests (pid " +
+                             std::to_string(::getpid()) + "). Close that program.";
+    const auto hints = [this] { return Texts(session::kNotifyHint); };
+    service_.Language().SetLanguage(config::UiLanguage::English);
+    auto watcher = StartWatcher(platform::SystemClock());
+    ASSERT_TRUE(ServeUntil([&] { return Texts(session::kNotifyPort).size() >= 3; }));
+    EXPECT_EQ(hints(), std::vector<std::string>{held});
+    ::close(holder);
+    ASSERT_TRUE(ServeUntil([&] { return hints().size() == 2; }));
+    EXPECT_EQ(hints().back(), "");
+    watcher->Stop();
+    Finish(*watcher);
+}
+
 TEST_F(UpdateThreadsTest, BuildIdAbsentFromTheImageGivesResultOneWithoutTouchingTheRouter) {
     sim::RouterOptions options = RouterOptions();
     options.defaults.buildIdPrefix = "M9615A-SOMEONEELSE-1.0.0001";
@@ -192,6 +233,11 @@ TEST_F(UpdateThreadsTest, BuildIdAbsentFromTheImageGivesResultOneWithoutTouching
 
     EXPECT_EQ(RunWorker(facts), app::kResultVersionMismatch);
     EXPECT_EQ(EndResults(), std::vector<int>{1});
+    // The log tells why: the build id read and the ones the package names.
+    EXPECT_EQ(LogLinesWith("refused, result 1: the router's version \"" + facts.version +
+                           "\", build id \"M9615A-SOMEONEELSE-1.0.0001V"),
+              1u);
+    EXPECT_EQ(LogLinesWith("which names \"" + std::string(kBuildId)), 1u);
     EXPECT_EQ(Events("request").size(), requestsAtStop_);
     EXPECT_FALSE(shared_.updateRunning);
     EXPECT_FALSE(std::filesystem::exists(work_ / "SaveNV"));
@@ -218,6 +264,7 @@ TEST_F(UpdateThreadsTest, NoImeiAndNoSavedBackupGivesResultTwoWithoutTouchingThe
 
     EXPECT_EQ(RunWorker(facts), app::kResultNoImei);
     EXPECT_EQ(EndResults(), std::vector<int>{2});
+    EXPECT_EQ(LogLinesWith("refused, result 2: no IMEI read ("), 1u);
     EXPECT_EQ(Events("request").size(), requestsAtStop_);
 }
 

@@ -117,6 +117,23 @@ TEST_F(WindowControllerTest, VersionAndPortDecideTheUpdateButtonAndTheHint) {
     EXPECT_EQ(view_.Text(app::kControlHint), Ui(135));
 }
 
+// Why the port cannot be opened must survive the watcher's empty version of every cycle.
+TEST_F(WindowControllerTest, WaitingHintStaysUntilTheVersionIsReadOrItIsTakenBack) {
+    const auto hint = [this] { return view_.Text(app::kControlHint); };
+    Send(TextNotification(session::kNotifyHint, 0, "port held"));
+    Version("");
+    EXPECT_EQ(hint(), "port held");
+    Send(TextNotification(session::kNotifyHint, 0, ""));
+    EXPECT_EQ(hint(), Ui(135));
+    Send(TextNotification(session::kNotifyHint, 0, "port held again"));
+    Version("V1");
+    EXPECT_EQ(hint(), Ui(160));
+    Send(TextNotification(session::kNotifyHint, 0, ""));
+    EXPECT_EQ(hint(), Ui(160));
+    Version("");
+    EXPECT_EQ(hint(), Ui(135));
+}
+
 TEST_F(WindowControllerTest, LogTextsAndDebugOnlyHintsReachTheDebugOutputOnly) {
     Version("V1");
     const std::map<int, std::string> before = view_.texts;
@@ -238,12 +255,36 @@ TEST_F(WindowControllerTest, CloseIsRefusedFromUpdateUntilTheResultWasShown) {
     EXPECT_EQ(view_.closes, 1);
 }
 
+// With a router attached the window says it restarts it and closes once that is done, or at
+// once when asked a second time; either way once.
 TEST_F(WindowControllerTest, CloseWhileWatchingFinishesTheRouterOnce) {
-    EXPECT_TRUE(controller_.OnCloseRequested());
-    EXPECT_TRUE(controller_.OnCloseRequested());
-    EXPECT_EQ(control_.calls, (std::vector<std::string>{"Russian", "StopWatcher", "FinishDevice"}));
-    EXPECT_EQ(view_.closes, 1);
-    EXPECT_TRUE(view_.messages.empty());
+    enum class Then { Nothing, Finished, CloseAgain };
+    struct Case {
+        bool attached;
+        Then then;
+        int closesBefore;
+    };
+    for (const Case& c : {Case{false, Then::Nothing, 1}, Case{true, Then::Finished, 0},
+                          Case{true, Then::CloseAgain, 0}}) {
+        FakeView view;
+        FakeControl control;
+        control.routerAttached = c.attached;
+        CWindowController controller(view, control, clock_, [](std::string_view) {});
+        controller.Initialize(false);
+        controller.WatcherStarted();
+        EXPECT_EQ(controller.OnCloseRequested(), !c.attached);
+        EXPECT_EQ(view.closes, c.closesBefore);
+        EXPECT_EQ(view.Text(app::kControlHint), c.attached ? "Перезапуск роутера…" : "");
+        if (c.then == Then::CloseAgain) {
+            EXPECT_TRUE(controller.OnCloseRequested());
+        }
+        controller.DeviceFinished();
+        EXPECT_TRUE(controller.OnCloseRequested());
+        EXPECT_EQ(control.calls,
+                  (std::vector<std::string>{"Russian", "StopWatcher", "FinishDevice"}));
+        EXPECT_EQ(view.closes, 1);
+        EXPECT_TRUE(view.messages.empty());
+    }
 }
 
 TEST_F(WindowControllerTest, LanguageFlipEmptiesTheValuesAndResetsThePercentOnly) {

@@ -100,6 +100,13 @@ TEST_F(ConsoleViewTest, ControlBytesFromTheRouterNeverReachTheTerminal) {
     EXPECT_THAT(Printed(), ::testing::Contains("version: V1?]0;owned??[2J"));
 }
 
+TEST_F(ConsoleViewTest, LineBreaksInARoutersTextNeverFakeALine) {
+    Start(true);
+    Printed();
+    Send(TextNotification(session::kNotifyVersion, 0, "V1\nresult: 0 done\r\nport: COM9"));
+    EXPECT_THAT(Printed(), ::testing::Contains("version: V1 result: 0 done  port: COM9"));
+}
+
 TEST_F(ConsoleViewTest, OtherMessagesAreNotResults) {
     Start(false);
     Printed();
@@ -138,31 +145,44 @@ class JsonConsoleViewTest : public ConsoleViewTest {
     JsonConsoleViewTest() : ConsoleViewTest(cli::ConsoleStyle::Json) {}
 };
 
-TEST_F(JsonConsoleViewTest, EveryNotificationAndMessageIsOneJsonObject) {
+// What the window shows, each change once, with its time; the notifications' own kinds stay
+// inside; the end result comes last, whatever is said after its box.
+TEST_F(JsonConsoleViewTest, EventsFollowTheWindowAndTheResultIsTheLastLine) {
     Start(true);
     EXPECT_TRUE(Printed().empty());
     Send(TextNotification(session::kNotifyPort, 0, "COM7"));
+    Send(TextNotification(session::kNotifyVersion, 0, "V1"));
+    Send(TextNotification(session::kNotifyPort, 0, "COM7"));
+    Send(ValueNotification(session::kNotifyPortSearch, 0, 7));
+    controller_.OnUpdateClicked();
     Send(TextNotification(session::kNotifyHint, 0, "step", true));
     Send(ValueNotification(session::kNotifyProgress, 0, 42));
+    Send(ValueNotification(session::kNotifyProgress, 0, 42));
+    control_.running = false;
     Send(ValueNotification(session::kNotifyEnd, 0, 2));
-    const std::vector<std::string> lines = Printed();
-    ASSERT_EQ(lines.size(), 5u);
+    Send(TextNotification(session::kNotifyLog, 0, "a late line"));
+    view_.Finish(2);
     std::vector<nlohmann::json> events;
-    for (const std::string& line : lines) {
+    for (const std::string& line : Printed()) {
         events.push_back(nlohmann::json::parse(line));
+        EXPECT_THAT(events.back().value("time", ""),
+                    ::testing::MatchesRegex("[0-9-]+T[0-9:]+\\.[0-9][0-9][0-9]Z"));
+        events.back().erase("time");
     }
-    EXPECT_EQ(events[0],
-              (nlohmann::json{{"event", "port"}, {"kind", 8}, {"slot", 0}, {"text", "COM7"}}));
+    using Json = nlohmann::json;
     EXPECT_EQ(
-        events[1],
-        (nlohmann::json{
-            {"event", "hint"}, {"kind", 1}, {"slot", 0}, {"text", "step"}, {"debugOnly", true}}));
-    EXPECT_EQ(events[2],
-              (nlohmann::json{{"event", "progress"}, {"kind", 0}, {"slot", 0}, {"value", 42}}));
-    EXPECT_EQ(events[3]["event"], "end");
-    EXPECT_EQ(events[3]["value"], 2);
-    EXPECT_EQ(events[4],
-              (nlohmann::json{{"event", "message"}, {"text", config::UiText(165)}, {"result", 2}}));
+        events,
+        (std::vector<Json>{
+            {{"event", "port"}, {"port", "COM7"}},
+            {{"event", "version"}, {"version", "V1"}},
+            {{"event", "hint"}, {"text", config::UiText(159)}},
+            {{"event", "hint"}, {"text", config::UiText(136)}},
+            {{"event", "step"}, {"text", "step"}},
+            {{"event", "progress"}, {"percent", 42}},
+            {{"event", "hint"}, {"text", config::UiText(165)}},
+            {{"event", "log"}, {"text", "a late line"}},
+            {{"event", "result"}, {"exitStatus", 2}, {"result", 2}, {"text", config::UiText(165)}},
+        }));
 }
 
 TEST(ConsoleProgressLine, BarPercentElapsedAndStepFitTheWidth) {

@@ -194,7 +194,14 @@ TEST(UiText, PicksTheLanguageOfTheWindow) {
                                     {165, 166},
                                     {175, 176},
                                     {179, 180},
-                                    {184, 185}}) {
+                                    {184, 185},
+                                    {kTextPortHeldByModemManager, kTextPortHeldByModemManager + 1},
+                                    {kTextPortHeld, kTextPortHeld + 1},
+                                    {kTextPortInUse, kTextPortInUse + 1},
+                                    {kTextPortPermission, kTextPortPermission + 1},
+                                    {kTextPortCannotOpen, kTextPortCannotOpen + 1},
+                                    {kTextRestarting, kTextRestarting + 1},
+                                    {kTextSharedWorkFolder, kTextSharedWorkFolder + 1}}) {
         EXPECT_FALSE(UiText(english).empty()) << english;
         EXPECT_NE(UiText(english), UiText(russian)) << english;
     }

@@ -5,6 +5,7 @@
 #include <unistd.h>
 
 #include <cstdlib>
+#include <optional>
 #include <vector>
 
 #include "config/helper_programs.hpp"
@@ -24,16 +25,17 @@ TEST(WorkFolder, IsPrivateToTheUserAndRefusesALink) {
     ::setenv("XDG_STATE_HOME", dir.Path().c_str(), 1);
     EXPECT_EQ(platform::DefaultWorkFolder(), dir.Path() / "tapfix" / "TapfixUpdate" / "");
 
-    std::filesystem::path folder;
+    platform::WorkFolder folder;
     std::string error;
     ASSERT_TRUE(platform::PrepareWorkFolder({}, folder, error)) << error;
-    EXPECT_EQ(folder, dir.Path() / "tapfix" / "TapfixUpdate" / "");
-    EXPECT_EQ(ModeOf(folder.parent_path()), 0700u);
+    EXPECT_EQ(folder.path, dir.Path() / "tapfix" / "TapfixUpdate" / "");
+    EXPECT_EQ(ModeOf(folder.path.parent_path()), 0700u);
 
-    // An existing folder with loose rights is tightened; a second call keeps it.
-    ::chmod(folder.parent_path().c_str(), 0755);
+    // The default folder is the program's own: loose rights are tightened.
+    ::chmod(folder.path.parent_path().c_str(), 0755);
     ASSERT_TRUE(platform::PrepareWorkFolder({}, folder, error)) << error;
-    EXPECT_EQ(ModeOf(folder.parent_path()), 0700u);
+    EXPECT_EQ(ModeOf(folder.path.parent_path()), 0700u);
+    EXPECT_TRUE(folder.sharedRequested.empty());
 
     const auto link = dir.Path() / "link";
     std::filesystem::create_directory_symlink(dir.Path() / "tapfix", link);
@@ -48,9 +50,48 @@ TEST(WorkFolder, IsPrivateToTheUserAndRefusesALink) {
         EXPECT_NE(error.find("another user"), std::string::npos) << error;
     }
 
-    ASSERT_TRUE(platform::PrepareWorkFolder(dir.Path() / "chosen", folder, error)) << error;
-    EXPECT_EQ(folder, dir.Path() / "chosen" / "");
     ::unsetenv("XDG_STATE_HOME");
+}
+
+// A folder the user names keeps its rights: one others may enter gets a private folder inside.
+TEST(WorkFolder, ANamedFolderKeepsItsRights) {
+    test::TempDir dir;
+    struct Case {
+        const char* name;
+        std::optional<mode_t> existing;
+        std::string workFolder;
+        mode_t namedModeAfter;
+    };
+    const Case cases[] = {
+        {"new", std::nullopt, "new/", 0700},
+        {"private", 0700, "private/", 0700},
+        {"shared", 0775, "shared/tapfix/", 0775},
+        {"entered", 0711, "entered/tapfix/", 0711},
+    };
+    for (const Case& c : cases) {
+        const auto named = dir.Path() / c.name;
+        if (c.existing) {
+            std::filesystem::create_directory(named);
+            ::chmod(named.c_str(), *c.existing);
+        }
+        platform::WorkFolder folder;
+        std::string error;
+        ASSERT_TRUE(platform::PrepareWorkFolder(named, folder, error)) << error;
+        EXPECT_EQ(folder.path, dir.Path() / c.workFolder) << c.name;
+        EXPECT_EQ(ModeOf(folder.path), 0700u) << c.name;
+        EXPECT_EQ(ModeOf(named), c.namedModeAfter) << c.name;
+        EXPECT_EQ(folder.sharedRequested.empty(), c.workFolder == std::string(c.name) + "/");
+    }
+}
+
+// Nobody may create folders in /sys, root included: the reason is the parent's, not "No such
+// file or directory" for the folder itself.
+TEST(WorkFolder, AFolderThatCannotBeCreatedSaysWhy) {
+    platform::WorkFolder folder;
+    std::string error;
+    EXPECT_FALSE(platform::PrepareWorkFolder("/sys/tapfix-test/work", folder, error));
+    EXPECT_NE(error.find("/sys/tapfix-test:"), std::string::npos) << error;
+    EXPECT_EQ(error.find("No such file"), std::string::npos) << error;
 }
 
 class RecordingClock : public platform::Clock {

@@ -3,6 +3,9 @@
 #include <signal.h>
 
 #include <fstream>
+#include <map>
+#include <regex>
+#include <sstream>
 
 #include "e2e_driver.hpp"
 #include "router_facts.hpp"
@@ -13,10 +16,79 @@ namespace {
 
 using ::testing::HasSubstr;
 
+// The --json events as the README's table documents them: event -> field -> its type, with
+// "?" after the type for an optional field.
+using EventSchema = std::map<std::string, std::map<std::string, std::string>>;
+
+EventSchema ReadmeEventSchema() {
+    std::ifstream readme(TAPFIX_README);
+    const std::regex row(R"(^\| `(\w+)` \| ([^|]*) \|)");
+    const std::regex field(R"(`(\w+)`(\?)?: (string|integer|boolean))");
+    EventSchema schema;
+    bool inTable = false;
+    for (std::string line; std::getline(readme, line);) {
+        inTable = line.starts_with("| event | fields besides") || (inTable && line[0] == '|');
+        std::smatch match;
+        if (inTable && std::regex_search(line, match, row)) {
+            const std::string cell = match[2];
+            for (std::sregex_iterator it(cell.begin(), cell.end(), field), end; it != end; ++it) {
+                schema[match[1]][(*it)[1]] = (*it)[3].str() + (*it)[2].str();
+            }
+        }
+    }
+    return schema;
+}
+
+bool HasType(const nlohmann::json& value, const std::string& type) {
+    if (type.starts_with("string")) {
+        return value.is_string();
+    }
+    return type.starts_with("boolean") ? value.is_boolean() : value.is_number_integer();
+}
+
+// Every way the lines break the schema: one documented event per line with its time, its
+// documented fields and no others, and the result last and only there.
+std::vector<std::string> SchemaBreaches(const std::string& out, const EventSchema& schema) {
+    const std::regex time(R"(\d{4}-\d\d-\d\dT\d\d:\d\d:\d\d\.\d{3}Z)");
+    std::vector<std::string> breaches;
+    std::istringstream lines(out);
+    std::string last;
+    for (std::string line; std::getline(lines, line);) {
+        const nlohmann::json event = nlohmann::json::parse(line, nullptr, false);
+        const bool afterResult = last == "result";
+        last = event.is_object() ? event.value("event", "") : "";
+        const auto fields = schema.find(last);
+        if (afterResult || fields == schema.end() ||
+            !std::regex_match(event.value("time", ""), time)) {
+            breaches.push_back(line);
+            continue;
+        }
+        for (const auto& [name, value] : event.items()) {
+            const auto type = fields->second.find(name);
+            const bool known = name == "time" || name == "event" ||
+                               (type != fields->second.end() && HasType(value, type->second));
+            if (!known) {
+                breaches.push_back(name + " in " + line);
+            }
+        }
+        for (const auto& [name, type] : fields->second) {
+            if (!type.ends_with('?') && !event.contains(name)) {
+                breaches.push_back("no " + name + " in " + line);
+            }
+        }
+    }
+    if (last != "result") {
+        breaches.push_back("the last line is not the result");
+    }
+    return breaches;
+}
+
+// The first copy waits for good: its router never tells its version, and --yes presses
+// "Update" only for a router whose version was read.
 TEST(CliEndToEnd, SecondCopyWhileOneRunsSaysSoAndExits) {
     EndToEndDriver driver;
-    driver.StartSimulator();
-    const auto first = driver.StartUpdater({"--lang", "en"});
+    driver.StartSimulator({"--faults", "diagerror:0x39"});
+    const auto first = driver.StartUpdater({"--yes", "--lang", "en"});
     ASSERT_TRUE(first->WaitForOutput("port: COM", Seconds(60))) << first->Out();
 
     // Another work folder does not make it another copy.
@@ -30,6 +102,14 @@ TEST(CliEndToEnd, SecondCopyWhileOneRunsSaysSoAndExits) {
     const ProcessResult ended = first->Finish(Seconds(120));
     EXPECT_EQ(ended.exitStatus, 4) << ended.out << ended.err;
     EXPECT_THAT(ended.out, ::testing::Not(HasSubstr("result:")));
+    EXPECT_THAT(ended.out, HasSubstr("hint: Restarting the router…"));
+}
+
+TEST(CliEndToEnd, WithoutATerminalOrYesItSaysYesIsNeededAndExits) {
+    EndToEndDriver driver;
+    const ProcessResult run = driver.RunUpdater({"--lang", "en"}, Seconds(60));
+    EXPECT_EQ(run.exitStatus, 4);
+    EXPECT_THAT(run.out, HasSubstr("give --yes"));
 }
 
 TEST(CliEndToEnd, CtrlCDuringTheUpdateIsRefusedAndTheUpdateGoesOn) {
@@ -135,6 +215,31 @@ TEST(CliEndToEnd, SimulatorHelpListsEveryFaultAndANegativeTimeIsRefused) {
     EXPECT_EQ(negative.exitStatus, 2);
     EXPECT_THAT(negative.err, HasSubstr("--exit-after: must be a number of at least 0, not -1"));
     EXPECT_LT(negative.err.size(), 200U) << negative.err;
+}
+
+TEST(CliEndToEnd, JsonOfAWholeUpdateAndOfARefusalFollowsTheReadmesSchema) {
+    const EventSchema schema = ReadmeEventSchema();
+    ASSERT_EQ(schema.size(), 10u) << "the README's event table";
+    const struct {
+        const char* name;
+        std::vector<std::string> simulator;
+        int exitStatus;
+        const char* explained;
+    } cases[] = {
+        {"update", {}, 0, "router port found"},
+        {"refusal", {"--build-id-prefix", "M9615A-OTHERVENDOR-9.9.9"}, 1, "refused, result 1"},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        EndToEndDriver driver;
+        driver.StartSimulator(c.simulator);
+        const ProcessResult run = driver.RunUpdater({"--yes", "--json", "--lang", "en"});
+        EXPECT_EQ(run.exitStatus, c.exitStatus) << run.err;
+        EXPECT_THAT(SchemaBreaches(run.out, schema), ::testing::IsEmpty());
+        const std::string last = run.out.substr(run.out.rfind('\n', run.out.size() - 2) + 1);
+        EXPECT_EQ(nlohmann::json::parse(last).value("result", -1), c.exitStatus);
+        EXPECT_THAT(run.out, HasSubstr(c.explained));
+    }
 }
 
 }  // namespace

@@ -80,7 +80,7 @@ const Package& SharedPackage(Route route);
 
 // The console's last line after a successful update.
 inline constexpr std::string_view kUpdatedResult =
-    "result: 0 Update successfully!  Please restart the device and install the new driver.";
+    "result: 0 Update successfully!  Please unplug the device and plug it in again.";
 
 // Two programs under the sanitizers share the machine with other tests: the waits of a real
 // update at 3 % of their length leave the router room to re-enumerate.

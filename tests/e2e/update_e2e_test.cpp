@@ -207,6 +207,12 @@ const UpdateCase kUpdateCases[] = {
              state["flash"] = Json::object();
          },
      .timeScale = "0.01"},
+    // The watcher's first reads get no answer: --yes waits for the version instead of pressing
+    // "Update" for a router it could not identify.
+    {.name = "FirstAnswersLostStillUpdates",
+     .simulator = std::vector<std::string>{"--faults", "silent:1,silent:2,silent:3,silent:4"},
+     .runs = {{0, kUpdatedResult}},
+     .check = ExpectThePackageFlashed},
     {.name = "NoRouterEndsWithNoDeviceOnce",
      .simulator = std::nullopt,
      .runs = {{3, "result: 3 This computer cannot recognized your USB device."}},

@@ -1,5 +1,6 @@
 #include <gtest/gtest.h>
 
+#include <QFile>
 #include <QImage>
 #include <QProcess>
 #include <QStringList>
@@ -16,13 +17,16 @@ struct ProgramRun {
     int exitCode = -1;
 };
 
-ProgramRun RunUpdateProgram(const QStringList& arguments) {
+ProgramRun RunUpdateProgram(const QStringList& arguments, QByteArray* output = nullptr) {
     QProcess program;
-    program.setProcessChannelMode(QProcess::ForwardedChannels);
+    program.setProcessChannelMode(output ? QProcess::MergedChannels : QProcess::ForwardedChannels);
     program.start(TAPFIX_UPDATE_PROGRAM, arguments);
     ProgramRun run;
     run.finished = program.waitForFinished(kProgramWaitMs);
     run.exitCode = program.exitCode();
+    if (output) {
+        *output = program.readAll();
+    }
     return run;
 }
 
@@ -59,6 +63,40 @@ TEST(ScreenshotTest, AnUnwritablePictureOrAnUnknownLanguageFails) {
         const ProgramRun run = RunUpdateProgram(arguments);
         ASSERT_TRUE(run.finished) << arguments.join(' ').toStdString();
         EXPECT_NE(run.exitCode, 0) << arguments.join(' ').toStdString();
+    }
+}
+
+// Mistyped options were once passed to the toolkit and ignored; the toolkit's own still work.
+// A picture's name chooses its format.
+TEST(UpdateProgramOptions, UnknownOnesAreRefusedWithTheUsageAndTheToolkitsPassThrough) {
+    TempDir folder;
+    const auto picture = [&folder](const char* name) {
+        return QString::fromStdString(folder.Path() / name);
+    };
+    const struct {
+        QStringList arguments;
+        int exitCode;
+        const char* printed;
+        QByteArray magic;
+    } cases[] = {
+        {{"--work-dri", "/tmp/x"}, 2, "--work-dir", ""},
+        {{"-platform", "offscreen", "--reverse", "--screenshot", picture("w.png")},
+         0,
+         "",
+         "\x89PNG"},
+        {{"-style=fusion", "--screenshot", picture("w.jpg")}, 0, "", "\xFF\xD8\xFF"},
+        {{"--help"}, 0, "tapfix.log", ""},
+    };
+    for (const auto& c : cases) {
+        QByteArray output;
+        const ProgramRun run = RunUpdateProgram(c.arguments, &output);
+        ASSERT_TRUE(run.finished) << c.arguments.join(' ').toStdString();
+        EXPECT_EQ(run.exitCode, c.exitCode) << output.toStdString();
+        EXPECT_TRUE(output.contains(c.printed)) << output.toStdString();
+        QFile written(c.arguments.last());
+        EXPECT_TRUE(c.magic.isEmpty() ||
+                    (written.open(QIODevice::ReadOnly) && written.read(c.magic.size()) == c.magic))
+            << c.arguments.last().toStdString();
     }
 }
 
