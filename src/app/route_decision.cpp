@@ -46,11 +46,16 @@ RouteDecision Owned(UpdateRoute route, std::size_t copy, Ownership ownership) {
     return {route, {copy}, ownership, route};
 }
 
+// What the router's USB socket proves: among pending copies, the only one is the router's
+// whose update was cut short there; a backup the user names may come from any router that
+// ever sat in that socket.
+enum class PortProof { OnlyPendingCopy, Nothing };
+
 // Among the candidates: the copy the user named, else the one the USB identity proves, else
 // the user is asked.
 RouteDecision ChooseOwner(const RouterFindings& router, const std::vector<StoredBackup>& pending,
                           const std::vector<std::size_t>& candidates, std::string_view chosenImei,
-                          UpdateRoute route) {
+                          UpdateRoute route, PortProof portProof = PortProof::OnlyPendingCopy) {
     const auto chosen = std::find_if(candidates.begin(), candidates.end(), [&](std::size_t i) {
         return !chosenImei.empty() && OfImei(pending[i], chosenImei);
     });
@@ -61,7 +66,8 @@ RouteDecision ChooseOwner(const RouterFindings& router, const std::vector<Stored
     for (const std::size_t i : candidates) {
         eligible.push_back(pending[i]);
     }
-    if (const auto proven = nv::ProvenByUsb(eligible, router.usb)) {
+    const auto proven = nv::ProvenByUsb(eligible, router.usb);
+    if (proven && (proven->proof == nv::UsbProof::Serial || portProof != PortProof::Nothing)) {
         const Ownership ownership =
             proven->proof == nv::UsbProof::Serial ? Ownership::UsbSerial : Ownership::UsbPort;
         return Owned(route, candidates[proven->index], ownership);
@@ -104,7 +110,8 @@ RouteDecision DecideRestore(const RouterFindings& router, const std::vector<Stor
     if (router.imeiAnswer != ImeiAnswer::Inactive) {
         return Only(UpdateRoute::Unanswered);
     }
-    return ChooseOwner(router, backup, {0}, chosenImei, UpdateRoute::FinishRestore);
+    return ChooseOwner(router, backup, {0}, chosenImei, UpdateRoute::FinishRestore,
+                       PortProof::Nothing);
 }
 
 RouteDecision DecideRoute(const RouterFindings& router, const std::vector<StoredBackup>& pending,

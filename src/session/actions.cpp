@@ -38,12 +38,14 @@ int CDownloadService::Operation_Download(PortContext& context) {
         {.when = &CDownloadService::KeepsBackup, .run = &CDownloadService::KeepPendingCopy},
         {.run = &CDownloadService::RunDownloadSoftware},
         {.run = &CDownloadService::LeaveDownloadModes},
+        // Marked before the reset: a router that restarts into the new firmware without its NV
+        // items shows a version and no IMEI, which only a restore still due explains.
+        {.when = &CDownloadService::HasPendingCopy, .run = &CDownloadService::MarkRestoreStarted},
         {.hintKey = "ID_HINT_RESETSDP",
          .progress = 90,
          .run = &CDownloadService::ResetAndReopen,
          .failureKey = "ID_ERROR_RESETSDP"},
         {.run = &CDownloadService::ReadNewVersion},
-        {.when = &CDownloadService::HasPendingCopy, .run = &CDownloadService::MarkRestoreStarted},
         {.run = &CDownloadService::RestoreWithRepetitions},
         {.when = &CDownloadService::HasPendingCopy, .run = &CDownloadService::FinishPendingCopy},
     };
@@ -69,10 +71,10 @@ int CDownloadService::Operation_Repair(PortContext& context) {
         {.when = &CDownloadService::KeepsNv, .run = &CDownloadService::KeepPartitionTable},
         {.progress = 1, .run = &CDownloadService::RunDownloadSoftware},
         {.run = &CDownloadService::LeaveDownloadModes},
+        {.when = &CDownloadService::HasPendingCopy, .run = &CDownloadService::MarkRestoreStarted},
         {.hintKey = "ID_HINT_RESETSDP",
          .run = &CDownloadService::ResetAndReopen,
          .failureKey = "ID_ERROR_RESETSDP"},
-        {.when = &CDownloadService::HasPendingCopy, .run = &CDownloadService::MarkRestoreStarted},
         {.run = &CDownloadService::RestoreWithRepetitions},
         {.when = &CDownloadService::HasPendingCopy, .run = &CDownloadService::FinishPendingCopy},
         {.progress = 100, .run = &CDownloadService::Proceed},

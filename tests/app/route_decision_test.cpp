@@ -135,6 +135,9 @@ const RouteCase kRestoreCases[] = {
      UpdateRoute::FinishRestore, {0}, Ownership::UsbSerial},
     {"no IMEI, named", Silent(ImeiAnswer::Inactive), {kA}, kA.record.imei, UpdateRoute::FinishRestore, {0},
      Ownership::Chosen},
+    // Every router updated at that socket left its backups there.
+    {"no IMEI, at the backup's port", At(Silent(ImeiAnswer::Inactive), {"1-1", ""}), {kA}, "",
+     UpdateRoute::AskOwner, {0}, Ownership::None, UpdateRoute::FinishRestore},
     {"no IMEI, unproven", Silent(ImeiAnswer::Inactive), {kA}, "", UpdateRoute::AskOwner, {0}, Ownership::None,
      UpdateRoute::FinishRestore},
 };

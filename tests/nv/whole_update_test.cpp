@@ -71,5 +71,18 @@ TEST_F(WholeUpdateTest, AResumeAfterPowerLossRestoresFromThePendingCopy) {
     EXPECT_TRUE(fs::is_directory(work_ / "NVArchive" / "IMEI-359876543210984"));
 }
 
+// Once the firmware is in, the router may restart without its NV items and the program may
+// not see it again: the copy says its restore is due, so the next run writes it back.
+TEST_F(WholeUpdateTest, ACopyWhoseFirmwareIsWrittenAwaitsItsRestore) {
+    sim::RouterOptions options = RouterOptions();
+    options.faults.noPortAfterReset = true;
+    StartRouter(std::move(options));
+    ASSERT_EQ(Run(Context()), -1);
+
+    const auto pending = ListPendingCopies(work_);
+    ASSERT_EQ(pending.size(), 1u);
+    EXPECT_EQ(pending[0].record.restore, RestoreState::Incomplete);
+}
+
 }  // namespace
 }  // namespace tapfix::nv::test
