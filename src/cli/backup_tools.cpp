@@ -63,20 +63,6 @@ bool LoadPackage(const app::StartupOptions& options, std::filesystem::path& work
     return true;
 }
 
-std::optional<nv::StoredBackup> ChooseBackup(const std::filesystem::path& workFolder,
-                                             const std::string& which, std::string& error) {
-    if (!which.empty()) {
-        return nv::FindBackup(workFolder, which, error);
-    }
-    for (const nv::BackupSummary& summary : nv::ListBackups(workFolder)) {
-        if (summary.backup.record.complete) {
-            return summary.backup;
-        }
-    }
-    error = "no complete backup in " + workFolder.string();
-    return std::nullopt;
-}
-
 }  // namespace
 
 int ListBackups(const std::filesystem::path& workFolder, bool json, std::ostream& out) {
@@ -109,7 +95,7 @@ int ExportXqcn(const app::StartupOptions& options, const std::filesystem::path& 
         return kExitRefused;
     }
     std::string error;
-    const std::optional<nv::StoredBackup> backup = ChooseBackup(workFolder, which, error);
+    const std::optional<nv::StoredBackup> backup = nv::FindBackup(workFolder, which, error);
     nv::XqcnContent content;
     if (!backup || !nv::ExportBackup(*backup, config, content, error) ||
         !platform::WriteFileAtomically(file, nv::WriteXqcn(content, file.stem().string()), error,

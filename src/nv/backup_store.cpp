@@ -189,7 +189,7 @@ std::optional<StoredBackup> FindBackup(const fs::path& workFolder, std::string_v
         }
         return backup;
     }
-    if (!IsRealImei(which)) {
+    if (!which.empty() && !IsRealImei(which)) {
         error = "'" + std::string(which) + "' is neither a backup folder nor an IMEI";
         return std::nullopt;
     }
@@ -199,10 +199,11 @@ std::optional<StoredBackup> FindBackup(const fs::path& workFolder, std::string_v
     }
     NewestFirst(backups);
     const auto found = std::find_if(backups.begin(), backups.end(), [&](const StoredBackup& b) {
-        return b.record.imei == which && b.record.complete;
+        return (which.empty() || b.record.imei == which) && b.record.complete;
     });
     if (found == backups.end()) {
-        error = "no complete backup of the router with IMEI " + std::string(which) + " in " +
+        error = "no complete backup" +
+                (which.empty() ? "" : " of the router with IMEI " + std::string(which)) + " in " +
                 workFolder.string();
         return std::nullopt;
     }

@@ -37,7 +37,8 @@ std::optional<BackupSummary> Summarize(const std::filesystem::path& folder, Back
 // folder itself; within each, newest first.
 std::vector<BackupSummary> ListBackups(const std::filesystem::path& workFolder);
 
-// The backup `which` names: a folder that holds one, or an IMEI (its newest complete backup).
+// The backup `which` names: a folder that holds one, or an IMEI (its newest complete backup);
+// empty: the newest complete backup of any router.
 // Nothing, with a reason, when there is none.
 std::optional<StoredBackup> FindBackup(const std::filesystem::path& workFolder,
                                        std::string_view which, std::string& error);

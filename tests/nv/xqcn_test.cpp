@@ -184,10 +184,11 @@ TEST(XqcnTest, ABackupGoesOutAndComesBackByteForByte) {
 TEST(BackupStoreTest, FindsTheBackupAFolderOrAnImeiNames) {
     tapfix::test::TempDir dir;
     const fs::path work = dir.Path();
-    const auto write = [&](const fs::path& folder, std::string time, bool complete) {
+    const auto write = [&](const fs::path& folder, std::string time, bool complete,
+                           std::string imei = "359876543210984") {
         WriteBackup(folder, {kImei});
         BackupRecord record;
-        record.imei = "359876543210984";
+        record.imei = std::move(imei);
         record.time = std::move(time);
         record.complete = complete;
         std::string error;
@@ -196,11 +197,15 @@ TEST(BackupStoreTest, FindsTheBackupAFolderOrAnImeiNames) {
     write(work / "NVArchive" / "IMEI-359876543210984" / "old", "2026-01-01T00:00:00Z", true);
     write(work / "NVArchive" / "IMEI-359876543210984" / "newest", "2026-03-01T00:00:00Z", false);
     write(work / "SaveNV" / "IMEI-359876543210984", "2026-02-01T00:00:00Z", true);
+    write(work / "NVArchive" / "IMEI-359876543210992" / "other", "2026-02-02T00:00:00Z", true,
+          "359876543210992");
     const std::vector<std::pair<std::string, std::string>> cases = {
         {"359876543210984", (work / "SaveNV" / "IMEI-359876543210984").string()},
         {(work / "NVArchive" / "IMEI-359876543210984" / "old").string(),
          (work / "NVArchive" / "IMEI-359876543210984" / "old").string()},
         {"111111111111111", "no complete backup of the router with IMEI 111111111111111"},
+        // Any router's newest complete backup, wherever it is kept.
+        {"", (work / "NVArchive" / "IMEI-359876543210992" / "other").string()},
         {"12345", "is neither a backup folder nor an IMEI"},
         {work.string(), "holds no backup"},
     };
@@ -217,6 +222,7 @@ TEST(BackupStoreTest, FindsTheBackupAFolderOrAnImeiNames) {
     }
     EXPECT_EQ(places, (std::vector<std::string>{"pending 2026-02-01T00:00:00Z 1 021A2B3C4D5E",
                                                 "archive 2026-03-01T00:00:00Z 1 021A2B3C4D5E",
+                                                "archive 2026-02-02T00:00:00Z 1 021A2B3C4D5E",
                                                 "archive 2026-01-01T00:00:00Z 1 021A2B3C4D5E"}));
 }
 
