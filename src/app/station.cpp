@@ -257,8 +257,10 @@ std::optional<DeviceFacts> CStation::AwaitAnswer(session::PortContext& context) 
 }
 
 bool CStation::AlreadyUpdated(const Entry& entry, const DeviceFacts& facts) const {
-    return entry.router.result == kResultSuccess && !facts.imei.empty() &&
-           facts.imei == entry.router.imei;
+    // A router resumed blank said no IMEI before its update: the one that comes back at its
+    // place is taken for it (it was restored to the data its copy proved to be its own).
+    return entry.router.result == kResultSuccess &&
+           (entry.router.imei.empty() || facts.imei == entry.router.imei);
 }
 
 void CStation::Finish(std::size_t index, std::optional<int> result, const std::string& imei) {
@@ -270,7 +272,10 @@ void CStation::Finish(std::size_t index, std::optional<int> result, const std::s
     if (result) {
         entry.router.result = result;
         entry.router.imei = imei;
+        entry.resultSlot = entry.router.slot;
     }
+    // The summary names the slot that gave the result, not one that only looked again.
+    entry.router.slot = entry.resultSlot;
     // A router that left without a result counts as found by nobody.
     entry.presentSinceEnd = true;
     quietLooks_ = 0;

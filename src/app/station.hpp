@@ -77,6 +77,7 @@ class CStation {
         // Seen in every look since its update ended: the same router, not one plugged in anew.
         bool presentSinceEnd = false;
         bool seenThisLook = false;
+        int resultSlot = 0;
     };
 
     void WatchLoop();

@@ -90,7 +90,7 @@ void CStationView::Observe(const session::Notification& notification,
         case session::kNotifyVersion: {
             const char* name = notification.kind == session::kNotifyPort ? "port" : "version";
             if (json) {
-                PrintEvent(name, router, slot, {{"text", notification.text}});
+                PrintEvent(name, router, slot, {{name, notification.text}});
             } else {
                 PrintRouterLine(label, std::string(name) + ": " + text);
             }

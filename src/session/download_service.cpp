@@ -157,6 +157,9 @@ void CDownloadService::ReportOpenFailure(int slot, const std::string& failure) {
 }
 
 bool CDownloadService::CheckPackageFiles() {
+    // Every slot's action checks the package, and the check names the programmers in the
+    // configuration: one check at a time.
+    std::lock_guard lock(packageCheckLock_);
     const std::filesystem::path folder = ImageFolder();
     const auto missing = [&](const std::filesystem::path& file) {
         if (PackageFilePresent(folder, file)) {

@@ -302,6 +302,7 @@ class CDownloadService {
     // Held while the slot's router is probed or re-enumerates: nobody else may talk to it then.
     // Per slot, so one router's re-enumeration never holds up another's update.
     std::array<std::mutex, kSlotCount> slotLocks_;
+    std::mutex packageCheckLock_;
     std::unique_ptr<device::CBIWcdmaQualcommService> device_;
     std::unique_ptr<config::CLanguageManager> language_;
 };
