@@ -135,11 +135,11 @@ void BM_WholeUpdate(benchmark::State& state) {
     options.fullSizes = true;
     // The package sets high-speed USB: such a router's programmer comes back on a new port.
     options.programmerReenumerates = true;
+    nv::CNvPreservation steps;
+    options.nvSteps = &steps;
     SessionHarness harness(options, ledger);
     ledger.Follow(harness.Steps());
-    nv::CNvPreservation steps;
     session::CDownloadService& service = harness.Service();
-    service.SetNvSteps(&steps);
     if (!harness.Failure().empty()) {
         state.SkipWithError(harness.Failure().c_str());
         return;

@@ -7,6 +7,7 @@
 #include <sstream>
 
 #include "../app/app_fakes.hpp"
+#include "output_lines.hpp"
 
 namespace tapfix::test {
 namespace {
@@ -21,15 +22,6 @@ app::StationRouter RouterAt(int slot, std::string usbPath) {
     router.imei = "359876543210984";
     router.running = true;
     return router;
-}
-
-std::vector<std::string> Lines(const std::string& text) {
-    std::vector<std::string> lines;
-    std::istringstream in(text);
-    for (std::string line; std::getline(in, line);) {
-        lines.push_back(line);
-    }
-    return lines;
 }
 
 // One router's events, as the station's workers send them.
@@ -76,7 +68,7 @@ TEST(StationView, JsonEventsCarrySlotAndUsb) {
 TEST(StationView, ATableRowShowsPlaceImeiStepPercentageAndElapsedTime) {
     app::StationRouter router = RouterAt(3, "1-1.2");
     EXPECT_EQ(cli::StationRow(router, "Writing image dsp2.mbn...", 47, std::chrono::seconds(65)),
-              "[3 1-1.2]  359876543210984  Writing image dsp2.mbn...     47%  01:05");
+              "[3 1-1.2]  359876543210984  Writing image dsp2.mbn...      47%  01:05");
     router.running = false;
     router.result = 4;
     router.imei.clear();

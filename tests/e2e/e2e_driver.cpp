@@ -12,6 +12,7 @@
 #include <array>
 #include <cerrno>
 #include <fstream>
+#include <iostream>
 
 extern char** environ;
 
@@ -306,6 +307,11 @@ ProcessResult EndToEndDriver::Run(const std::filesystem::path& program,
     ChildProcess child;
     EXPECT_TRUE(child.Start(program, args, ProgramEnvironment()));
     return child.Finish(timeout);
+}
+
+void EndToEndDriver::ShowLog() const {
+    std::ifstream log(work_ / "tapfix.log");
+    std::cerr << "tapfix.log:\n" << log.rdbuf();
 }
 
 nlohmann::json EndToEndDriver::State(std::string_view router) const {

@@ -129,6 +129,8 @@ class EndToEndDriver {
     std::optional<std::size_t> WaitForTrace(
         const std::function<bool(const nlohmann::json&)>& wanted, Seconds timeout,
         std::size_t from = 0) const;
+    // Prints the updater's log to standard error: for a case that failed.
+    void ShowLog() const;
     const std::filesystem::path& Folder() const { return dir_.Path(); }
     const std::filesystem::path& WorkFolder() const { return work_; }
     const std::filesystem::path& Updater() const { return package_.updater; }

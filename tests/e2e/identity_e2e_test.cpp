@@ -96,8 +96,7 @@ class IdentityEndToEnd : public ::testing::Test {
 
     void TearDown() override {
         if (HasFailure()) {
-            std::ifstream log(driver_.WorkFolder() / "tapfix.log");
-            std::cerr << "tapfix.log:\n" << log.rdbuf();
+            driver_.ShowLog();
         }
     }
 

@@ -3,9 +3,6 @@
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
-#include <fstream>
-#include <iostream>
-
 #include "e2e_driver.hpp"
 #include "router_facts.hpp"
 
@@ -59,8 +56,7 @@ class StationEndToEnd : public ::testing::Test {
 
     void TearDown() override {
         if (HasFailure()) {
-            std::ifstream log(driver_.WorkFolder() / "tapfix.log");
-            std::cerr << "tapfix.log:\n" << log.rdbuf();
+            driver_.ShowLog();
         }
     }
 
