@@ -212,15 +212,20 @@ void CStation::RunRouter(std::size_t index) {
         return;
     }
     bool updated = false;
+    bool updating = false;
     {
         std::lock_guard lock(mutex_);
         updated = AlreadyUpdated(entries_[index], *facts);
         entries_[index].router.imei = facts->imei;
         entries_[index].router.portNumber = context.portNumber;
-        entries_[index].router.updating = !updated;
+        // A station told to end starts nothing more.
+        updating = !updated && !stopped_;
+        entries_[index].router.updating = updating;
     }
-    if (updated) {
-        Log(context.slot, "the router restarted after its update: nothing more to do");
+    if (!updating) {
+        if (updated) {
+            Log(context.slot, "the router restarted after its update: nothing more to do");
+        }
         Finish(index, std::nullopt, facts->imei);
         return;
     }
