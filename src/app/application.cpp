@@ -111,9 +111,14 @@ void CUpdateApplication::HandleStationNotification(const session::Notification& 
     const bool logged = notification.kind == session::kNotifyLog ||
                         notification.kind == session::kNotifyLog2 ||
                         notification.kind == session::kNotifyHint;
+    const std::string label =
+        StationLabel(notification.slot, station_->RouterOnSlot(notification.slot));
     if (logged) {
-        debug_.Write(StationLabel(notification.slot, station_->RouterOnSlot(notification.slot)) +
-                     " " + notification.text);
+        debug_.Write(label + " " + notification.text);
+    } else if (notification.kind == session::kNotifyEnd) {
+        const bool english = service_.Language().Language() == config::UiLanguage::English;
+        debug_.Write(label + " end result " + std::to_string(notification.value) + ": " +
+                     std::string(EndResultText(notification.value, english)));
     }
     if (observer_) {
         observer_(notification);

@@ -91,6 +91,9 @@ int CDownloadService::Operation_BackupNV(PortContext& context) {
         {.run = &CDownloadService::BackupBeforeDownload},
         {.run = &CDownloadService::WriteMacFile},
     };
+    if (!KnownSlot(context.slot)) {
+        return -1;
+    }
     SlotState(context.slot).operation = kActionBackupNv;
     ActionRun run{context, SlotState(context.slot).nvRecord};
     return RunSteps(kSteps, run) ? 0 : -1;
@@ -108,6 +111,9 @@ int CDownloadService::Operation_RestoreNV(PortContext& context) {
         {.hintKey = "ID_SUCCESS_RESTORENV", .run = &CDownloadService::Proceed},
         {.when = &CDownloadService::HasPendingCopy, .run = &CDownloadService::FinishPendingCopy},
     };
+    if (!KnownSlot(context.slot)) {
+        return -1;
+    }
     SlotState(context.slot).operation = kActionRestoreNv;
     SessionRecord record;
     ActionRun run{context, record};
@@ -151,8 +157,7 @@ bool CDownloadService::Proceed(ActionRun&) {
 }
 
 bool CDownloadService::ReadyToAct(ActionRun& run) {
-    if (!ValidSlot(run.context.slot)) {
-        LogLine(run.context.slot, "No such slot: " + std::to_string(run.context.slot));
+    if (!KnownSlot(run.context.slot)) {
         return false;
     }
     if (nvSteps_ == nullptr) {

@@ -180,6 +180,14 @@ bool CDownloadService::CheckPackageFiles() {
                         [&](const config::DownloadFile& entry) { return missing(entry.path); });
 }
 
+bool CDownloadService::KnownSlot(int slot) {
+    if (!ValidSlot(slot)) {
+        LogLine(slot, "No such slot: " + std::to_string(slot));
+        return false;
+    }
+    return true;
+}
+
 std::int32_t CDownloadService::PartitionDownload(int slot) const {
     return SlotState(slot).keepsPartitionTable ? 0 : config_.partitionDownload;
 }
@@ -193,16 +201,18 @@ std::filesystem::path CDownloadService::NvFolder(int slot) const {
 }
 
 int CDownloadService::Download(PortContext& context) {
+    LogLine(context.slot, "CDownloadService::Download Enter");
+    const int result = KnownSlot(context.slot) ? RunAction(context) : -1;
+    LogLine(context.slot, "CDownloadService::Download Leave");
+    return result;
+}
+
+int CDownloadService::RunAction(PortContext& context) {
     using Action = int (CDownloadService::*)(PortContext&);
     static constexpr std::array<Action, 4> kActions{
         &CDownloadService::Operation_Download, &CDownloadService::Operation_Repair,
         &CDownloadService::Operation_BackupNV, &CDownloadService::Operation_RestoreNV};
 
-    LogLine(context.slot, "CDownloadService::Download Enter");
-    if (!ValidSlot(context.slot)) {
-        LogLine(context.slot, "No such slot: " + std::to_string(context.slot));
-        return -1;
-    }
     SlotAction& state = SlotState(context.slot);
     state.operation = context.actionMode;
     state.backupTaken = false;
@@ -214,7 +224,6 @@ int CDownloadService::Download(PortContext& context) {
         result = (this->*kActions[static_cast<std::size_t>(context.actionMode)])(context);
     }
     state.keepsPartitionTable = false;
-    LogLine(context.slot, "CDownloadService::Download Leave");
     return result;
 }
 

@@ -182,6 +182,10 @@ class CDownloadService {
     }
 
     static bool ValidSlot(int slot) { return slot >= 0 && slot < kSlotCount; }
+    // ValidSlot, and a log line when it is not.
+    bool KnownSlot(int slot);
+    // The context's action on its (valid) slot, with the slot's action state set up.
+    int RunAction(PortContext& context);
     // What a new port is given before it is opened: the udev rules that let the user open it
     // run as it appears.
     static constexpr std::chrono::milliseconds kPortSettle{100};
