@@ -14,6 +14,14 @@ void StepNotifier::Notify(const session::Notification& notification) {
     }
 }
 
+SessionHarness::Options SessionHarness::WholeUpdate(session::NvSteps& steps) {
+    Options options;
+    options.link = UsbLink();
+    options.programmerReenumerates = true;
+    options.nvSteps = &steps;
+    return options;
+}
+
 SessionHarness::SessionHarness(const Options& options, platform::Clock& clock) : service_(clock) {
     if (MakePrivateFolder(folder_, failure_)) {
         work_ = folder_ / "work";

@@ -45,6 +45,10 @@ class SessionHarness {
         int routers = 1;
     };
 
+    // A whole update's: the USB link model, a programmer that comes back on a new port (the
+    // package sets high-speed USB), and these NV steps.
+    static Options WholeUpdate(session::NvSteps& steps);
+
     SessionHarness(const Options& options, platform::Clock& clock = platform::SystemClock());
     ~SessionHarness();
     SessionHarness(const SessionHarness&) = delete;

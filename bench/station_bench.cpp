@@ -67,12 +67,9 @@ bool UpdateTogether(session::CDownloadService& service,
 }
 
 void BM_FourRoutersBesideOne(benchmark::State& state) {
-    SessionHarness::Options options;
-    options.link = UsbLink();
-    options.programmerReenumerates = true;
-    options.routers = kRouters;
     nv::CNvPreservation steps;
-    options.nvSteps = &steps;
+    SessionHarness::Options options = SessionHarness::WholeUpdate(steps);
+    options.routers = kRouters;
     SessionHarness harness(options);
     session::CDownloadService& service = harness.Service();
     if (!harness.Failure().empty()) {

@@ -130,13 +130,9 @@ void Explain(const WaitLedger& ledger, const Traffic& traffic,
 
 void BM_WholeUpdate(benchmark::State& state) {
     WaitLedger ledger;
-    SessionHarness::Options options;
-    options.link = UsbLink();
-    options.fullSizes = true;
-    // The package sets high-speed USB: such a router's programmer comes back on a new port.
-    options.programmerReenumerates = true;
     nv::CNvPreservation steps;
-    options.nvSteps = &steps;
+    SessionHarness::Options options = SessionHarness::WholeUpdate(steps);
+    options.fullSizes = true;
     SessionHarness harness(options, ledger);
     ledger.Follow(harness.Steps());
     session::CDownloadService& service = harness.Service();
