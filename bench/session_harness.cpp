@@ -14,6 +14,14 @@ void StepNotifier::Notify(const session::Notification& notification) {
     }
 }
 
+SessionHarness::Options SessionHarness::WholeUpdate(session::NvSteps& steps) {
+    Options options;
+    options.link = UsbLink();
+    options.programmerReenumerates = true;
+    options.nvSteps = &steps;
+    return options;
+}
+
 SessionHarness::SessionHarness(const Options& options, platform::Clock& clock) : service_(clock) {
     if (MakePrivateFolder(folder_, failure_)) {
         work_ = folder_ / "work";
@@ -25,8 +33,8 @@ SessionHarness::~SessionHarness() {
     for (int slot = 0; slot < session::CDownloadService::kSlotCount; ++slot) {
         service_.Link(slot).ClosePort();
     }
-    if (router_) {
-        router_->Stop();
+    for (const auto& router : routers_) {
+        router->Stop();
     }
     RemoveFolder(folder_);
 }
@@ -44,6 +52,7 @@ bool SessionHarness::Prepare(const Options& options) {
     FlushToDisk(work_);
     service_.Language().SetLanguage(config::UiLanguage::English);
     service_.SetNotifier(&notifier_);
+    service_.SetNvSteps(options.nvSteps);
 
     sim::RouterOptions router;
     router.registry = PortRegistry(folder_);
@@ -54,15 +63,36 @@ bool SessionHarness::Prepare(const Options& options) {
     if (!sim::LoadProgrammers(work_, router.profile, &failure_)) {
         return false;
     }
-    router_ = std::make_unique<sim::SimulatedRouter>(std::move(router));
-    return router_->Start(&failure_);
+    // Ports far apart, so that no router's new port number is another's old one.
+    constexpr int kPortsPerRouter = 20;
+    for (int index = 0; index < options.routers; ++index) {
+        sim::RouterOptions each = router;
+        each.usb.path = "1-" + std::to_string(index + 1);
+        // Each router its own identity: backups are kept by it.
+        each.defaults.imei.back() =
+            static_cast<char>('0' + (each.defaults.imei.back() - '0' + index) % 10);
+        each.defaults.wifiMac.back() = static_cast<char>('0' + index);
+        each.firstPortNumber = router.firstPortNumber + index * kPortsPerRouter;
+        routers_.push_back(std::make_unique<sim::SimulatedRouter>(std::move(each)));
+        if (!routers_.back()->Start(&failure_)) {
+            return false;
+        }
+    }
+    return true;
 }
 
-session::PortContext SessionHarness::Context() const {
+session::PortContext SessionHarness::Context(int index) const {
     session::PortContext context;
     context.imageFolder = work_;
     context.nvRoot = work_;
-    if (const auto port = router_ ? router_->CurrentPort() : std::nullopt) {
+    if (static_cast<std::size_t>(index) >= routers_.size()) {
+        return context;
+    }
+    if (routers_.size() > 1) {
+        context.slot = index;
+        context.usb.path = "1-" + std::to_string(index + 1);
+    }
+    if (const auto port = routers_[static_cast<std::size_t>(index)]->CurrentPort()) {
         context.portNumber = port->number;
     }
     return context;

@@ -4,6 +4,7 @@
 #include <memory>
 #include <string>
 #include <string_view>
+#include <vector>
 
 #include "platform/clock.hpp"
 #include "session/download_service.hpp"
@@ -38,7 +39,15 @@ class SessionHarness {
         bool fullSizes = false;
         // The router's programmer leaves the boot stage's port and comes back on a new one.
         bool programmerReenumerates = false;
+        // The NV steps the service runs; none: the actions that need them fail.
+        session::NvSteps* nvSteps = nullptr;
+        // Routers plugged in at once, each at a USB place of its own ("1-1", "1-2", ...).
+        int routers = 1;
     };
+
+    // A whole update's: the USB link model, a programmer that comes back on a new port (the
+    // package sets high-speed USB), and these NV steps.
+    static Options WholeUpdate(session::NvSteps& steps);
 
     SessionHarness(const Options& options, platform::Clock& clock = platform::SystemClock());
     ~SessionHarness();
@@ -48,11 +57,15 @@ class SessionHarness {
     // Empty when the router runs with the firmware loaded.
     const std::string& Failure() const { return failure_; }
     session::CDownloadService& Service() { return service_; }
-    sim::SimulatedRouter& Router() { return *router_; }
+    sim::SimulatedRouter& Router(int index = 0) {
+        return *routers_.at(static_cast<std::size_t>(index));
+    }
+    int RouterCount() const { return static_cast<int>(routers_.size()); }
     const StepNotifier& Steps() const { return notifier_; }
     const std::filesystem::path& WorkFolder() const { return work_; }
-    // The context start-up would fill, with the router's current port.
-    session::PortContext Context() const;
+    // The context start-up would fill, with the router's current port; with several routers,
+    // router `index`'s on slot `index`, followed by its USB place.
+    session::PortContext Context(int index = 0) const;
     // Opens slot 0's link on the router's port; false with the reason in Failure().
     bool OpenLink();
 
@@ -63,7 +76,7 @@ class SessionHarness {
     std::filesystem::path work_;
     StepNotifier notifier_;
     session::CDownloadService service_;
-    std::unique_ptr<sim::SimulatedRouter> router_;
+    std::vector<std::unique_ptr<sim::SimulatedRouter>> routers_;
     std::string failure_;
 };
 

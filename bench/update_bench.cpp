@@ -130,16 +130,12 @@ void Explain(const WaitLedger& ledger, const Traffic& traffic,
 
 void BM_WholeUpdate(benchmark::State& state) {
     WaitLedger ledger;
-    SessionHarness::Options options;
-    options.link = UsbLink();
+    nv::CNvPreservation steps;
+    SessionHarness::Options options = SessionHarness::WholeUpdate(steps);
     options.fullSizes = true;
-    // The package sets high-speed USB: such a router's programmer comes back on a new port.
-    options.programmerReenumerates = true;
     SessionHarness harness(options, ledger);
     ledger.Follow(harness.Steps());
-    nv::CNvPreservation steps;
     session::CDownloadService& service = harness.Service();
-    service.SetNvSteps(&steps);
     if (!harness.Failure().empty()) {
         state.SkipWithError(harness.Failure().c_str());
         return;

@@ -60,6 +60,10 @@ CUpdateApplication::CUpdateApplication(View& view, platform::Clock& clock)
       worker_(service_, shared_, clock),
       controller_(view, *this, clock, [this](std::string_view text) { debug_.Write(text); }) {
     channel_.SetHandler([this](const session::Notification& notification) {
+        if (station_) {
+            HandleStationNotification(notification);
+            return;
+        }
         if (observer_) {
             observer_(notification);
         }
@@ -85,6 +89,43 @@ void CUpdateApplication::SetObserver(std::function<void(const session::Notificat
 }
 
 CUpdateApplication::StartOutcome CUpdateApplication::Start(const StartupOptions& options) {
+    const StartOutcome outcome = Prepare(options);
+    if (outcome == StartOutcome::Running) {
+        watcher_.Start();
+        controller_.WatcherStarted();
+    }
+    return outcome;
+}
+
+CUpdateApplication::StartOutcome CUpdateApplication::StartStation(const StartupOptions& options,
+                                                                  const StationOptions& station) {
+    const StartOutcome outcome = Prepare(options);
+    if (outcome == StartOutcome::Running) {
+        station_ = std::make_unique<CStation>(service_, shared_, clock_);
+        station_->Start(station);
+    }
+    return outcome;
+}
+
+void CUpdateApplication::HandleStationNotification(const session::Notification& notification) {
+    const bool logged = notification.kind == session::kNotifyLog ||
+                        notification.kind == session::kNotifyLog2 ||
+                        notification.kind == session::kNotifyHint;
+    const std::string label =
+        StationLabel(notification.slot, station_->RouterOnSlot(notification.slot));
+    if (logged) {
+        debug_.Write(label + " " + notification.text);
+    } else if (notification.kind == session::kNotifyEnd) {
+        const bool english = service_.Language().Language() == config::UiLanguage::English;
+        debug_.Write(label + " end result " + std::to_string(notification.value) + ": " +
+                     std::string(EndResultText(notification.value, english)));
+    }
+    if (observer_) {
+        observer_(notification);
+    }
+}
+
+CUpdateApplication::StartOutcome CUpdateApplication::Prepare(const StartupOptions& options) {
     debug_.SetEcho(options.verbose);
     std::string error;
     switch (instanceLock_.Acquire(platform::SingleInstanceLock::DefaultFolder(), kInstanceName,
@@ -109,8 +150,6 @@ CUpdateApplication::StartOutcome CUpdateApplication::Start(const StartupOptions&
         FailStartup(error);
         return StartOutcome::Failed;
     }
-    watcher_.Start();
-    controller_.WatcherStarted();
     return StartOutcome::Running;
 }
 
@@ -256,7 +295,14 @@ void CUpdateApplication::Shutdown() {
     while (finishing_) {
         channel_.WaitAndServe(kFinishingPoll);
     }
+    if (station_) {
+        // Nothing is written any more (the front-end ends only then): only waits are cut short.
+        station_->StopWatching();
+    }
     channel_.Close();
+    if (station_) {
+        station_->Stop();
+    }
     if (finisherThread_.joinable()) {
         finisherThread_.join();
     }

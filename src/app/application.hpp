@@ -3,6 +3,7 @@
 #include <atomic>
 #include <filesystem>
 #include <functional>
+#include <memory>
 #include <string>
 #include <string_view>
 #include <thread>
@@ -11,6 +12,7 @@
 #include "app/device_watcher.hpp"
 #include "app/notification_channel.hpp"
 #include "app/shared_state.hpp"
+#include "app/station.hpp"
 #include "app/update_worker.hpp"
 #include "app/window_controller.hpp"
 #include "nv/nv_preservation.hpp"
@@ -67,6 +69,12 @@ class CUpdateApplication : public UpdateControl {
     // In order: one instance per user, the texts of the language, InitializeTool, the watcher.
     // A refusal or failure has been shown in a message box when this returns.
     StartOutcome Start(const StartupOptions& options);
+    // As Start, but the station takes every router (StationOptions) instead of the watcher
+    // taking one: the controller stays out of it, the observer sees every notification and the
+    // log names each line's router.
+    StartOutcome StartStation(const StartupOptions& options, const StationOptions& station);
+    // The running station; none unless StartStation succeeded.
+    CStation* Station() { return station_.get(); }
     // Work folder, package, port context, configuration. False with what failed in `failure`.
     bool InitializeTool(const StartupOptions& options, std::string& failure);
     // Ends the background threads; an update in progress is finished first.
@@ -89,6 +97,9 @@ class CUpdateApplication : public UpdateControl {
     void LanguageChanged(bool english) override;
 
   private:
+    // The lock, the controller's texts and InitializeTool: what both starts share.
+    StartOutcome Prepare(const StartupOptions& options);
+    void HandleStationNotification(const session::Notification& notification);
     void FailStartup(std::string_view failure);
     // The package's signature judged before anything is unpacked; false with the refusal.
     bool AcceptSignature(const std::filesystem::path& package, const StartupOptions& options,
@@ -114,6 +125,7 @@ class CUpdateApplication : public UpdateControl {
     CWindowController controller_;
     platform::SingleInstanceLock instanceLock_;
     std::function<void(const session::Notification&)> observer_;
+    std::unique_ptr<CStation> station_;
     std::thread workerThread_;
     // Restarts the router when the window closes.
     std::thread finisherThread_;

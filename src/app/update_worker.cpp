@@ -114,10 +114,11 @@ int CUpdateWorker::RunBackup(const DeviceFacts& facts) {
         return kResultFailed;
     }
     const config::DownloadServiceConfig& config = service_.Config();
-    const std::filesystem::path nvFile = shared_.workFolder / nv::NvFileName(context.slot);
+    const std::filesystem::path folder = service_.NvFolder(context.slot);
+    const std::filesystem::path nvFile = folder / nv::NvFileName(context.slot);
     nv::BackupRecord record;
     std::string error;
-    nv::ReadBackupRecord(shared_.workFolder, record, error);
+    nv::ReadBackupRecord(folder, record, error);
     record.usb = context.usb;
     std::filesystem::path archived;
     if (!nv::ArchiveTakenBackup(shared_.workFolder,

@@ -218,7 +218,54 @@ class ConsoleLoop {
     bool announced_ = false;
 };
 
+// The station's loop: serves the notifications, redraws the table, refuses Ctrl-C while an
+// update is being written, and with --exit-when-idle ends once nothing is left to do.
+class StationLoop {
+  public:
+    StationLoop(app::CUpdateApplication& application, CStationView& view, bool exitWhenIdle)
+        : application_(application),
+          station_(*application.Station()),
+          view_(view),
+          exitWhenIdle_(exitWhenIdle) {}
+
+    int Run() {
+        application_.Channel().SetWakeUp([this] { wake_.Wake(); });
+        const InterruptHandlers handlers(wake_.WriteFd());
+        for (bool running = true; running;) {
+            std::array<pollfd, 1> fds{{{wake_.ReadFd(), POLLIN, 0}}};
+            ::poll(fds.data(), fds.size(), kTickMilliseconds);
+            wake_.Drain();
+            application_.Channel().ServePending();
+            running = !(TakeInterrupt() && Interrupt()) && !(exitWhenIdle_ && station_.Idle());
+            view_.DrawTable(station_.Routers());
+        }
+        station_.StopWatching();
+        application_.Channel().SetWakeUp({});
+        return app::StationExitStatus(station_.Routers());
+    }
+
+  private:
+    // True when the station may end now.
+    bool Interrupt() {
+        if (station_.UpdatesRunning()) {
+            view_.Say("the updates go on: stopping now could leave a router without firmware");
+            return false;
+        }
+        return true;
+    }
+
+    app::CUpdateApplication& application_;
+    app::CStation& station_;
+    CStationView& view_;
+    const bool exitWhenIdle_;
+    WakePipe wake_;
+};
+
 }  // namespace
+
+int RunStation(app::CUpdateApplication& application, CStationView& view, bool exitWhenIdle) {
+    return StationLoop(application, view, exitWhenIdle).Run();
+}
 
 int RunConsole(app::CUpdateApplication& application, CConsoleView& view,
                const ConsoleLoopOptions& options) {

@@ -5,6 +5,7 @@
 
 #include "app/application.hpp"
 #include "cli/console_view.hpp"
+#include "cli/station_view.hpp"
 
 namespace tapfix::cli {
 
@@ -25,6 +26,11 @@ inline constexpr std::string_view kYesNeeded =
 // "Update", Ctrl-C as the window's close request. Returns the exit status.
 int RunConsole(app::CUpdateApplication& application, CConsoleView& view,
                const ConsoleLoopOptions& options);
+
+// Serves the application's station on this thread until Ctrl-C (refused while an update is
+// being written) or, with `exitWhenIdle`, until every router found has its result and no
+// other was plugged in. Returns the station's exit status.
+int RunStation(app::CUpdateApplication& application, CStationView& view, bool exitWhenIdle);
 
 // 0 success, 1 version mismatch, 2 bad IMEI, 3 no device, 5 saved data waits for --resume,
 // 6 a half-flashed router whose data is not in this work folder, 4 anything else (no result

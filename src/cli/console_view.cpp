@@ -38,15 +38,14 @@ std::size_t TerminalWidth() {
     return kDefaultWidth;
 }
 
-// Line breaks inside a text become spaces: one text, one line.
+}  // namespace
+
 std::string SingleLine(std::string_view text) {
     std::string line(text);
     std::replace_if(
         line.begin(), line.end(), [](char c) { return c == '\n' || c == '\r'; }, ' ');
     return line;
 }
-
-}  // namespace
 
 std::string FormatProgressLine(int percent, std::string_view step, platform::Milliseconds elapsed,
                                std::size_t width) {

@@ -85,6 +85,9 @@ class CConsoleView : public app::View {
 std::string FormatProgressLine(int percent, std::string_view step, platform::Milliseconds elapsed,
                                std::size_t width);
 
+// Line breaks inside a text become spaces: one text, one line.
+std::string SingleLine(std::string_view text);
+
 // ISO 8601 in UTC with milliseconds: "2026-12-09T12:34:56.789Z".
 std::string IsoTime(std::chrono::system_clock::time_point time);
 // A JSON object as one line; bytes that are not UTF-8 are replaced.

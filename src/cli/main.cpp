@@ -2,7 +2,9 @@
 #include <unistd.h>
 
 #include <CLI/CLI.hpp>
+#include <charconv>
 #include <iostream>
+#include <optional>
 
 #include "app/application.hpp"
 #include "app/command_line.hpp"
@@ -26,7 +28,38 @@ struct CliOptions {
     // FILE, then the backup to export (empty: the newest complete one).
     std::vector<std::string> exportXqcn;
     std::string importXqcn;
+    // Station mode: every router at once (--all), or those at the named ports' places.
+    bool all = false;
+    std::vector<std::string> ports;
+    bool exitWhenIdle = false;
 };
+
+void AddStationOptions(CLI::App& cli, CliOptions& options) {
+    auto* all = cli.add_flag("--all", options.all,
+                             "station mode: update every router plugged in, and each one plugged "
+                             "in later, at the same time (up to eight; more wait for a free "
+                             "slot), until Ctrl-C");
+    cli.add_option("--port", options.ports,
+                   "COMn (repeatable): with --all, only the routers at these ports' USB places")
+        ->needs(all);
+    cli.add_flag("--exit-when-idle", options.exitWhenIdle,
+                 "with --all: end once every router found has its result and no other is "
+                 "plugged in")
+        ->needs(all);
+}
+
+// "COM7" or "7"; none for anything else.
+std::optional<int> PortNumberOf(std::string_view text) {
+    if (text.starts_with("COM")) {
+        text.remove_prefix(3);
+    }
+    int number = 0;
+    const auto [end, error] = std::from_chars(text.data(), text.data() + text.size(), number);
+    if (error != std::errc() || end != text.data() + text.size() || number <= 0) {
+        return std::nullopt;
+    }
+    return number;
+}
 
 void AddBackupOptions(CLI::App& cli, CliOptions& options) {
     auto* backup = cli.add_flag("--backup", options.backup,
@@ -63,6 +96,7 @@ void AddOptions(CLI::App& cli, CliOptions& options) {
     cli.add_flag("--check", options.check,
                  "check the firmware package and its configuration, and exit");
     AddBackupOptions(cli, options);
+    AddStationOptions(cli, options);
 }
 
 tapfix::cli::ConsoleStyle StyleFor(const CliOptions& options) {
@@ -91,6 +125,28 @@ int Update(CliOptions& options, tapfix::cli::CConsoleView& view) {
     const int status = tapfix::cli::RunConsole(application, view, loop);
     // A router still being restarted has its last lines printed before the result.
     application.Shutdown();
+    return status;
+}
+
+int RunStation(CliOptions& options, tapfix::app::StationOptions station) {
+    tapfix::cli::CStationView view(std::cout, StyleFor(options), tapfix::platform::SystemClock(),
+                                   options.startup.english);
+    tapfix::cli::CConsoleView startView(std::cout, StyleFor(options),
+                                        tapfix::platform::SystemClock());
+    tapfix::app::CUpdateApplication application(startView);
+    tapfix::app::CStation* running = nullptr;
+    application.SetObserver([&](const tapfix::session::Notification& notification) {
+        view.Observe(notification,
+                     running != nullptr ? running->RouterOnSlot(notification.slot) : std::nullopt);
+    });
+    if (application.StartStation(options.startup, station) !=
+        tapfix::app::CUpdateApplication::StartOutcome::Running) {
+        return kExitOther;
+    }
+    running = application.Station();
+    const int status = tapfix::cli::RunStation(application, view, options.exitWhenIdle);
+    application.Shutdown();
+    view.Finish(running->Routers(), status);
     return status;
 }
 
@@ -139,6 +195,22 @@ int main(int argc, char** argv) {
     }
     if (!options.importXqcn.empty()) {
         return tapfix::cli::ImportXqcn(options.startup, options.importXqcn, std::cout, std::cerr);
+    }
+    if (options.all && (options.backup || cli.count("--restore") > 0)) {
+        std::cerr << "--all updates; the backup tools take one router at a time\n";
+        return kExitOther;
+    }
+    if (options.all) {
+        tapfix::app::StationOptions station;
+        for (const std::string& port : options.ports) {
+            const std::optional<int> number = PortNumberOf(port);
+            if (!number) {
+                std::cerr << "--port takes COMn: " << port << '\n';
+                return kExitOther;
+            }
+            station.ports.push_back(*number);
+        }
+        return RunStation(options, station);
     }
     if (options.backup) {
         options.startup.task = tapfix::app::Task::Backup;

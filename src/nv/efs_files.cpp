@@ -101,10 +101,10 @@ bool ReadLocalFile(const fs::path& local, std::string& bytes) {
 
 bool CNvPreservation::BackupEfsNvFiles(CDownloadService& session, int slot) {
     const config::DownloadServiceConfig& config = session.Config();
-    const fs::path folder = fs::path(config.nvFilePath) / kEfsFolderName;
+    const fs::path folder = session.NvFolder(slot) / kEfsFolderName;
     // Built aside and moved in whole: the last good copy stays until this one is complete.
     const fs::path staging =
-        fs::path(config.nvFilePath) / (std::string(kEfsFolderName) + std::string(kStagingSuffix));
+        session.NvFolder(slot) / (std::string(kEfsFolderName) + std::string(kStagingSuffix));
     RemoveTreeKeepingArchive(staging);
     std::string error;
     if (!CreatePrivateFolder(staging, error)) {

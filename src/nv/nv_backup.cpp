@@ -216,9 +216,11 @@ bool CNvPreservation::BackupNvToFiles(CDownloadService& session, bool barcodeRea
         }
         return true;
     }
-    const fs::path folder(config.nvFilePath);
+    const fs::path workFolder(config.nvFilePath);
+    const fs::path folder = session.NvFolder(slot);
     std::error_code ec;
-    if (!fs::exists(folder, ec)) {
+    std::string error;
+    if (!fs::exists(workFolder, ec) || !CreatePrivateFolder(folder, error)) {
         session.LogLine(slot, session.Text("ID_ERROR_CREATENVPATH"));
         return false;
     }
@@ -227,8 +229,7 @@ bool CNvPreservation::BackupNvToFiles(CDownloadService& session, bool barcodeRea
     }
     record.nvBackupFile = folder / NvFileName(slot);
     fs::path archived;
-    std::string error;
-    if (!ArchiveBackup(folder, folder, archived, error)) {
+    if (!ArchiveBackup(folder, workFolder, archived, error)) {
         session.LogLine(slot, "The previous NV backup cannot be archived: " + error);
         session.LogLine(slot, session.Text("ID_ERROR_BACKUPNV"));
         return false;
@@ -240,7 +241,7 @@ bool CNvPreservation::BackupNvToFiles(CDownloadService& session, bool barcodeRea
     if (!WifiMacKept(config)) {
         fs::remove(folder / kWifiMacName, ec);
     }
-    backupRecord_ = RecordOf(session.Link(slot), record);
+    backupRecords_.at(static_cast<std::size_t>(slot)) = RecordOf(session.Link(slot), record);
     session.LogHint(slot, session.Text("ID_HINT_BACKUPNV"));
     if (!BackupNvItems(session, slot, record.nvBackupFile)) {
         session.LogLine(slot, session.Text("ID_ERROR_BACKUPNV"));
@@ -264,7 +265,7 @@ bool CNvPreservation::BackupNvItems(CDownloadService& session, int slot, const f
     for (std::size_t i = 0; i < items.size(); ++i) {
         NvRecord record;
         record.item = static_cast<std::uint16_t>(items[i]);
-        session.NotifyProgress(slot, BackupProgress(config.operation, i + 1, items.size()));
+        session.NotifyProgress(slot, BackupProgress(session.Operation(slot), i + 1, items.size()));
         if (!ReadItemForBackup(session, link, record)) {
             session.LogLine(slot,
                             ItemFailure(stepText, record.item, record.status, link.LastError()));
@@ -281,14 +282,16 @@ bool CNvPreservation::BackupNvItems(CDownloadService& session, int slot, const f
             return false;
         }
     }
-    if (!out.Commit(error) || !WriteBackupRecord(file.parent_path(), backupRecord_, error)) {
+    if (!out.Commit(error) ||
+        !WriteBackupRecord(file.parent_path(), backupRecords_.at(static_cast<std::size_t>(slot)),
+                           error)) {
         session.LogLine(slot, session.Text("ID_ERROR_IMEIREPEAT") + ": " + error);
         return false;
     }
     if (!BackupEfsNvFiles(session, slot)) {
         return false;
     }
-    session.NotifyProgress(slot, config.operation == kOperationBackupOnly ? 100 : 15);
+    session.NotifyProgress(slot, session.Operation(slot) == kOperationBackupOnly ? 100 : 15);
     return true;
 }
 

@@ -1,5 +1,6 @@
 #pragma once
 
+#include <array>
 #include <filesystem>
 #include <string>
 #include <string_view>
@@ -15,8 +16,9 @@
 //     nv::CNvPreservation steps;
 //     service.SetNvSteps(&steps);
 //
-// The backup is taken into the configuration's nvFilePath (the work folder): "Channel<slot>.nv",
-// "wifi_mac", the folder "ITEM_EFS_RFNV" and "device_identity" (whose backup it is). Before the
+// The backup is taken into the slot's NV folder (the work folder for slot 0, "Slot<n>/" inside
+// it for the others): "Channel<slot>.nv", "wifi_mac", the folder "ITEM_EFS_RFNV" and
+// "device_identity" (whose backup it is). Before the
 // first byte of firmware it moves into "SaveNV/<router>/", the router's pending copy, which the
 // restore reads and the update's end archives into "NVArchive/<router>/<time>/" (nothing in the
 // program deletes an archive). A backup never destroys the only good copy: a backup left in the
@@ -78,8 +80,8 @@ class CNvPreservation : public session::NvSteps {
     bool RestoreWifiIdentity(CDownloadService& session, int slot, const SessionRecord& record);
 
   private:
-    // Whose backup the last NV item file is, and when it was taken.
-    BackupRecord backupRecord_;
+    // Per slot: whose backup the slot's last NV item file is, and when it was taken.
+    std::array<BackupRecord, CDownloadService::kSlotCount> backupRecords_{};
 };
 
 }  // namespace tapfix::nv

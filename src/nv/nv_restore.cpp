@@ -83,7 +83,7 @@ bool CNvPreservation::RestoreNvFromFile(CDownloadService& session, int slot, con
     const std::size_t count = bytes.size() / kNvRecordSize;
     const auto* data = reinterpret_cast<const std::uint8_t*>(bytes.data());
     for (std::size_t i = 0; i < count; ++i) {
-        session.NotifyProgress(slot, RestoreProgress(session.Config().operation, i, count));
+        session.NotifyProgress(slot, RestoreProgress(session.Operation(slot), i, count));
         const NvRecord record = *DecodeNvRecord({data + i * kNvRecordSize, kNvRecordSize});
         // An item that could not be read at backup time has nothing to give back.
         if (record.status != 0) {

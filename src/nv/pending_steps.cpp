@@ -28,7 +28,7 @@ bool CNvPreservation::KeepPendingCopy(CDownloadService& session, PortContext& co
     const config::DownloadServiceConfig& config = session.Config();
     const BackupSource files =
         TakenBackup(record.nvBackupFile, config.nvOption == 2 && config.ufi != 0);
-    BackupRecord whose = backupRecord_;
+    BackupRecord whose = backupRecords_.at(static_cast<std::size_t>(context.slot));
     whose.usb = context.usb;
     CommittedCopy committed;
     std::string error;

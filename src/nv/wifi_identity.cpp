@@ -35,7 +35,7 @@ bool CNvPreservation::SaveWifiMac(CDownloadService& session, int slot, SessionRe
         return false;
     }
     if (MacDigits(record) == kZeroMac) {
-        session.SetWifiMacValid(false);
+        session.SetWifiMacValid(slot, false);
     }
     const fs::path folder = record.nvBackupFile.parent_path();
     std::string error;
@@ -63,7 +63,7 @@ bool CNvPreservation::RestoreWifiIdentity(CDownloadService& session, int slot,
         return false;
     }
     // An all-zero MAC means the router had no Wi-Fi identity to give back.
-    if (session.WifiMacValid()) {
+    if (session.WifiMacValid(slot)) {
         if (!device::RestoreSsid(link)) {
             session.LogLine(slot, "还原SSID失败！");
         }

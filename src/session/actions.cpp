@@ -91,8 +91,11 @@ int CDownloadService::Operation_BackupNV(PortContext& context) {
         {.run = &CDownloadService::BackupBeforeDownload},
         {.run = &CDownloadService::WriteMacFile},
     };
-    config_.operation = kActionBackupNv;
-    ActionRun run{context, nvRecord_};
+    if (!KnownSlot(context.slot)) {
+        return -1;
+    }
+    SlotState(context.slot).operation = kActionBackupNv;
+    ActionRun run{context, SlotState(context.slot).nvRecord};
     return RunSteps(kSteps, run) ? 0 : -1;
 }
 
@@ -108,7 +111,10 @@ int CDownloadService::Operation_RestoreNV(PortContext& context) {
         {.hintKey = "ID_SUCCESS_RESTORENV", .run = &CDownloadService::Proceed},
         {.when = &CDownloadService::HasPendingCopy, .run = &CDownloadService::FinishPendingCopy},
     };
-    config_.operation = kActionRestoreNv;
+    if (!KnownSlot(context.slot)) {
+        return -1;
+    }
+    SlotState(context.slot).operation = kActionRestoreNv;
     SessionRecord record;
     ActionRun run{context, record};
     return RunSteps(kSteps, run) ? 0 : -1;
@@ -151,8 +157,7 @@ bool CDownloadService::Proceed(ActionRun&) {
 }
 
 bool CDownloadService::ReadyToAct(ActionRun& run) {
-    if (!ValidSlot(run.context.slot)) {
-        LogLine(run.context.slot, "No such slot: " + std::to_string(run.context.slot));
+    if (!KnownSlot(run.context.slot)) {
         return false;
     }
     if (nvSteps_ == nullptr) {
@@ -193,7 +198,7 @@ bool CDownloadService::BackupBeforeDownload(ActionRun& run) {
     if (config_.nvOption != 0 && nvSteps_->OnboardBackup(*this, record.barcodeRead, slot)) {
         // The device keeps its NV data itself only under the partition table it has now.
         record.onboardBackup = true;
-        config_.partitionDownload = 0;
+        SlotState(slot).keepsPartitionTable = true;
     }
     if (!nvSteps_->BackupNvToFiles(*this, record.barcodeRead, record, slot)) {
         return false;
@@ -201,7 +206,7 @@ bool CDownloadService::BackupBeforeDownload(ActionRun& run) {
     if (WifiIdentityKept() && !SaveWifiMac(run)) {
         return false;
     }
-    backupTaken_ = config_.nvOption != 0;
+    SlotState(slot).backupTaken = config_.nvOption != 0;
     return true;
 }
 
@@ -321,8 +326,8 @@ bool CDownloadService::RepairHasSomethingToDo(ActionRun& run) {
     return mode.bootMode || mode.programmerMode || config_.nvOption != 0;
 }
 
-bool CDownloadService::KeepPartitionTable(ActionRun&) {
-    config_.partitionDownload = 0;
+bool CDownloadService::KeepPartitionTable(ActionRun& run) {
+    SlotState(run.context.slot).keepsPartitionTable = true;
     return true;
 }
 

@@ -34,7 +34,11 @@ bool PackageFilePresent(const std::filesystem::path& folder, const std::filesyst
 CDownloadService::CDownloadService(platform::Clock& clock)
     : clock_(clock),
       device_(std::make_unique<device::CBIWcdmaQualcommService>()),
-      language_(std::make_unique<config::CLanguageManager>()) {}
+      language_(std::make_unique<config::CLanguageManager>()) {
+    // Sized once for every slot: workers of several slots read them at once, and a table
+    // that grew under one of them would move beneath the others.
+    GrowModeTables(kSlotCount - 1);
+}
 
 CDownloadService::~CDownloadService() = default;
 
@@ -89,8 +93,7 @@ void CDownloadService::ForgetDevice(int slot) {
     if (!ValidSlot(slot)) {
         return;
     }
-    std::lock_guard lock(serviceLock_);
-    GrowModeTables(slot);
+    std::lock_guard lock(slotLocks_[static_cast<std::size_t>(slot)]);
     for (std::vector<int>* table : {&bootMode_, &programmerMode_, &identified_}) {
         (*table)[static_cast<std::size_t>(slot)] = 0;
     }
@@ -154,6 +157,9 @@ void CDownloadService::ReportOpenFailure(int slot, const std::string& failure) {
 }
 
 bool CDownloadService::CheckPackageFiles() {
+    // Every slot's action checks the package, and the check names the programmers in the
+    // configuration: one check at a time.
+    std::lock_guard lock(packageCheckLock_);
     const std::filesystem::path folder = ImageFolder();
     const auto missing = [&](const std::filesystem::path& file) {
         if (PackageFilePresent(folder, file)) {
@@ -174,24 +180,50 @@ bool CDownloadService::CheckPackageFiles() {
                         [&](const config::DownloadFile& entry) { return missing(entry.path); });
 }
 
+bool CDownloadService::KnownSlot(int slot) {
+    if (!ValidSlot(slot)) {
+        LogLine(slot, "No such slot: " + std::to_string(slot));
+        return false;
+    }
+    return true;
+}
+
+std::int32_t CDownloadService::PartitionDownload(int slot) const {
+    return SlotState(slot).keepsPartitionTable ? 0 : config_.partitionDownload;
+}
+
+std::filesystem::path CDownloadService::NvFolder(int slot) const {
+    const std::filesystem::path workFolder(config_.nvFilePath);
+    if (slot == 0) {
+        return workFolder;
+    }
+    return workFolder / ("Slot" + std::to_string(slot)) / "";
+}
+
 int CDownloadService::Download(PortContext& context) {
+    LogLine(context.slot, "CDownloadService::Download Enter");
+    const int result = KnownSlot(context.slot) ? RunAction(context) : -1;
+    LogLine(context.slot, "CDownloadService::Download Leave");
+    return result;
+}
+
+int CDownloadService::RunAction(PortContext& context) {
     using Action = int (CDownloadService::*)(PortContext&);
     static constexpr std::array<Action, 4> kActions{
         &CDownloadService::Operation_Download, &CDownloadService::Operation_Repair,
         &CDownloadService::Operation_BackupNV, &CDownloadService::Operation_RestoreNV};
 
-    LogLine(context.slot, "CDownloadService::Download Enter");
-    config_.operation = context.actionMode;
-    backupTaken_ = false;
+    SlotAction& state = SlotState(context.slot);
+    state.operation = context.actionMode;
+    state.backupTaken = false;
     // An action may keep this router's partition table (its on-board backup needs it); the
-    // next router of the run is not bound by that.
-    const std::int32_t partitionDownload = config_.partitionDownload;
+    // next router on the slot is not bound by that.
+    state.keepsPartitionTable = false;
     int result = -1;
     if (context.actionMode >= 0 && static_cast<std::size_t>(context.actionMode) < kActions.size()) {
         result = (this->*kActions[static_cast<std::size_t>(context.actionMode)])(context);
     }
-    config_.partitionDownload = partitionDownload;
-    LogLine(context.slot, "CDownloadService::Download Leave");
+    state.keepsPartitionTable = false;
     return result;
 }
 

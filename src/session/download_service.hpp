@@ -27,7 +27,9 @@ namespace tapfix::session {
 
 // The download session: takes a connected router from its normal mode to freshly written
 // firmware and back, with its calibration data preserved. One object per process; one action
-// runs at a time, on the update worker's thread.
+// runs at a time per slot, so up to eight routers are updated at once, each on its own slot and
+// worker thread. The configuration is read-only while actions run: what an action changes
+// (its operation, a kept partition table, its NV record, the programmer's start) is the slot's.
 class CDownloadService {
   public:
     static constexpr int kSlotCount = device::CBIWcdmaQualcommService::kSlotCount;
@@ -93,12 +95,22 @@ class CDownloadService {
     void LogKey(int slot, std::string_view key) { LogLine(slot, Text(key)); }
     void HintKey(int slot, std::string_view key) { LogHint(slot, Text(key)); }
 
-    // --- state the NV steps share ---
-    // The last action wrote a fresh NV backup of the device to files. Only such a backup may
-    // be kept for a resume: an older one in the work folder may be another router's.
-    bool BackupTaken() const { return backupTaken_; }
-    bool WifiMacValid() const { return wifiMacValid_ != 0; }
-    void SetWifiMacValid(bool valid) { wifiMacValid_ = valid ? 1 : 0; }
+    // --- state the NV steps share, per slot ---
+    // The slot's last action wrote a fresh NV backup of the device to files. Only such a backup
+    // may be kept for a resume: an older one in the work folder may be another router's.
+    bool BackupTaken(int slot) const { return SlotState(slot).backupTaken; }
+    bool WifiMacValid(int slot) const { return SlotState(slot).wifiMacValid != 0; }
+    void SetWifiMacValid(int slot, bool valid) { SlotState(slot).wifiMacValid = valid ? 1 : 0; }
+    // The action mode the slot's action runs (what its progress counts towards).
+    int Operation(int slot) const { return SlotState(slot).operation; }
+    void SetOperation(int slot, int actionMode) { SlotState(slot).operation = actionMode; }
+    // The partition-table flag the slot's action sends: the configuration's, unless the action
+    // keeps the router's table.
+    std::int32_t PartitionDownload(int slot) const;
+    // Where the slot's backup is taken before it becomes a pending copy: the work folder for
+    // slot 0, a folder of its own inside it for every other slot, so that no two routers'
+    // files ever meet.
+    std::filesystem::path NvFolder(int slot) const;
 
     // --- the device's mode per slot, as the last detection found it ---
     struct SlotMode {
@@ -113,6 +125,20 @@ class CDownloadService {
     void ForgetDevice(int slot);
 
   private:
+    // What an action changes, per slot.
+    struct SlotAction {
+        int operation = kActionDownload;
+        bool keepsPartitionTable = false;
+        SessionRecord nvRecord;
+        std::uint8_t wifiMacValid = 1;
+        bool backupTaken = false;
+        std::uint16_t programmerStartSegment = 0;
+    };
+    SlotAction& SlotState(int slot) { return slots_.at(static_cast<std::size_t>(slot)); }
+    const SlotAction& SlotState(int slot) const {
+        return slots_.at(static_cast<std::size_t>(slot));
+    }
+
     // One action's run: the device and folders it works on and its NV working record.
     struct ActionRun {
         PortContext& context;
@@ -156,6 +182,10 @@ class CDownloadService {
     }
 
     static bool ValidSlot(int slot) { return slot >= 0 && slot < kSlotCount; }
+    // ValidSlot, and a log line when it is not.
+    bool KnownSlot(int slot);
+    // The context's action on its (valid) slot, with the slot's action state set up.
+    int RunAction(PortContext& context);
     // What a new port is given before it is opened: the udev rules that let the user open it
     // run as it appears.
     static constexpr std::chrono::milliseconds kPortSettle{100};
@@ -266,17 +296,17 @@ class CDownloadService {
     platform::Clock& clock_;
     Notifier* notifier_ = nullptr;
     NvSteps* nvSteps_ = nullptr;
-    std::uint16_t programmerStartSegment_ = 0;
-    SessionRecord nvRecord_;
-    std::uint8_t wifiMacValid_ = 1;
-    bool backupTaken_ = false;
+    std::array<SlotAction, kSlotCount> slots_{};
     std::array<int, kSlotCount> saharaPending_{};
     std::array<std::string, kSlotCount> openFailures_;
     std::vector<int> bootMode_;
     std::vector<int> programmerMode_;
     std::vector<int> identified_;
     config::DownloadServiceConfig config_;
-    std::mutex serviceLock_;
+    // Held while the slot's router is probed or re-enumerates: nobody else may talk to it then.
+    // Per slot, so one router's re-enumeration never holds up another's update.
+    std::array<std::mutex, kSlotCount> slotLocks_;
+    std::mutex packageCheckLock_;
     std::unique_ptr<device::CBIWcdmaQualcommService> device_;
     std::unique_ptr<config::CLanguageManager> language_;
 };

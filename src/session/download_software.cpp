@@ -147,7 +147,8 @@ bool CDownloadService::EnterTrustMode(PortContext& context) {
 }
 
 bool CDownloadService::SendConfiguredPartitionTable(PortContext& context) {
-    return SendPartitionTable(context.slot, static_cast<std::uint32_t>(config_.partitionDownload));
+    return SendPartitionTable(context.slot,
+                              static_cast<std::uint32_t>(PartitionDownload(context.slot)));
 }
 
 bool CDownloadService::DownloadFileList(PortContext& context) {

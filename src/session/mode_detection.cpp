@@ -78,8 +78,7 @@ bool CDownloadService::ReportDeviceVersion(int slot, int portNumber, std::string
     if (!ValidSlot(slot)) {
         return false;
     }
-    GrowModeTables(slot);
-    std::lock_guard lock(serviceLock_);
+    std::lock_guard lock(slotLocks_[static_cast<std::size_t>(slot)]);
     device::VersionRecord record{};
     Probe probe = Probe::Known;
     if (identified_[slot] == 0) {
@@ -243,7 +242,7 @@ bool CDownloadService::SwitchToDownloadMode(PortContext& context) {
     bool bootStageAnswered = false;
     {
         // The device leaves the bus now; nobody else may probe for it until it is back.
-        std::lock_guard lock(serviceLock_);
+        std::lock_guard lock(slotLocks_[static_cast<std::size_t>(slot)]);
         Run(op::kSwitchToDownloader, slot);
         if (HighSpeedUsb()) {
             bootStageAnswered = AwaitBootStage(context);

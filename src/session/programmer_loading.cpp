@@ -39,9 +39,10 @@ bool CDownloadService::LoadProgrammerDmss(int slot) {
         LogLine(slot, image ? std::string(kBootProgrammer) + " holds no start segment" : error);
         return false;
     }
-    programmerStartSegment_ =
+    std::uint16_t& segment = SlotState(slot).programmerStartSegment;
+    segment =
         static_cast<std::uint16_t>((*image)[kSegmentOffset] << 8 | (*image)[kSegmentOffset + 1]);
-    const std::uint64_t load = static_cast<std::uint64_t>(programmerStartSegment_) << 16;
+    const std::uint64_t load = static_cast<std::uint64_t>(segment) << 16;
     if (load + image->size() > (std::uint64_t{1} << 32)) {
         LogLine(slot, std::string(kBootProgrammer) + " does not fit below 4 GiB at its address");
         return false;
@@ -59,16 +60,17 @@ bool CDownloadService::LoadProgrammerDmss(int slot) {
 bool CDownloadService::StartProgrammer(PortContext& context) {
     const int slot = context.slot;
     link::CPacket& link = Link(slot);
+    const std::uint16_t segment = SlotState(slot).programmerStartSegment;
     Run(op::kProbe, slot);
     bool greeted = false;
     {
         // A device that re-enumerates after the jump must not be probed by anyone else.
-        std::lock_guard lock(serviceLock_);
-        if (!device::DmssGo(link, programmerStartSegment_)) {
+        std::lock_guard lock(slotLocks_[static_cast<std::size_t>(slot)]);
+        if (!device::DmssGo(link, segment)) {
             Pause(2000ms);
-            if (!device::DmssGoWait(link, programmerStartSegment_)) {
+            if (!device::DmssGoWait(link, segment)) {
                 Pause(2000ms);
-                device::DmssGoWait(link, programmerStartSegment_);
+                device::DmssGoWait(link, segment);
             }
         }
         if (HighSpeedUsb()) {
@@ -96,7 +98,7 @@ bool CDownloadService::FollowStartedProgrammer(PortContext& context) {
         }
         // Still on the boot loader's port, and it is still there: the jump may not have taken.
         if (pass < kJumpRepeats && context.portNumber == jumpedFrom && Run(op::kIsPortOpen, slot)) {
-            device::DmssGo(Link(slot), programmerStartSegment_);
+            device::DmssGo(Link(slot), SlotState(slot).programmerStartSegment);
             Pause(5000ms);
         }
         Pause(200ms);

@@ -10,6 +10,7 @@
 #include "app/update_worker.hpp"
 #include "cli/console_loop.hpp"
 #include "config/ui_text.hpp"
+#include "output_lines.hpp"
 
 namespace tapfix::test {
 namespace {
@@ -17,15 +18,6 @@ namespace {
 using namespace std::chrono_literals;
 using session::TextNotification;
 using session::ValueNotification;
-
-std::vector<std::string> Lines(const std::string& text) {
-    std::vector<std::string> lines;
-    std::istringstream in(text);
-    for (std::string line; std::getline(in, line);) {
-        lines.push_back(line);
-    }
-    return lines;
-}
 
 // The console view behind the real controller, fed as the application feeds them.
 class ConsoleViewTest : public ::testing::Test {

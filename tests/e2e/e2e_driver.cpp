@@ -12,6 +12,7 @@
 #include <array>
 #include <cerrno>
 #include <fstream>
+#include <iostream>
 
 extern char** environ;
 
@@ -218,9 +219,19 @@ EndToEndDriver::EndToEndDriver(std::string_view timeScale, Route route)
 }
 
 EndToEndDriver::~EndToEndDriver() {
-    if (simulator_) {
-        StopSimulator();
+    while (!simulators_.empty()) {
+        StopSimulator(simulators_.begin()->first);
     }
+}
+
+std::filesystem::path EndToEndDriver::StateFile(std::string_view router) const {
+    return dir_.Path() /
+           (router.empty() ? std::string("state.json") : std::string(router) + ".json");
+}
+
+std::filesystem::path EndToEndDriver::TraceFile(std::string_view router) const {
+    return dir_.Path() /
+           (router.empty() ? std::string("trace.jsonl") : std::string(router) + ".trace.jsonl");
 }
 
 Environment EndToEndDriver::ProgramEnvironment() const {
@@ -230,45 +241,53 @@ Environment EndToEndDriver::ProgramEnvironment() const {
             {"XDG_STATE_HOME", (dir_.Path() / "state").string()}};
 }
 
-std::vector<std::string> EndToEndDriver::SimulatorArguments(
-    const std::vector<std::string>& extra) const {
-    std::vector<std::string> args{"--state",    (dir_.Path() / "state.json").string(),
-                                  "--trace",    (dir_.Path() / "trace.jsonl").string(),
+std::vector<std::string> EndToEndDriver::SimulatorArguments(const std::vector<std::string>& extra,
+                                                            std::string_view router) const {
+    std::vector<std::string> args{"--state",    StateFile(router).string(),
+                                  "--trace",    TraceFile(router).string(),
                                   "--firmware", package_.firmware.string()};
     args.insert(args.end(), extra.begin(), extra.end());
     return args;
 }
 
 void EndToEndDriver::PrepareRouter(const std::vector<std::string>& extra,
-                                   const std::function<void(nlohmann::json& state)>& edit) {
-    std::filesystem::remove(dir_.Path() / "state.json");
-    std::vector<std::string> args = SimulatorArguments(extra);
+                                   const std::function<void(nlohmann::json& state)>& edit,
+                                   std::string_view router) {
+    std::filesystem::remove(StateFile(router));
+    std::vector<std::string> args = SimulatorArguments(extra, router);
     // A new router's state is written as the simulator starts; it stops again at once.
     args.insert(args.end(), {"--exit-after", "0.001"});
     const ProcessResult made = Run(SharedPrograms().simulator, args, Seconds(60));
     ASSERT_EQ(made.exitStatus, 0) << made.err;
-    EditState(edit);
-    std::filesystem::remove(dir_.Path() / "trace.jsonl");
+    EditState(edit, router);
+    std::filesystem::remove(TraceFile(router));
 }
 
-void EndToEndDriver::EditState(const std::function<void(nlohmann::json& state)>& edit) {
-    nlohmann::json state = State();
+void EndToEndDriver::EditState(const std::function<void(nlohmann::json& state)>& edit,
+                               std::string_view router) {
+    nlohmann::json state = State(router);
     ASSERT_TRUE(state.is_object());
     edit(state);
-    std::ofstream(dir_.Path() / "state.json") << state.dump();
+    std::ofstream(StateFile(router)) << state.dump();
 }
 
-void EndToEndDriver::StartSimulator(const std::vector<std::string>& extra) {
-    simulator_ = std::make_unique<ChildProcess>();
-    ASSERT_TRUE(simulator_->Start(SharedPrograms().simulator, SimulatorArguments(extra),
-                                  ProgramEnvironment()));
-    ASSERT_TRUE(simulator_->WaitForOutput("port added", Seconds(30))) << simulator_->Out();
+void EndToEndDriver::StartSimulator(const std::vector<std::string>& extra,
+                                    std::string_view router) {
+    auto& simulator = simulators_[std::string(router)];
+    simulator = std::make_unique<ChildProcess>();
+    ASSERT_TRUE(simulator->Start(SharedPrograms().simulator, SimulatorArguments(extra, router),
+                                 ProgramEnvironment()));
+    ASSERT_TRUE(simulator->WaitForOutput("port added", Seconds(30))) << simulator->Out();
 }
 
-bool EndToEndDriver::StopSimulator() {
-    simulator_->Signal(SIGTERM);
-    const ProcessResult result = simulator_->Finish(Seconds(30));
-    simulator_.reset();
+bool EndToEndDriver::StopSimulator(std::string_view router) {
+    const auto found = simulators_.find(router);
+    if (found == simulators_.end()) {
+        return false;
+    }
+    found->second->Signal(SIGTERM);
+    const ProcessResult result = found->second->Finish(Seconds(30));
+    simulators_.erase(found);
     EXPECT_EQ(result.exitStatus, 0) << result.err;
     return result.exitStatus == 0;
 }
@@ -290,13 +309,18 @@ ProcessResult EndToEndDriver::Run(const std::filesystem::path& program,
     return child.Finish(timeout);
 }
 
-nlohmann::json EndToEndDriver::State() const {
-    std::ifstream in(dir_.Path() / "state.json");
+void EndToEndDriver::ShowLog() const {
+    std::ifstream log(work_ / "tapfix.log");
+    std::cerr << "tapfix.log:\n" << log.rdbuf();
+}
+
+nlohmann::json EndToEndDriver::State(std::string_view router) const {
+    std::ifstream in(StateFile(router));
     return nlohmann::json::parse(in, nullptr, false);
 }
 
-std::vector<nlohmann::json> EndToEndDriver::Trace(std::size_t from) const {
-    std::ifstream in(dir_.Path() / "trace.jsonl");
+std::vector<nlohmann::json> EndToEndDriver::Trace(std::size_t from, std::string_view router) const {
+    std::ifstream in(TraceFile(router));
     std::vector<nlohmann::json> records;
     std::size_t index = 0;
     for (std::string line; std::getline(in, line) && !in.eof(); ++index) {

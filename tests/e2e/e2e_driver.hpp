@@ -5,6 +5,7 @@
 #include <chrono>
 #include <filesystem>
 #include <functional>
+#include <map>
 #include <memory>
 #include <nlohmann/json.hpp>
 #include <optional>
@@ -96,18 +97,23 @@ class EndToEndDriver {
                             Route route = Route::BootLoader);
     ~EndToEndDriver();
 
+    // Several routers may be plugged in at once, each a simulator of its own with its own state
+    // and trace, named by `router` (the empty name is the first router).
+
     // Lets the simulator write a new router's state with `extra` options (the last router's
     // state is replaced), then changes it with `edit`: the router the next StartSimulator
     // brings up.
     void PrepareRouter(const std::vector<std::string>& extra,
-                       const std::function<void(nlohmann::json& state)>& edit);
+                       const std::function<void(nlohmann::json& state)>& edit,
+                       std::string_view router = {});
     // Changes the stopped router's state file: what happened to it while it was unplugged.
-    void EditState(const std::function<void(nlohmann::json& state)>& edit);
+    void EditState(const std::function<void(nlohmann::json& state)>& edit,
+                   std::string_view router = {});
     // Starts the simulator with the reference firmware, the state file and the trace, plus
     // `extra` options, and waits for its first port.
-    void StartSimulator(const std::vector<std::string>& extra = {});
+    void StartSimulator(const std::vector<std::string>& extra = {}, std::string_view router = {});
     // SIGTERM, so it saves its state; true when it ended cleanly.
-    bool StopSimulator();
+    bool StopSimulator(std::string_view router = {});
 
     // The packed updater with these arguments, in this scenario's environment.
     ProcessResult RunUpdater(const std::vector<std::string>& args, Seconds timeout = Seconds(240));
@@ -115,27 +121,32 @@ class EndToEndDriver {
     ProcessResult Run(const std::filesystem::path& program, const std::vector<std::string>& args,
                       Seconds timeout = Seconds(240));
 
-    nlohmann::json State() const;
+    nlohmann::json State(std::string_view router = {}) const;
     // The trace records from the `from`th on (a line still being written is left out).
-    std::vector<nlohmann::json> Trace(std::size_t from = 0) const;
+    std::vector<nlohmann::json> Trace(std::size_t from = 0, std::string_view router = {}) const;
     // Waits until a trace record from the `from`th on satisfies `wanted`; its index, or
     // nothing when the time ran out.
     std::optional<std::size_t> WaitForTrace(
         const std::function<bool(const nlohmann::json&)>& wanted, Seconds timeout,
         std::size_t from = 0) const;
+    // Prints the updater's log to standard error: for a case that failed.
+    void ShowLog() const;
     const std::filesystem::path& Folder() const { return dir_.Path(); }
     const std::filesystem::path& WorkFolder() const { return work_; }
     const std::filesystem::path& Updater() const { return package_.updater; }
     Environment ProgramEnvironment() const;
 
   private:
-    std::vector<std::string> SimulatorArguments(const std::vector<std::string>& extra) const;
+    std::vector<std::string> SimulatorArguments(const std::vector<std::string>& extra,
+                                                std::string_view router) const;
+    std::filesystem::path StateFile(std::string_view router) const;
+    std::filesystem::path TraceFile(std::string_view router) const;
 
     TempDir dir_;
     std::string timeScale_;
     const Package& package_;
     std::filesystem::path work_;
-    std::unique_ptr<ChildProcess> simulator_;
+    std::map<std::string, std::unique_ptr<ChildProcess>, std::less<>> simulators_;
 };
 
 }  // namespace tapfix::test::e2e

@@ -31,32 +31,6 @@ bool IsFault(const Json& record, std::string_view fault) {
     return record.value("event", "") == "fault" && record.value("fault", "") == fault;
 }
 
-// A router of its own: its IMEI and MAC, and every other NV item, EFS file and Wi-Fi secret
-// different from the simulator's default router.
-void MakeAnotherRouter(Json& state, std::string_view imei) {
-    for (auto& [item, value] : state.at("nv").items()) {
-        std::string hex = value.get<std::string>();
-        if (!hex.empty() && item != "550" && item != "4678") {
-            hex[0] = hex[0] == 'b' ? 'c' : 'b';
-            value = hex;
-        }
-    }
-    for (auto& [path, file] : state.at("efs").items()) {
-        std::string hex = file.at("data").get<std::string>();
-        if (!hex.empty()) {
-            hex[0] = hex[0] == 'b' ? 'c' : 'b';
-            file["data"] = hex;
-        }
-    }
-    // The firmware restores its SSID and password from the copies it keeps aside.
-    for (const char* key : {"ssid", "savedSsid"}) {
-        state["wifi"][key] = "router-" + std::string(imei);
-    }
-    for (const char* key : {"password", "savedPassword"}) {
-        state["wifi"][key] = "secret-" + std::string(imei);
-    }
-}
-
 // The scenes of the stories, through the one driver.
 class IdentityEndToEnd : public ::testing::Test {
   protected:
@@ -122,8 +96,7 @@ class IdentityEndToEnd : public ::testing::Test {
 
     void TearDown() override {
         if (HasFailure()) {
-            std::ifstream log(driver_.WorkFolder() / "tapfix.log");
-            std::cerr << "tapfix.log:\n" << log.rdbuf();
+            driver_.ShowLog();
         }
     }
 

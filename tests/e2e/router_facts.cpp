@@ -143,4 +143,28 @@ std::size_t DownloadRequests(const std::vector<Json>& trace) {
     });
 }
 
+void MakeAnotherRouter(Json& state, std::string_view imei) {
+    for (auto& [item, value] : state.at("nv").items()) {
+        std::string hex = value.get<std::string>();
+        if (!hex.empty() && item != "550" && item != "4678") {
+            hex[0] = hex[0] == 'b' ? 'c' : 'b';
+            value = hex;
+        }
+    }
+    for (auto& [path, file] : state.at("efs").items()) {
+        std::string hex = file.at("data").get<std::string>();
+        if (!hex.empty()) {
+            hex[0] = hex[0] == 'b' ? 'c' : 'b';
+            file["data"] = hex;
+        }
+    }
+    // The firmware restores its SSID and password from the copies it keeps aside.
+    for (const char* key : {"ssid", "savedSsid"}) {
+        state["wifi"][key] = "router-" + std::string(imei);
+    }
+    for (const char* key : {"password", "savedPassword"}) {
+        state["wifi"][key] = "secret-" + std::string(imei);
+    }
+}
+
 }  // namespace tapfix::test::e2e

@@ -40,4 +40,8 @@ std::vector<Json> Requests(const std::vector<Json>& trace, std::string_view name
 // What the router received in its boot stage or from its flash programmer: download traffic.
 std::size_t DownloadRequests(const std::vector<Json>& trace);
 
+// A router of its own: its IMEI and MAC, and every other NV item, EFS file and Wi-Fi secret
+// different from the simulator's default router.
+void MakeAnotherRouter(Json& state, std::string_view imei);
+
 }  // namespace tapfix::test::e2e

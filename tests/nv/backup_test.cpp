@@ -143,5 +143,25 @@ INSTANTIATE_TEST_SUITE_P(Mishaps, LastGoodBackupTest,
                                            Mishap::BlankRouter),
                          MishapName);
 
+// Two routers backed up at once on two slots: neither's files replace or archive the other's.
+TEST_F(NvFixture, EachSlotTakesItsBackupInAFolderOfItsOwn) {
+    StartAndOpen();
+    session::SessionRecord first;
+    ASSERT_TRUE(seam_.BackupNvToFiles(service_, true, first, 0));
+    const std::map<std::string, std::string> slot0 = FolderContents(work_ / "ITEM_EFS_RFNV");
+    service_.Link(0).ClosePort();
+    ASSERT_TRUE(service_.Link(1).OpenPort(Context().portNumber));
+    session::SessionRecord second;
+    ASSERT_TRUE(seam_.BackupNvToFiles(service_, true, second, 1));
+
+    EXPECT_EQ(first.nvBackupFile, NvFile());
+    EXPECT_EQ(second.nvBackupFile, work_ / "Slot1" / "Channel1.nv");
+    EXPECT_EQ(Records(NvFile()).size(), Records(second.nvBackupFile).size());
+    EXPECT_EQ(FolderContents(work_ / "ITEM_EFS_RFNV"), slot0) << "slot 0's EFS copy stays";
+    EXPECT_EQ(FolderContents(work_ / "Slot1" / "ITEM_EFS_RFNV"), slot0);
+    EXPECT_FALSE(fs::exists(work_ / "NVArchive")) << "nothing of slot 0 was archived away";
+    EXPECT_EQ(ModeOf(work_ / "Slot1"), 0700u);
+}
+
 }  // namespace
 }  // namespace tapfix::nv::test

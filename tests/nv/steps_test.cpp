@@ -36,7 +36,7 @@ std::vector<std::string> NvTraffic(const std::vector<nlohmann::json>& requests, 
 
 TEST_F(NvFixture, RestoreWritesOnlyWholeRecordsThatWereReadAndAcceptsReadOnlyItems) {
     StartAndOpen();
-    service_.Config().operation = session::kActionRestoreNv;
+    service_.SetOperation(0, session::kActionRestoreNv);
     struct Case {
         std::string file;
         bool restored;

@@ -116,7 +116,7 @@ TEST_F(ActionTest, NormalUpdateRunsFromNormalModeToTheNewFirmware) {
     EXPECT_NE(downloadPort, normalPort) << "the switch moved the device to another port";
     EXPECT_EQ(context.portNumber, newPort) << "the context follows the device";
 
-    EXPECT_TRUE(service_.BackupTaken());
+    EXPECT_TRUE(service_.BackupTaken(0));
     // The NV steps ran where the update calls them: the backup kept as the router's pending
     // copy before the firmware, the restore with the backup's record, the copy finished last.
     EXPECT_EQ(nv_.Calls(), (std::vector<std::string>{"ReadBarcode", "ReadBarcode", "OnboardBackup",
@@ -129,7 +129,7 @@ TEST_F(ActionTest, NormalUpdateRunsFromNormalModeToTheNewFirmware) {
               std::filesystem::path(service_.Config().nvFilePath) / "Channel0.nv");
     EXPECT_STREQ(restored.wifiMac.data(), NvStepsStandIn::kMac);
     EXPECT_TRUE(restored.barcodeRead);
-    EXPECT_TRUE(service_.WifiMacValid());
+    EXPECT_TRUE(service_.WifiMacValid(0));
 
     // Every image reached the flash as it is in the package, and the device reports the
     // firmware it was given after the reset.
@@ -295,7 +295,7 @@ TEST_F(ActionTest, BackupOnlyActionKeepsTheMacBesideTheBackup) {
 
     EXPECT_EQ(nv_.Calls(), (std::vector<std::string>{"ReadBarcode", "OnboardBackup",
                                                      "BackupNvToFiles", "SaveWifiMac"}));
-    EXPECT_EQ(service_.Config().operation, kActionBackupNv);
+    EXPECT_EQ(service_.Operation(0), kActionBackupNv);
     EXPECT_EQ(service_.Config().partitionDownload, 1)
         << "the partition table this router's on-board backup needs is its own, not the next "
            "router's";
@@ -440,7 +440,7 @@ TEST_P(ActionFailureTest, EndsBeforeTouchingTheDevice) {
 
     EXPECT_EQ(test::HeardOf(notifier_.Recorded()), c.heard);
     EXPECT_TRUE(nv_.Calls().empty());
-    EXPECT_FALSE(service_.BackupTaken()) << "nothing of this device may be kept for a resume";
+    EXPECT_FALSE(service_.BackupTaken(0)) << "nothing of this device may be kept for a resume";
     if (router_) {
         EXPECT_EQ(Events("port_removed").size(), 0U) << "the device stays where it is";
     }

@@ -1,0 +1,19 @@
+#pragma once
+
+#include <sstream>
+#include <string>
+#include <vector>
+
+namespace tapfix::test {
+
+// What a view printed, line by line.
+inline std::vector<std::string> Lines(const std::string& text) {
+    std::vector<std::string> lines;
+    std::istringstream in(text);
+    for (std::string line; std::getline(in, line);) {
+        lines.push_back(line);
+    }
+    return lines;
+}
+
+}  // namespace tapfix::test
