@@ -80,13 +80,18 @@ RouteDecision WithVersion(const RouterFindings& router, const std::vector<Stored
         return own.empty() ? Only(UpdateRoute::Normal)
                            : Owned(UpdateRoute::FinishRestore, own.front(), Ownership::Imei);
     }
-    // Running firmware without an IMEI: only a restore that stopped before the IMEI explains
-    // it, and only such a copy may be written to it.
+    // Running firmware without an IMEI: a restore that stopped before the IMEI, whose copy
+    // comes first, or an update stopped after its reset (the new firmware runs with its NV
+    // items erased). A copy goes back only as proven or confirmed, as to a blank router.
     const auto cutShort = Matching(pending, RestoreCutShort);
-    if (cutShort.empty()) {
+    if (!cutShort.empty()) {
+        return ChooseOwner(router, pending, cutShort, chosenImei, UpdateRoute::FinishRestore);
+    }
+    if (pending.empty() || router.imeiAnswer != ImeiAnswer::Inactive) {
         return Only(UpdateRoute::NoImei);
     }
-    return ChooseOwner(router, pending, cutShort, chosenImei, UpdateRoute::FinishRestore);
+    return ChooseOwner(router, pending, Matching(pending, Any), chosenImei,
+                       UpdateRoute::FinishRestore);
 }
 
 }  // namespace

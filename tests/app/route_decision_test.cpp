@@ -60,6 +60,11 @@ RouterFindings At(RouterFindings router, platform::UsbLocation usb) {
     return router;
 }
 
+RouterFindings Answering(RouterFindings router, ImeiAnswer answer) {
+    router.imeiAnswer = answer;
+    return router;
+}
+
 struct RouteCase {
     const char* name;
     RouterFindings router;
@@ -83,7 +88,12 @@ const RouteCase kCases[] = {
      UpdateRoute::Normal, {}},
     {"own restore cut short is finished first", Running(kC.record.imei), {kB, kC}, "",
      UpdateRoute::FinishRestore, {1}, Ownership::Imei, UpdateRoute::FinishRestore},
-    {"no IMEI, no restore cut short", Running(""), {kB, kA}, "", UpdateRoute::NoImei, {}},
+    {"no IMEI, no restore cut short", Running(""), {kB, kA}, "", UpdateRoute::AskOwner, {0, 1},
+     Ownership::None, UpdateRoute::FinishRestore},
+    {"no IMEI, stopped after its reset", At(Running(""), {"1-1", ""}), {kA}, "",
+     UpdateRoute::FinishRestore, {0}, Ownership::UsbPort, UpdateRoute::FinishRestore},
+    {"IMEI read refused, not taken for erased", Answering(At(Running(""), {"1-1", ""}), ImeiAnswer::Refused),
+     {kA}, "", UpdateRoute::NoImei, {}},
     {"no IMEI, a restore cut short somewhere", Running(""), {kB, kC}, "", UpdateRoute::AskOwner, {1},
      Ownership::None, UpdateRoute::FinishRestore},
     {"no IMEI, the cut-short copy's port", At(Running(""), {"1-2", ""}), {kB, kC}, "",
