@@ -47,10 +47,11 @@ RouteDecision Owned(UpdateRoute route, std::size_t copy, Ownership ownership) {
 }
 
 // Among the candidates: the copy the user named, else the one the USB identity proves, else
-// the user is asked.
+// the user is asked. A USB socket proves only a pending copy: an interrupted update explains
+// it, while any router may sit where an old backup was taken.
 RouteDecision ChooseOwner(const RouterFindings& router, const std::vector<StoredBackup>& pending,
                           const std::vector<std::size_t>& candidates, std::string_view chosenImei,
-                          UpdateRoute route) {
+                          UpdateRoute route, bool socketProves = true) {
     const auto chosen = std::find_if(candidates.begin(), candidates.end(), [&](std::size_t i) {
         return !chosenImei.empty() && OfImei(pending[i], chosenImei);
     });
@@ -61,7 +62,8 @@ RouteDecision ChooseOwner(const RouterFindings& router, const std::vector<Stored
     for (const std::size_t i : candidates) {
         eligible.push_back(pending[i]);
     }
-    if (const auto proven = nv::ProvenByUsb(eligible, router.usb)) {
+    const auto proven = nv::ProvenByUsb(eligible, router.usb);
+    if (proven && (socketProves || proven->proof == nv::UsbProof::Serial)) {
         const Ownership ownership =
             proven->proof == nv::UsbProof::Serial ? Ownership::UsbSerial : Ownership::UsbPort;
         return Owned(route, candidates[proven->index], ownership);
@@ -109,7 +111,7 @@ RouteDecision DecideRestore(const RouterFindings& router, const std::vector<Stor
     if (router.imeiAnswer != ImeiAnswer::Inactive) {
         return Only(UpdateRoute::Unanswered);
     }
-    return ChooseOwner(router, backup, {0}, chosenImei, UpdateRoute::FinishRestore);
+    return ChooseOwner(router, backup, {0}, chosenImei, UpdateRoute::FinishRestore, false);
 }
 
 RouteDecision DecideRoute(const RouterFindings& router, const std::vector<StoredBackup>& pending,

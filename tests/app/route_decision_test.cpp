@@ -143,6 +143,8 @@ const RouteCase kRestoreCases[] = {
     {"a router that does not answer", Silent(), {kA}, kA.record.imei, UpdateRoute::Unanswered, {}},
     {"no IMEI, its serial", At(Silent(ImeiAnswer::Inactive), {"1-4", "SA"}), {kA}, "",
      UpdateRoute::FinishRestore, {0}, Ownership::UsbSerial},
+    {"no IMEI, where it was taken", At(Silent(ImeiAnswer::Inactive), {"1-1", ""}), {kA}, "",
+     UpdateRoute::AskOwner, {0}, Ownership::None, UpdateRoute::FinishRestore},
     {"no IMEI, named", Silent(ImeiAnswer::Inactive), {kA}, kA.record.imei, UpdateRoute::FinishRestore, {0},
      Ownership::Chosen},
     {"no IMEI, unproven", Silent(ImeiAnswer::Inactive), {kA}, "", UpdateRoute::AskOwner, {0}, Ownership::None,
