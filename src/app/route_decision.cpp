@@ -84,7 +84,7 @@ RouteDecision WithVersion(const RouterFindings& router, const std::vector<Stored
     }
     // Running firmware without an IMEI: a restore that stopped before the IMEI, whose copy
     // comes first, or an update stopped after its reset (the new firmware runs with its NV
-    // items erased). A copy goes back only as proven or confirmed, as to a blank router.
+    // items erased). Such a router may hold calibration of its own: its socket proves nothing.
     const auto cutShort = Matching(pending, RestoreCutShort);
     if (!cutShort.empty()) {
         return ChooseOwner(router, pending, cutShort, chosenImei, UpdateRoute::FinishRestore);
@@ -93,7 +93,7 @@ RouteDecision WithVersion(const RouterFindings& router, const std::vector<Stored
         return Only(UpdateRoute::NoImei);
     }
     return ChooseOwner(router, pending, Matching(pending, Any), chosenImei,
-                       UpdateRoute::FinishRestore);
+                       UpdateRoute::FinishRestore, false);
 }
 
 }  // namespace
