@@ -52,7 +52,8 @@ RouteDecision Owned(UpdateRoute route, std::size_t copy, Ownership ownership) {
 enum class PortProof { OnlyPendingCopy, Nothing };
 
 // Among the candidates: the copy the user named, else the one the USB identity proves, else
-// the user is asked.
+// the user is asked. A USB socket proves only a pending copy: an interrupted update explains
+// it, while any router may sit where an old backup was taken.
 RouteDecision ChooseOwner(const RouterFindings& router, const std::vector<StoredBackup>& pending,
                           const std::vector<std::size_t>& candidates, std::string_view chosenImei,
                           UpdateRoute route, PortProof portProof = PortProof::OnlyPendingCopy) {
@@ -86,13 +87,18 @@ RouteDecision WithVersion(const RouterFindings& router, const std::vector<Stored
         return own.empty() ? Only(UpdateRoute::Normal)
                            : Owned(UpdateRoute::FinishRestore, own.front(), Ownership::Imei);
     }
-    // Running firmware without an IMEI: only a restore that stopped before the IMEI explains
-    // it, and only such a copy may be written to it.
+    // Running firmware without an IMEI: a restore that stopped before the IMEI, whose copy
+    // comes first, or an update stopped after its reset (the new firmware runs with its NV
+    // items erased). Such a router may hold calibration of its own: its socket proves nothing.
     const auto cutShort = Matching(pending, RestoreCutShort);
-    if (cutShort.empty()) {
+    if (!cutShort.empty()) {
+        return ChooseOwner(router, pending, cutShort, chosenImei, UpdateRoute::FinishRestore);
+    }
+    if (pending.empty() || router.imeiAnswer != ImeiAnswer::Inactive) {
         return Only(UpdateRoute::NoImei);
     }
-    return ChooseOwner(router, pending, cutShort, chosenImei, UpdateRoute::FinishRestore);
+    return ChooseOwner(router, pending, Matching(pending, Any), chosenImei,
+                       UpdateRoute::FinishRestore, PortProof::Nothing);
 }
 
 }  // namespace

@@ -20,6 +20,7 @@ constexpr int kTextNeedsFirmware = 230;
 constexpr int kTextUnanswered = 232;
 constexpr int kTextNoSuchBackup = 234;
 constexpr int kTextRestoring = 236;
+constexpr int kTextRestoreCutShort = 238;
 constexpr int kResultFailed = -1;
 // What the worker says when it writes a copy back, by why the copy is the router's.
 constexpr int kTextOwnerConfirmed = 216;
@@ -107,6 +108,12 @@ int CUpdateWorker::RunBackup(const DeviceFacts& facts) {
     // Only a router that says whose it is gets a backup of its own.
     if (facts.imei.empty()) {
         return kResultNoImei;
+    }
+    // Half written back, the router would pass for its own data in a newer backup.
+    for (const nv::StoredBackup& copy : nv::ListPendingCopies(shared_.workFolder)) {
+        if (copy.record.imei == facts.imei && copy.record.restore == nv::RestoreState::Incomplete) {
+            return Refuse(kTextRestoreCutShort);
+        }
     }
     session::PortContext context = shared_.context;
     context.actionMode = session::kActionBackupNv;

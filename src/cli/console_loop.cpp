@@ -175,7 +175,8 @@ class ConsoleLoop {
     }
 
     void Interrupt() {
-        if (!controller_.OnCloseRequested()) {
+        // A close that restarts the router first is not refused: no update goes on then.
+        if (!controller_.OnCloseRequested() && controller_.CurrentState() != State::Closing) {
             view_.Say("the update goes on: stopping now could leave the router without firmware");
         }
     }

@@ -158,6 +158,12 @@ constexpr std::pair<int, std::string_view> kTable[] = {
     {235, "Нет такой резервной копии: %s"},
     {236, "The backup of the router with IMEI %s from %s is written back."},
     {237, "Резервная копия роутера с IMEI %s от %s записывается обратно."},
+    {238,
+     "This router's last restore did not finish: start the update to write its data back "
+     "first."},
+    {239,
+     "Последнее восстановление данных этого роутера не завершено: сначала запустите "
+     "обновление, чтобы вернуть его данные."},
     // Why the router's port cannot be opened, in the hint line; "%s" is filled in order.
     {kTextPortHeldByModemManager,
      "The router's port is held by ModemManager (pid %s). Stop it: sudo systemctl stop "

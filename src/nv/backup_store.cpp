@@ -198,6 +198,11 @@ std::optional<StoredBackup> FindBackup(const fs::path& workFolder, std::string_v
         backups.push_back(std::move(archived));
     }
     NewestFirst(backups);
+    // While the router's own restore is cut short its pending copy holds its data: a backup
+    // taken since holds the half-written router.
+    std::stable_partition(backups.begin(), backups.end(), [&](const StoredBackup& b) {
+        return b.record.restore == RestoreState::Incomplete && IsPendingCopy(workFolder, b.folder);
+    });
     const auto found = std::find_if(backups.begin(), backups.end(), [&](const StoredBackup& b) {
         return (which.empty() || b.record.imei == which) && b.record.complete;
     });

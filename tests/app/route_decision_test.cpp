@@ -60,6 +60,11 @@ RouterFindings At(RouterFindings router, platform::UsbLocation usb) {
     return router;
 }
 
+RouterFindings Answering(RouterFindings router, ImeiAnswer answer) {
+    router.imeiAnswer = answer;
+    return router;
+}
+
 struct RouteCase {
     const char* name;
     RouterFindings router;
@@ -83,7 +88,14 @@ const RouteCase kCases[] = {
      UpdateRoute::Normal, {}},
     {"own restore cut short is finished first", Running(kC.record.imei), {kB, kC}, "",
      UpdateRoute::FinishRestore, {1}, Ownership::Imei, UpdateRoute::FinishRestore},
-    {"no IMEI, no restore cut short", Running(""), {kB, kA}, "", UpdateRoute::NoImei, {}},
+    {"no IMEI, no restore cut short", Running(""), {kB, kA}, "", UpdateRoute::AskOwner, {0, 1},
+     Ownership::None, UpdateRoute::FinishRestore},
+    {"no IMEI, stopped after its reset", At(Running(""), {"1-1", ""}), {kA}, "", UpdateRoute::AskOwner,
+     {0}, Ownership::None, UpdateRoute::FinishRestore},
+    {"no IMEI, its serial after its reset", At(Running(""), {"1-4", "SA"}), {kB, kA}, "",
+     UpdateRoute::FinishRestore, {1}, Ownership::UsbSerial, UpdateRoute::FinishRestore},
+    {"IMEI read refused, not taken for erased", Answering(At(Running(""), {"1-1", ""}), ImeiAnswer::Refused),
+     {kA}, "", UpdateRoute::NoImei, {}},
     {"no IMEI, a restore cut short somewhere", Running(""), {kB, kC}, "", UpdateRoute::AskOwner, {1},
      Ownership::None, UpdateRoute::FinishRestore},
     {"no IMEI, the cut-short copy's port", At(Running(""), {"1-2", ""}), {kB, kC}, "",
@@ -133,6 +145,8 @@ const RouteCase kRestoreCases[] = {
     {"a router that does not answer", Silent(), {kA}, kA.record.imei, UpdateRoute::Unanswered, {}},
     {"no IMEI, its serial", At(Silent(ImeiAnswer::Inactive), {"1-4", "SA"}), {kA}, "",
      UpdateRoute::FinishRestore, {0}, Ownership::UsbSerial},
+    {"no IMEI, where it was taken", At(Silent(ImeiAnswer::Inactive), {"1-1", ""}), {kA}, "",
+     UpdateRoute::AskOwner, {0}, Ownership::None, UpdateRoute::FinishRestore},
     {"no IMEI, named", Silent(ImeiAnswer::Inactive), {kA}, kA.record.imei, UpdateRoute::FinishRestore, {0},
      Ownership::Chosen},
     // Every router updated at that socket left its backups there.

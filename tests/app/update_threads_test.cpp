@@ -13,11 +13,12 @@
 #include "app/update_worker.hpp"
 #include "app_fakes.hpp"
 #include "config/download_config.hpp"
+#include "nv/backup_files.hpp"
 #include "nv/nv_preservation.hpp"
 #include "nv/pending_copies.hpp"
+#include "platform/port_registry.hpp"
 #include "sim/flash_model.hpp"
 #include "support/file_bytes.hpp"
-#include "platform/port_registry.hpp"
 #include "support/pty_peer.hpp"
 #include "support/session_fixture.hpp"
 
@@ -266,6 +267,20 @@ TEST_F(UpdateThreadsTest, NoImeiAndNoSavedBackupGivesResultTwoWithoutTouchingThe
     EXPECT_EQ(EndResults(), std::vector<int>{2});
     EXPECT_EQ(LogLinesWith("refused, result 2: no IMEI read ("), 1u);
     EXPECT_EQ(Events("request").size(), requestsAtStop_);
+}
+
+// A router whose restore was cut short is half written: a backup of it would pass for its data.
+TEST_F(UpdateThreadsTest, BackupOfARouterWhoseRestoreWasCutShortIsRefused) {
+    StartRouter();
+    const app::DeviceFacts facts = WatchUntilShown();
+    const std::filesystem::path copy = work_ / "SaveNV" / ("IMEI-" + facts.imei);
+    std::filesystem::create_directories(copy);
+    WriteFileBytes(copy / nv::NvFileName(0), "");
+    WriteFileBytes(copy / "device_identity", "imei=" + facts.imei + "\nrestore=incomplete\n");
+    shared_.task = app::Task::Backup;
+
+    EXPECT_NE(RunWorker(facts), app::kResultSuccess);
+    EXPECT_FALSE(std::filesystem::exists(work_ / "NVArchive"));
 }
 
 // A failed update leaves the router's pending copy. Another router's copy waits at the same

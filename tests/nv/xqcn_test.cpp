@@ -180,32 +180,36 @@ TEST(XqcnTest, ABackupGoesOutAndComesBackByteForByte) {
     EXPECT_FALSE(fs::exists(dir.Path() / "other" / "NVArchive" / "IMEI-359876543210984"));
 }
 
-// A backup named by folder or by IMEI (its newest complete one, pending or archived).
+// A backup named by folder or by IMEI (its newest complete one, pending or archived; a pending
+// copy whose restore was cut short first).
 TEST(BackupStoreTest, FindsTheBackupAFolderOrAnImeiNames) {
     tapfix::test::TempDir dir;
     const fs::path work = dir.Path();
     const auto write = [&](const fs::path& folder, std::string time, bool complete,
+                           RestoreState restore = RestoreState::None,
                            std::string imei = "359876543210984") {
         WriteBackup(folder, {kImei});
         BackupRecord record;
         record.imei = std::move(imei);
         record.time = std::move(time);
         record.complete = complete;
+        record.restore = restore;
         std::string error;
         ASSERT_TRUE(WriteBackupRecord(folder, record, error)) << error;
     };
     write(work / "NVArchive" / "IMEI-359876543210984" / "old", "2026-01-01T00:00:00Z", true);
     write(work / "NVArchive" / "IMEI-359876543210984" / "newest", "2026-03-01T00:00:00Z", false);
-    write(work / "SaveNV" / "IMEI-359876543210984", "2026-02-01T00:00:00Z", true);
-    write(work / "NVArchive" / "IMEI-359876543210992" / "other", "2026-02-02T00:00:00Z", true,
-          "359876543210992");
+    // Its restore was cut short; "later" was taken of the half-written router.
+    write(work / "SaveNV" / "IMEI-359876543210984", "2026-02-01T00:00:00Z", true,
+          RestoreState::Incomplete);
+    write(work / "NVArchive" / "IMEI-359876543210984" / "later", "2026-02-02T00:00:00Z", true);
+    write(work / "NVArchive" / "IMEI-359876543210992" / "other", "2026-02-03T00:00:00Z", true,
+          RestoreState::None, "359876543210992");
     const std::vector<std::pair<std::string, std::string>> cases = {
         {"359876543210984", (work / "SaveNV" / "IMEI-359876543210984").string()},
         {(work / "NVArchive" / "IMEI-359876543210984" / "old").string(),
          (work / "NVArchive" / "IMEI-359876543210984" / "old").string()},
         {"111111111111111", "no complete backup of the router with IMEI 111111111111111"},
-        // Any router's newest complete backup, wherever it is kept.
-        {"", (work / "NVArchive" / "IMEI-359876543210992" / "other").string()},
         {"12345", "is neither a backup folder nor an IMEI"},
         {work.string(), "holds no backup"},
     };
@@ -222,8 +226,16 @@ TEST(BackupStoreTest, FindsTheBackupAFolderOrAnImeiNames) {
     }
     EXPECT_EQ(places, (std::vector<std::string>{"pending 2026-02-01T00:00:00Z 1 021A2B3C4D5E",
                                                 "archive 2026-03-01T00:00:00Z 1 021A2B3C4D5E",
+                                                "archive 2026-02-03T00:00:00Z 1 021A2B3C4D5E",
                                                 "archive 2026-02-02T00:00:00Z 1 021A2B3C4D5E",
                                                 "archive 2026-01-01T00:00:00Z 1 021A2B3C4D5E"}));
+
+    // Named by nothing: any router's newest complete backup, not the first one listed.
+    write(work / "SaveNV" / "IMEI-359876543210984", "2025-12-01T00:00:00Z", true);
+    std::string error;
+    const std::optional<StoredBackup> newest = FindBackup(work, "", error);
+    ASSERT_TRUE(newest) << error;
+    EXPECT_EQ(newest->folder, work / "NVArchive" / "IMEI-359876543210992" / "other");
 }
 
 }  // namespace
