@@ -12,6 +12,7 @@
 #include <array>
 #include <cerrno>
 #include <fstream>
+#include <iterator>
 
 extern char** environ;
 
@@ -153,6 +154,13 @@ void ChildProcess::Signal(int signal) const {
     }
 }
 
+bool ChildProcess::Running(int milliseconds) {
+    if (!ReadSome(milliseconds)) {
+        ::poll(nullptr, 0, milliseconds);
+    }
+    return !ended_ && !Reap(false);
+}
+
 ProcessResult ChildProcess::Finish(Seconds timeout) {
     const Clock::time_point deadline = Clock::now() + timeout;
     while (Clock::now() < deadline && ReadSome(RemainingMs(deadline))) {
@@ -232,30 +240,29 @@ Environment EndToEndDriver::ProgramEnvironment() const {
 
 std::vector<std::string> EndToEndDriver::SimulatorArguments(
     const std::vector<std::string>& extra) const {
-    std::vector<std::string> args{"--state",    (dir_.Path() / "state.json").string(),
-                                  "--trace",    (dir_.Path() / "trace.jsonl").string(),
-                                  "--firmware", package_.firmware.string()};
+    std::vector<std::string> args{"--state", StateFile().string(), "--trace",
+                                  TraceFile().string(), "--firmware", package_.firmware.string()};
     args.insert(args.end(), extra.begin(), extra.end());
     return args;
 }
 
 void EndToEndDriver::PrepareRouter(const std::vector<std::string>& extra,
                                    const std::function<void(nlohmann::json& state)>& edit) {
-    std::filesystem::remove(dir_.Path() / "state.json");
+    std::filesystem::remove(StateFile());
     std::vector<std::string> args = SimulatorArguments(extra);
     // A new router's state is written as the simulator starts; it stops again at once.
     args.insert(args.end(), {"--exit-after", "0.001"});
     const ProcessResult made = Run(SharedPrograms().simulator, args, Seconds(60));
     ASSERT_EQ(made.exitStatus, 0) << made.err;
     EditState(edit);
-    std::filesystem::remove(dir_.Path() / "trace.jsonl");
+    std::filesystem::remove(TraceFile());
 }
 
 void EndToEndDriver::EditState(const std::function<void(nlohmann::json& state)>& edit) {
     nlohmann::json state = State();
     ASSERT_TRUE(state.is_object());
     edit(state);
-    std::ofstream(dir_.Path() / "state.json") << state.dump();
+    std::ofstream(StateFile()) << state.dump();
 }
 
 void EndToEndDriver::StartSimulator(const std::vector<std::string>& extra) {
@@ -290,13 +297,25 @@ ProcessResult EndToEndDriver::Run(const std::filesystem::path& program,
     return child.Finish(timeout);
 }
 
+void EndToEndDriver::UseRouter(std::string_view name) {
+    router_ = name;
+}
+
+std::filesystem::path EndToEndDriver::StateFile() const {
+    return dir_.Path() / (router_.empty() ? "state.json" : router_ + ".state.json");
+}
+
+std::filesystem::path EndToEndDriver::TraceFile() const {
+    return dir_.Path() / (router_.empty() ? "trace.jsonl" : router_ + ".trace.jsonl");
+}
+
 nlohmann::json EndToEndDriver::State() const {
-    std::ifstream in(dir_.Path() / "state.json");
+    std::ifstream in(StateFile());
     return nlohmann::json::parse(in, nullptr, false);
 }
 
 std::vector<nlohmann::json> EndToEndDriver::Trace(std::size_t from) const {
-    std::ifstream in(dir_.Path() / "trace.jsonl");
+    std::ifstream in(TraceFile());
     std::vector<nlohmann::json> records;
     std::size_t index = 0;
     for (std::string line; std::getline(in, line) && !in.eof(); ++index) {
@@ -305,6 +324,12 @@ std::vector<nlohmann::json> EndToEndDriver::Trace(std::size_t from) const {
         }
     }
     return records;
+}
+
+std::size_t EndToEndDriver::TraceLength() const {
+    std::ifstream in(TraceFile(), std::ios::binary);
+    return static_cast<std::size_t>(std::count(std::istreambuf_iterator<char>(in),
+                                               std::istreambuf_iterator<char>(), '\n'));
 }
 
 std::optional<std::size_t> EndToEndDriver::WaitForTrace(

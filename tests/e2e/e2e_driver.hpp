@@ -42,6 +42,8 @@ class ChildProcess {
     // program ended first.
     bool WaitForOutput(std::string_view text, Seconds timeout);
     void Signal(int signal) const;
+    // Reads its output for up to `milliseconds`; false once it has ended.
+    bool Running(int milliseconds);
     // Waits for the end (killing it after the time-out) and hands back all it printed.
     ProcessResult Finish(Seconds timeout);
     const std::string& Out() const { return result_.out; }
@@ -115,7 +117,12 @@ class EndToEndDriver {
     ProcessResult Run(const std::filesystem::path& program, const std::vector<std::string>& args,
                       Seconds timeout = Seconds(240));
 
+    // Later calls act on the router named `name`, with its own state file and trace (one
+    // simulator runs at a time); the driver starts with the unnamed one.
+    void UseRouter(std::string_view name);
     nlohmann::json State() const;
+    // How many trace records have been written whole so far.
+    std::size_t TraceLength() const;
     // The trace records from the `from`th on (a line still being written is left out).
     std::vector<nlohmann::json> Trace(std::size_t from = 0) const;
     // Waits until a trace record from the `from`th on satisfies `wanted`; its index, or
@@ -130,11 +137,14 @@ class EndToEndDriver {
 
   private:
     std::vector<std::string> SimulatorArguments(const std::vector<std::string>& extra) const;
+    std::filesystem::path StateFile() const;
+    std::filesystem::path TraceFile() const;
 
     TempDir dir_;
     std::string timeScale_;
     const Package& package_;
     std::filesystem::path work_;
+    std::string router_;
     std::unique_ptr<ChildProcess> simulator_;
 };
 

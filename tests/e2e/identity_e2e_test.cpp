@@ -31,32 +31,6 @@ bool IsFault(const Json& record, std::string_view fault) {
     return record.value("event", "") == "fault" && record.value("fault", "") == fault;
 }
 
-// A router of its own: its IMEI and MAC, and every other NV item, EFS file and Wi-Fi secret
-// different from the simulator's default router.
-void MakeAnotherRouter(Json& state, std::string_view imei) {
-    for (auto& [item, value] : state.at("nv").items()) {
-        std::string hex = value.get<std::string>();
-        if (!hex.empty() && item != "550" && item != "4678") {
-            hex[0] = hex[0] == 'b' ? 'c' : 'b';
-            value = hex;
-        }
-    }
-    for (auto& [path, file] : state.at("efs").items()) {
-        std::string hex = file.at("data").get<std::string>();
-        if (!hex.empty()) {
-            hex[0] = hex[0] == 'b' ? 'c' : 'b';
-            file["data"] = hex;
-        }
-    }
-    // The firmware restores its SSID and password from the copies it keeps aside.
-    for (const char* key : {"ssid", "savedSsid"}) {
-        state["wifi"][key] = "router-" + std::string(imei);
-    }
-    for (const char* key : {"password", "savedPassword"}) {
-        state["wifi"][key] = "secret-" + std::string(imei);
-    }
-}
-
 // The scenes of the stories, through the one driver.
 class IdentityEndToEnd : public ::testing::Test {
   protected:
@@ -213,29 +187,6 @@ TEST_F(IdentityEndToEnd, ARestoreCutShortIsFinishedByTheNextRun) {
     EXPECT_THAT(Differences(KeptData(before, Package()), KeptData(driver_.State(), Package())),
                 IsEmpty());
     EXPECT_EQ(PendingCopies(), 0u);
-}
-
-std::string FileBytes(const std::filesystem::path& file) {
-    std::ifstream in(file, std::ios::binary);
-    return std::string(std::istreambuf_iterator<char>(in), {});
-}
-
-// What a backup folder gives back, by name: each NV item's 128 bytes (an item the lists
-// name twice once), each EFS file and the Wi-Fi MAC.
-std::map<std::string, std::string> BackupData(const std::filesystem::path& folder) {
-    constexpr std::size_t kRecord = 136;
-    std::map<std::string, std::string> data;
-    const std::string records = FileBytes(folder / "Channel0.nv");
-    for (std::size_t at = 0; at + kRecord <= records.size(); at += kRecord) {
-        const unsigned item = static_cast<unsigned char>(records[at]) |
-                              static_cast<unsigned char>(records[at + 1]) << 8;
-        data.emplace("NV " + std::to_string(item), records.substr(at + 4, 128));
-    }
-    for (const auto& entry : std::filesystem::directory_iterator(folder / "ITEM_EFS_RFNV")) {
-        data["EFS " + entry.path().filename().string()] = FileBytes(entry.path());
-    }
-    data["MAC"] = FileBytes(folder / "wifi_mac");
-    return data;
 }
 
 std::vector<Json> ListedBackups(EndToEndDriver& driver) {
