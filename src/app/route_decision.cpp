@@ -80,13 +80,16 @@ RouteDecision WithVersion(const RouterFindings& router, const std::vector<Stored
         return own.empty() ? Only(UpdateRoute::Normal)
                            : Owned(UpdateRoute::FinishRestore, own.front(), Ownership::Imei);
     }
-    // Running firmware without an IMEI: only a restore that stopped before the IMEI explains
-    // it, and only such a copy may be written to it.
+    // Running firmware without an IMEI: a restore that stopped before the IMEI explains it,
+    // and so does a new firmware whose port never came back after the reset, before its
+    // restore began. A copy cut short is the likelier owner; any pending copy is written only
+    // as the identity rules allow.
     const auto cutShort = Matching(pending, RestoreCutShort);
-    if (cutShort.empty()) {
+    const auto candidates = cutShort.empty() ? Matching(pending, Any) : cutShort;
+    if (candidates.empty()) {
         return Only(UpdateRoute::NoImei);
     }
-    return ChooseOwner(router, pending, cutShort, chosenImei, UpdateRoute::FinishRestore);
+    return ChooseOwner(router, pending, candidates, chosenImei, UpdateRoute::FinishRestore);
 }
 
 }  // namespace

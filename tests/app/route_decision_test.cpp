@@ -83,7 +83,12 @@ const RouteCase kCases[] = {
      UpdateRoute::Normal, {}},
     {"own restore cut short is finished first", Running(kC.record.imei), {kB, kC}, "",
      UpdateRoute::FinishRestore, {1}, Ownership::Imei, UpdateRoute::FinishRestore},
-    {"no IMEI, no restore cut short", Running(""), {kB, kA}, "", UpdateRoute::NoImei, {}},
+    {"no IMEI, nothing saved here", Running(""), {}, "", UpdateRoute::NoImei, {}},
+    // The reset's port never came back, so the restore never began.
+    {"no IMEI, restores not begun", Running(""), {kB, kA}, "", UpdateRoute::AskOwner, {0, 1},
+     Ownership::None, UpdateRoute::FinishRestore},
+    {"no IMEI, serial proves a copy not restored yet", At(Running(""), {"1-1", "SA"}), {kB, kA}, "",
+     UpdateRoute::FinishRestore, {1}, Ownership::UsbSerial, UpdateRoute::FinishRestore},
     {"no IMEI, a restore cut short somewhere", Running(""), {kB, kC}, "", UpdateRoute::AskOwner, {1},
      Ownership::None, UpdateRoute::FinishRestore},
     {"no IMEI, the cut-short copy's port", At(Running(""), {"1-2", ""}), {kB, kC}, "",

@@ -19,10 +19,11 @@ using e2e::Seconds;
 using Clock = std::chrono::steady_clock;
 using std::chrono::milliseconds;
 
+constexpr int kExitNoRouter = 3;
 constexpr int kExitOwnerUnconfirmed = 5;
 constexpr int kKillPollMs = 20;
 // The router notices a host gone 2 s (scaled) after its port closed; room for a loaded machine.
-constexpr Seconds kPowerCycleNotice{3};
+constexpr Seconds kPowerCycleNotice{1};
 constexpr Seconds kRunGrace{30};
 
 class CaseRunner {
@@ -135,7 +136,9 @@ class CaseRunner {
 
     int Retry(std::size_t i, int lastExit) {
         for (int retry = 0; retry < kRetries && lastExit != 0 && Sound(); ++retry) {
-            if (plan_.routers[i].replugBeforeRetry[retry] || !plugged_) {
+            // "No router found": the user plugs it in again rather than waiting.
+            if (plan_.routers[i].replugBeforeRetry[retry] || !plugged_ ||
+                lastExit == kExitNoRouter) {
                 Replug(i);
             }
             lastExit = CheckedRun(i, lastExit);

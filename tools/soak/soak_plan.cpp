@@ -18,14 +18,16 @@ struct Identity {
 constexpr Identity kIdentities[] = {{"359876543210984", "021A2B3C4D5E"},
                                     {"356938035643809", "0A0B0C0D0E0F"}};
 
-// Sizes of a whole update of the reference firmware, so that a drawn moment can strike: the
-// answers the router sends, the boot loader's writes while the programmer loads, the
-// programmer's checksummed units, the images, and the trace records of the router.
-constexpr unsigned kAnswers = 2400;
-constexpr unsigned kBootWrites = 40;
-constexpr unsigned kUnits = 120;
-constexpr unsigned kImages = 20;
-constexpr std::size_t kTraceRecords = 4000;
+// Sizes of a whole update of the reference firmware (a good run's trace), so that a drawn
+// moment can strike: the answers the router sends, the boot loader's writes while the
+// programmer loads, the programmer's checksummed units and the images.
+constexpr unsigned kAnswers = 3400;
+constexpr unsigned kBootWrites = 77;
+constexpr unsigned kUnits = 29;
+constexpr unsigned kImages = 13;
+// Its trace records by stage: the backup until the switch, the download until the reset, the
+// restore; a kill is as likely in each stage, though the download is the shortest.
+constexpr std::size_t kStageEnds[] = {1300, 1490, 3400};
 
 // What each kind of fault may add to a run, in the update's own (scalable) seconds: an answer
 // lost or garbled costs its time-out and a repetition, a lost power the wait for the port's
@@ -108,7 +110,9 @@ RouterPlan DrawRouter(Random& random, std::size_t index, bool twoRouters) {
     router.faults = DrawFaults(random);
     router.programmerReenumerates = Chance(random, 0.5);
     if (Chance(random, 0.35)) {
-        router.killAtRecord = Draw(random, 1, kTraceRecords);
+        const unsigned stage = Draw(random, 0, std::size(kStageEnds) - 1);
+        const std::size_t start = stage == 0 ? 1 : kStageEnds[stage - 1];
+        router.killAtRecord = Draw(random, start, kStageEnds[stage]);
     }
     router.leavesAfterFirstFailure = twoRouters && index == 0 && Chance(random, 0.5);
     for (int retry = 0; retry < kRetries; ++retry) {
