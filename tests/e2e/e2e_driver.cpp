@@ -240,8 +240,9 @@ Environment EndToEndDriver::ProgramEnvironment() const {
 
 std::vector<std::string> EndToEndDriver::SimulatorArguments(
     const std::vector<std::string>& extra) const {
-    std::vector<std::string> args{"--state", StateFile().string(), "--trace",
-                                  TraceFile().string(), "--firmware", package_.firmware.string()};
+    std::vector<std::string> args{"--state",    StateFile().string(),
+                                  "--trace",    TraceFile().string(),
+                                  "--firmware", package_.firmware.string()};
     args.insert(args.end(), extra.begin(), extra.end());
     return args;
 }
@@ -328,8 +329,8 @@ std::vector<nlohmann::json> EndToEndDriver::Trace(std::size_t from) const {
 
 std::size_t EndToEndDriver::TraceLength() const {
     std::ifstream in(TraceFile(), std::ios::binary);
-    return static_cast<std::size_t>(std::count(std::istreambuf_iterator<char>(in),
-                                               std::istreambuf_iterator<char>(), '\n'));
+    return static_cast<std::size_t>(
+        std::count(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>(), '\n'));
 }
 
 std::optional<std::size_t> EndToEndDriver::WaitForTrace(

@@ -37,9 +37,9 @@ std::string Shown(const std::vector<std::string>& names) {
     for (std::size_t i = 0; i < names.size() && i < kShownNames; ++i) {
         text += (i == 0 ? "" : ", ") + names[i];
     }
-    return names.size() > kShownNames ? text + " and " + std::to_string(names.size() - kShownNames) +
-                                            " more"
-                                      : text;
+    return names.size() > kShownNames
+               ? text + " and " + std::to_string(names.size() - kShownNames) + " more"
+               : text;
 }
 
 // The simulator keeps an NV value as lower-case hex without its trailing zero bytes.
@@ -230,8 +230,8 @@ std::vector<std::string> CheckRouters(const std::vector<RouterRecord>& routers,
             }
             const auto taken = TakenFrom(last, first, e2e::KeptData(other.before, package));
             if (!taken.empty()) {
-                problems.push_back("router " + router.imei + " holds router " + other.imei +
-                                   "'s " + Shown(taken));
+                problems.push_back("router " + router.imei + " holds router " + other.imei + "'s " +
+                                   Shown(taken));
             }
         }
     }

@@ -13,10 +13,10 @@
 namespace tapfix::test::soak {
 namespace {
 
+using std::chrono::milliseconds;
 using ::testing::HasSubstr;
 using ::testing::IsEmpty;
 using ::testing::SizeIs;
-using std::chrono::milliseconds;
 
 struct RunCase {
     const char* name;
@@ -80,9 +80,7 @@ void WriteBackup(const std::filesystem::path& folder, const std::string& imei, c
 
 class SoakRouterChecks : public ::testing::Test {
   protected:
-    std::vector<std::string> Check() const {
-        return CheckRouters(routers_, package_, dir_.Path());
-    }
+    std::vector<std::string> Check() const { return CheckRouters(routers_, package_, dir_.Path()); }
 
     TempDir dir_;
     PackageFacts package_{{10}, {}, {}};
@@ -128,12 +126,12 @@ TEST_F(SoakRouterChecks, BackupsAreListedWholeAndTheirRoutersOwn) {
         return Json{{"folder", folder.string()}, {"imei", imei}, {"complete", complete}}.dump() +
                "\n";
     };
-    EXPECT_THAT(CheckBackups(line(own, "111", true) + line(partial, "222", false), routers_,
-                             dir_.Path()),
-                ElementsAre(HasSubstr(mixed.string() + " is not listed")));
-    const std::vector<std::string> problems =
-        CheckBackups(line(own, "111", true) + line(mixed, "222", true) + line(partial, "222", false),
-                     routers_, dir_.Path());
+    EXPECT_THAT(
+        CheckBackups(line(own, "111", true) + line(partial, "222", false), routers_, dir_.Path()),
+        ElementsAre(HasSubstr(mixed.string() + " is not listed")));
+    const std::vector<std::string> problems = CheckBackups(
+        line(own, "111", true) + line(mixed, "222", true) + line(partial, "222", false), routers_,
+        dir_.Path());
     EXPECT_THAT(problems, ElementsAre(HasSubstr("holds what its router did not have: MAC")));
 
     WriteFile(own / "Channel0.nv", std::string(100, 'x'));

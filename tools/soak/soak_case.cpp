@@ -29,7 +29,9 @@ constexpr Seconds kRunGrace{30};
 class CaseRunner {
   public:
     CaseRunner(const CasePlan& plan, const std::string& timeScale)
-        : plan_(plan), timeScale_(std::stod(timeScale)), driver_(timeScale),
+        : plan_(plan),
+          timeScale_(std::stod(timeScale)),
+          driver_(timeScale),
           driverFailures_(DriverFailures()) {}
 
     CaseOutcome Run() {
@@ -176,7 +178,8 @@ class CaseRunner {
         run.took = std::chrono::duration_cast<milliseconds>(Clock::now() - started);
         for (const std::string& problem : checks::CheckRun(run)) {
             violations_.push_back("router " + plan_.routers[i].name + ", run " +
-                                  std::to_string(exits_.size()) + ": " + problem + "\n" + result.out);
+                                  std::to_string(exits_.size()) + ": " + problem + "\n" +
+                                  result.out);
         }
         return result.exitStatus;
     }

@@ -1,6 +1,7 @@
-// The fault campaign: `tapfix-soak [CASES] [SEED] [--time-scale X]` plays CASES cases drawn
-// from the seeds SEED, SEED+1, ... and prints each violation with the seed and plan that
-// replays it, then a table of what was run.
+// The fault campaign: `tapfix-soak [CASES] [SEED] [--time-scale X] [--jobs N]` plays CASES
+// cases drawn from the seeds SEED, SEED+1, ... and prints each violation with the seed and plan
+// that replays it, then a table of what was run. A case mostly waits for the router, so N cases
+// (default 2) run side by side, each with its own routers, registry and work folder.
 #include <gtest/gtest.h>
 
 #include <chrono>
@@ -8,7 +9,10 @@
 #include <fstream>
 #include <iostream>
 #include <map>
+#include <mutex>
 #include <string>
+#include <thread>
+#include <vector>
 
 #include "soak_case.hpp"
 #include "soak_plan.hpp"
@@ -22,6 +26,7 @@ struct Options {
     unsigned cases = 20;
     std::uint64_t seed = 1;
     std::string timeScale = "0.03";
+    unsigned jobs = 2;
 };
 
 bool ParseOptions(int argc, char** argv, Options& options) {
@@ -30,6 +35,8 @@ bool ParseOptions(int argc, char** argv, Options& options) {
         const std::string arg = argv[i];
         if (arg == "--time-scale" && i + 1 < argc) {
             options.timeScale = argv[++i];
+        } else if (arg == "--jobs" && i + 1 < argc) {
+            options.jobs = std::max(1u, static_cast<unsigned>(std::stoul(argv[++i])));
         } else if (!arg.empty() && arg.find_first_not_of("0123456789") == std::string::npos &&
                    positional < 2) {
             if (positional++ == 0) {
@@ -75,6 +82,35 @@ void PrintTable(const Options& options, const Tally& tally, double minutes,
                 loadBefore.c_str(), LoadAverage().c_str());
 }
 
+// Plays case `index` and adds it to the tally; the lines of one case stay together.
+void PlayCase(const Options& options, unsigned index, Tally& tally, std::mutex& mutex) {
+    const CasePlan plan = DrawPlan(options.seed + index);
+    const auto started = Clock::now();
+    const CaseOutcome outcome = RunCase(plan, options.timeScale);
+    const double seconds = std::chrono::duration<double>(Clock::now() - started).count();
+    std::string exits;
+    for (const int exit : outcome.exits) {
+        exits += (exits.empty() ? "" : " ") + (exit < 0 ? "killed" : std::to_string(exit));
+    }
+    const std::lock_guard lock(mutex);
+    ++tally.cases;
+    tally.runs += outcome.exits.size();
+    for (const std::string& kind : Kinds(plan)) {
+        ++tally.kinds[kind];
+    }
+    std::printf("case %u/%u %s exits %s, %.1f s: %s\n", tally.cases, options.cases,
+                Describe(plan).c_str(), exits.c_str(), seconds,
+                outcome.violations.empty() ? "ok" : "VIOLATION");
+    for (const std::string& violation : outcome.violations) {
+        std::printf("  violation: %s\n", violation.c_str());
+    }
+    if (!outcome.violations.empty()) {
+        ++tally.violations;
+        std::printf("  replay: scripts/soak 1 %llu\n", static_cast<unsigned long long>(plan.seed));
+    }
+    std::fflush(stdout);
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
@@ -82,38 +118,33 @@ int main(int argc, char** argv) {
     ::testing::InitGoogleTest(&argc, argv);
     Options options;
     if (!ParseOptions(argc, argv, options)) {
-        std::cerr << "usage: tapfix-soak [CASES] [SEED] [--time-scale X]\n";
+        std::cerr << "usage: tapfix-soak [CASES] [SEED] [--time-scale X] [--jobs N]\n";
         return 2;
     }
     const std::string loadBefore = LoadAverage();
     const auto started = Clock::now();
     Tally tally;
-    for (unsigned i = 0; i < options.cases; ++i) {
-        const CasePlan plan = DrawPlan(options.seed + i);
-        const auto caseStarted = Clock::now();
-        const CaseOutcome outcome = RunCase(plan, options.timeScale);
-        const double seconds = std::chrono::duration<double>(Clock::now() - caseStarted).count();
-        ++tally.cases;
-        tally.runs += outcome.exits.size();
-        for (const std::string& kind : Kinds(plan)) {
-            ++tally.kinds[kind];
+    std::mutex mutex;
+    unsigned next = 0;
+    const auto worker = [&] {
+        for (;;) {
+            unsigned index = 0;
+            {
+                const std::lock_guard lock(mutex);
+                if (next == options.cases) {
+                    return;
+                }
+                index = next++;
+            }
+            PlayCase(options, index, tally, mutex);
         }
-        std::string exits;
-        for (const int exit : outcome.exits) {
-            exits += (exits.empty() ? "" : " ") + (exit < 0 ? "killed" : std::to_string(exit));
-        }
-        std::printf("case %u/%u %s exits %s, %.1f s: %s\n", i + 1, options.cases,
-                    Describe(plan).c_str(), exits.c_str(), seconds,
-                    outcome.violations.empty() ? "ok" : "VIOLATION");
-        for (const std::string& violation : outcome.violations) {
-            std::printf("  violation: %s\n", violation.c_str());
-        }
-        if (!outcome.violations.empty()) {
-            ++tally.violations;
-            std::printf("  replay: scripts/soak 1 %llu\n",
-                        static_cast<unsigned long long>(plan.seed));
-        }
-        std::fflush(stdout);
+    };
+    std::vector<std::thread> workers;
+    for (unsigned job = 0; job < options.jobs; ++job) {
+        workers.emplace_back(worker);
+    }
+    for (std::thread& thread : workers) {
+        thread.join();
     }
     const double minutes = std::chrono::duration<double>(Clock::now() - started).count() / 60;
     PrintTable(options, tally, minutes, loadBefore);

@@ -38,10 +38,13 @@ struct KindFacts {
     int delaySeconds;
 };
 constexpr KindFacts kKinds[] = {
-    {FaultKind::Silence, "silence", 15},       {FaultKind::BadCrc, "bad CRC", 15},
-    {FaultKind::SplitAnswers, "split answers", 0}, {FaultKind::Nak, "NAK", 10},
+    {FaultKind::Silence, "silence", 15},
+    {FaultKind::BadCrc, "bad CRC", 15},
+    {FaultKind::SplitAnswers, "split answers", 0},
+    {FaultKind::Nak, "NAK", 10},
     {FaultKind::ChecksumMismatch, "checksum mismatch", 10},
-    {FaultKind::PowerLoss, "power loss", 30},  {FaultKind::NoPortAfterReset, "no port after reset", 60},
+    {FaultKind::PowerLoss, "power loss", 30},
+    {FaultKind::NoPortAfterReset, "no port after reset", 60},
 };
 
 // A good update's waits at full length: the switch to download mode (20 s), the programmer's
