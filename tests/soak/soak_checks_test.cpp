@@ -14,6 +14,8 @@ namespace tapfix::test::soak {
 namespace {
 
 using std::chrono::milliseconds;
+using ::testing::Contains;
+using ::testing::ElementsAre;
 using ::testing::HasSubstr;
 using ::testing::IsEmpty;
 using ::testing::SizeIs;

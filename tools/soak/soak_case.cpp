@@ -25,13 +25,15 @@ constexpr int kKillPollMs = 20;
 // The router notices a host gone 2 s (scaled) after its port closed; room for a loaded machine.
 constexpr Seconds kPowerCycleNotice{1};
 constexpr Seconds kRunGrace{30};
+// A run not judged by its time still ends: a hung updater is killed and reported.
+constexpr milliseconds kUnboundedRun{600000};
 
 class CaseRunner {
   public:
-    CaseRunner(const CasePlan& plan, const std::string& timeScale)
+    CaseRunner(const CasePlan& plan, const CaseSettings& settings)
         : plan_(plan),
-          timeScale_(std::stod(timeScale)),
-          driver_(timeScale),
+          settings_(settings),
+          driver_(settings.timeScale),
           driverFailures_(DriverFailures()) {}
 
     CaseOutcome Run() {
@@ -157,7 +159,8 @@ class CaseRunner {
     checks::RunRecord NewRun(std::size_t i, int lastExit) const {
         checks::RunRecord run;
         run.args = Arguments(lastExit, plan_.routers[i]);
-        run.bound = RunBound(plan_.routers[i], timeScale_);
+        run.bound = settings_.boundRuns ? RunBound(plan_.routers[i], std::stod(settings_.timeScale))
+                                        : kUnboundedRun;
         return run;
     }
 
@@ -227,7 +230,7 @@ class CaseRunner {
     }
 
     const CasePlan& plan_;
-    double timeScale_;
+    CaseSettings settings_;
     e2e::EndToEndDriver driver_;
     std::vector<checks::RouterRecord> records_;
     std::vector<std::string> violations_;
@@ -238,8 +241,8 @@ class CaseRunner {
 
 }  // namespace
 
-CaseOutcome RunCase(const CasePlan& plan, const std::string& timeScale) {
-    return CaseRunner(plan, timeScale).Run();
+CaseOutcome RunCase(const CasePlan& plan, const CaseSettings& settings) {
+    return CaseRunner(plan, settings).Run();
 }
 
 }  // namespace tapfix::soak

@@ -12,9 +12,16 @@ struct CaseOutcome {
     std::vector<int> exits;               // each run's exit status; -1: killed by the plan
 };
 
+struct CaseSettings {
+    std::string timeScale = "0.03";
+    // Whether a run over its bound is a violation: the campaign's machine is measured, a test
+    // suite's is not.
+    bool boundRuns = true;
+};
+
 // Plays a case as users would: plugs in each router with its faults, runs the console updater,
 // kills it where the plan says and power-cycles the router, retries as the tool asks; then
 // checks the routers and the work folder. A violation ends the case.
-CaseOutcome RunCase(const CasePlan& plan, const std::string& timeScale);
+CaseOutcome RunCase(const CasePlan& plan, const CaseSettings& settings);
 
 }  // namespace tapfix::soak

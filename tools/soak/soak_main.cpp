@@ -86,7 +86,7 @@ void PrintTable(const Options& options, const Tally& tally, double minutes,
 void PlayCase(const Options& options, unsigned index, Tally& tally, std::mutex& mutex) {
     const CasePlan plan = DrawPlan(options.seed + index);
     const auto started = Clock::now();
-    const CaseOutcome outcome = RunCase(plan, options.timeScale);
+    const CaseOutcome outcome = RunCase(plan, {options.timeScale, true});
     const double seconds = std::chrono::duration<double>(Clock::now() - started).count();
     std::string exits;
     for (const int exit : outcome.exits) {
