@@ -23,6 +23,13 @@ std::string LastLine(const std::string& text) {
     return text.substr(start == std::string::npos ? 0 : start + 1, end + 1 - (start + 1));
 }
 
+// A result that tells a user whose router lost its firmware that the update failed or waits
+// for them: "Download failed" (4) or the question whose data it is (5). Not "updated", nor a
+// refusal that claims nothing was written (1, 2), nor another router or folder (3, 6, 7).
+bool SaysItFailed(int exitStatus) {
+    return exitStatus == kExitOther || exitStatus == 5;
+}
+
 // The exit status the console gives a result number.
 int ExitStatusOf(int result) {
     constexpr int kPassedThrough[] = {0, 1, 2, 3, 5, 6, 7};
@@ -217,9 +224,9 @@ std::vector<std::string> CheckRouters(const std::vector<RouterRecord>& routers,
         const auto first = e2e::KeptData(router.before, package);
         const auto last = e2e::KeptData(router.after, package);
         const std::vector<std::string> changed = e2e::Differences(first, last);
-        const bool blankAndSaved = router.after.value("blank", false) &&
-                                   router.lastExitStatus != 0 &&
-                                   HasOwnCompleteCopy(router, workFolder);
+        const bool blankAndSaved =
+            (router.after.value("blank", false) || router.leftInDownloadMode) &&
+            SaysItFailed(router.lastExitStatus) && HasOwnCompleteCopy(router, workFolder);
         if (!changed.empty() && !blankAndSaved) {
             problems.push_back("router " + router.imei + " lost or changed " + Shown(changed) +
                                " and has no complete backup waiting with a failure said");

@@ -21,6 +21,8 @@ struct RouterRecord {
     Json before;
     Json after;
     int lastExitStatus = -1;  // of the last run that ended by itself
+    // Its last port was a download-mode one: no firmware runs, as on a blank router.
+    bool leftInDownloadMode = false;
 };
 
 // One run of the console updater as it ended.
@@ -36,8 +38,9 @@ struct RunRecord {
 // The run ended by itself within its bound, with a result line whose number its exit status
 // reports.
 std::vector<std::string> CheckRun(const RunRecord& run);
-// Every router has exactly its own data back, or is blank with a complete backup of its own
-// data waiting in the work folder and its last run said it failed; none holds another's data.
+// Every router has exactly its own data back, or is blank (or left in its download mode) with
+// a complete backup of its own data waiting in the work folder and its last run said the
+// download failed or asked whose the data is; none holds another's data.
 std::vector<std::string> CheckRouters(const std::vector<RouterRecord>& routers,
                                       const PackageFacts& package,
                                       const std::filesystem::path& workFolder);

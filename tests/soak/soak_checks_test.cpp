@@ -87,8 +87,8 @@ class SoakRouterChecks : public ::testing::Test {
     TempDir dir_;
     PackageFacts package_{{10}, {}, {}};
     std::vector<RouterRecord> routers_{
-        {"111", Router("aa", "021a2b3c4d5e"), Router("aa", "021a2b3c4d5e"), 0},
-        {"222", Router("bb", "0a0b0c0d0e0f"), Router("bb", "0a0b0c0d0e0f"), 0}};
+        {"111", Router("aa", "021a2b3c4d5e"), Router("aa", "021a2b3c4d5e"), 0, false},
+        {"222", Router("bb", "0a0b0c0d0e0f"), Router("bb", "0a0b0c0d0e0f"), 0, false}};
 };
 
 TEST_F(SoakRouterChecks, EveryRouterKeepsItsOwnData) {
@@ -105,6 +105,11 @@ TEST_F(SoakRouterChecks, ABlankRouterNeedsItsOwnCompleteCopyAndAFailureSaid) {
     routers_[1].lastExitStatus = 4;
     const std::filesystem::path copy = dir_.Path() / "SaveNV" / "IMEI-222";
     WriteBackup(copy, "222", '\xbb', "0A0B0C0D0E0F");
+    EXPECT_THAT(Check(), IsEmpty());
+
+    routers_[1].after = Router("", "");
+    EXPECT_THAT(Check(), SizeIs(1)) << "firmware runs without the router's data";
+    routers_[1].leftInDownloadMode = true;
     EXPECT_THAT(Check(), IsEmpty());
 
     routers_[1].lastExitStatus = 0;

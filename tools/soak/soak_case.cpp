@@ -82,7 +82,7 @@ class CaseRunner {
                 e2e::MakeAnotherRouter(state, router.imei);
             }
         });
-        records_.push_back({router.imei, driver_.State(), Json(), -1});
+        records_.push_back({router.imei, driver_.State(), Json(), -1, false});
     }
 
     std::vector<std::string> SimulatorOptions(const RouterPlan& router, bool faults) const {
@@ -154,6 +154,12 @@ class CaseRunner {
         Unplug(i);
         records_[i].after = driver_.State();
         records_[i].lastExitStatus = lastExit;
+        records_[i].leftInDownloadMode = LastPortMode() != "normal";
+    }
+
+    std::string LastPortMode() const {
+        const std::vector<Json> ports = e2e::Events(driver_.Trace(), "port_added");
+        return ports.empty() ? "normal" : ports.back().value("mode", "normal");
     }
 
     checks::RunRecord NewRun(std::size_t i, int lastExit) const {
