@@ -25,6 +25,8 @@ const Regression kRegressions[] = {
     {116, "the same after a kill, with a second router's copy in the work folder"},
     {118, "a checksum failing twice ends the download; the replugged router runs without its "
           "IMEI and was refused (result 2)"},
+    {141, "a checksum failing twice leaves the programmer in the middle of a transfer; the "
+          "next runs took the silent router for one whose version does not match (result 1)"},
 };
 // clang-format on
 

@@ -20,6 +20,7 @@ using Clock = std::chrono::steady_clock;
 using std::chrono::milliseconds;
 
 constexpr int kExitNoRouter = 3;
+constexpr std::string_view kReplugAsked = "plug it in again and start the update again";
 constexpr int kExitOwnerUnconfirmed = 5;
 constexpr int kKillPollMs = 20;
 // The router notices a host gone 2 s (scaled) after its port closed; room for a loaded machine.
@@ -140,9 +141,9 @@ class CaseRunner {
 
     int Retry(std::size_t i, int lastExit) {
         for (int retry = 0; retry < kRetries && lastExit != 0 && Sound(); ++retry) {
-            // "No router found": the user plugs it in again rather than waiting.
+            // "No router found", or the tool asked for it: the user plugs it in again.
             if (plan_.routers[i].replugBeforeRetry[retry] || !plugged_ ||
-                lastExit == kExitNoRouter) {
+                lastExit == kExitNoRouter || lastOut_.find(kReplugAsked) != std::string::npos) {
                 Replug(i);
             }
             lastExit = CheckedRun(i, lastExit);
@@ -182,6 +183,7 @@ class CaseRunner {
     int Judge(std::size_t i, checks::RunRecord& run, const e2e::ProcessResult& result,
               Clock::time_point started) {
         exits_.push_back(result.exitStatus);
+        lastOut_ = result.out;
         run.exitStatus = result.exitStatus;
         run.out = result.out;
         run.took = std::chrono::duration_cast<milliseconds>(Clock::now() - started);
@@ -241,6 +243,7 @@ class CaseRunner {
     std::vector<checks::RouterRecord> records_;
     std::vector<std::string> violations_;
     std::vector<int> exits_;
+    std::string lastOut_;
     bool plugged_ = false;
     int driverFailures_;
 };
