@@ -105,6 +105,9 @@ RouteDecision WithVersion(const RouterFindings& router, const std::vector<Stored
 
 RouteDecision DecideRestore(const RouterFindings& router, const std::vector<StoredBackup>& backup,
                             std::string_view chosenImei) {
+    if (router.silentInDownloadMode) {
+        return Only(UpdateRoute::NeedsReplug);
+    }
     if (router.downloadMode) {
         return Only(UpdateRoute::NeedsFirmware);
     }
@@ -124,6 +127,10 @@ RouteDecision DecideRoute(const RouterFindings& router, const std::vector<Stored
                           std::string_view chosenImei) {
     if (router.versionRead) {
         return WithVersion(router, pending, chosenImei);
+    }
+    // Not a version that does not match: nothing can be read or written until it restarts.
+    if (router.silentInDownloadMode) {
+        return Only(UpdateRoute::NeedsReplug);
     }
     // A router that answered like a healthy one, or did not answer at all, is not taken for a
     // blank one: its data would be written over by another router's.

@@ -24,6 +24,7 @@ enum class UpdateRoute {
     OtherRouter,      // a backup of another IMEI than the router's: nothing written
     NeedsFirmware,    // a restore asked of a router without firmware: the update restores
     Unanswered,       // a restore asked of a router that does not say whose it is
+    NeedsReplug,      // silent on a download-mode port: only a power cycle wakes it
 };
 
 // How the router's IMEI read ended.
@@ -42,6 +43,9 @@ struct RouterFindings {
     ImeiAnswer imeiAnswer = ImeiAnswer::NoAnswer;
     // Found in its boot loader, its Sahara boot stage or its flash programmer.
     bool downloadMode = false;
+    // Its port's name says download mode, yet nothing answered: a flash programmer that a
+    // failed update left in the middle of a transfer.
+    bool silentInDownloadMode = false;
     platform::UsbLocation usb;
 };
 

@@ -21,6 +21,7 @@ constexpr int kTextUnanswered = 232;
 constexpr int kTextNoSuchBackup = 234;
 constexpr int kTextRestoring = 236;
 constexpr int kTextRestoreCutShort = 238;
+constexpr int kTextNeedsReplug = 254;
 constexpr int kResultFailed = -1;
 // What the worker says when it writes a copy back, by why the copy is the router's.
 constexpr int kTextOwnerConfirmed = 216;
@@ -177,6 +178,8 @@ int CUpdateWorker::RunRoute(const RouteDecision& decision,
             return Refuse(kTextNeedsFirmware);
         case UpdateRoute::Unanswered:
             return Refuse(kTextUnanswered);
+        case UpdateRoute::NeedsReplug:
+            return Refuse(kTextNeedsReplug);
     }
     const nv::StoredBackup& copy = pending[decision.copies.front()];
     TellOwner(copy, decision.ownership);
@@ -230,8 +233,11 @@ void CUpdateWorker::Probe(RouterFindings& router) {
         router.downloadMode = true;
         return;
     }
+    const bool downloadPort = examined_.downloadMode;
     examined_ = ReadDeviceFacts(service_.Link(context.slot));
     router = FromFacts(examined_);
+    router.silentInDownloadMode =
+        downloadPort && !router.versionRead && router.imeiAnswer == ImeiAnswer::NoAnswer;
 }
 
 std::optional<std::size_t> CUpdateWorker::AskOwner(const std::vector<nv::StoredBackup>& pending,

@@ -164,6 +164,12 @@ constexpr std::pair<int, std::string_view> kTable[] = {
     {239,
      "Последнее восстановление данных этого роутера не завершено: сначала запустите "
      "обновление, чтобы вернуть его данные."},
+    {254,
+     "The router waits in its download mode and does not answer: unplug it, plug it in again "
+     "and start the update again. Its saved data stays in the work folder."},
+    {255,
+     "Роутер ждёт в режиме загрузки и не отвечает: отключите его, подключите снова и "
+     "запустите обновление ещё раз. Его сохранённые данные остаются в рабочей папке."},
     // Why the router's port cannot be opened, in the hint line; "%s" is filled in order.
     {kTextPortHeldByModemManager,
      "The router's port is held by ModemManager (pid %s). Stop it: sudo systemctl stop "

@@ -103,7 +103,7 @@ class Writer {
 };
 
 std::string StreamName(std::size_t index) {
-    char name[16];
+    char name[sizeof(std::size_t) * 2 + 1];
     std::snprintf(name, sizeof name, "%08zX", index);
     return name;
 }

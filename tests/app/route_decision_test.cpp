@@ -55,6 +55,12 @@ RouterFindings Blank(platform::UsbLocation usb = {}) {
     return router;
 }
 
+RouterFindings Stuck() {
+    RouterFindings router;
+    router.silentInDownloadMode = true;
+    return router;
+}
+
 RouterFindings At(RouterFindings router, platform::UsbLocation usb) {
     router.usb = std::move(usb);
     return router;
@@ -88,6 +94,7 @@ const RouteCase kCases[] = {
      UpdateRoute::Normal, {}},
     {"own restore cut short is finished first", Running(kC.record.imei), {kB, kC}, "",
      UpdateRoute::FinishRestore, {1}, Ownership::Imei, UpdateRoute::FinishRestore},
+    {"no IMEI, nothing saved here", Running(""), {}, "", UpdateRoute::NoImei, {}},
     {"no IMEI, no restore cut short", Running(""), {kB, kA}, "", UpdateRoute::AskOwner, {0, 1},
      Ownership::None, UpdateRoute::FinishRestore},
     {"no IMEI, stopped after its reset", At(Running(""), {"1-1", ""}), {kA}, "", UpdateRoute::AskOwner,
@@ -104,6 +111,7 @@ const RouteCase kCases[] = {
     {"IMEI read, version not", Silent(ImeiAnswer::Read, kA.record.imei), {kA}, kA.record.imei,
      UpdateRoute::VersionMismatch, {}},
     {"half-flashed, nothing saved here", Blank(), {}, "", UpdateRoute::NoSavedData, {}},
+    {"silent on a download-mode port", Stuck(), {kA}, kA.record.imei, UpdateRoute::NeedsReplug, {}},
     {"IMEI inactive, nothing saved here", Silent(ImeiAnswer::Inactive), {}, "", UpdateRoute::NoImei, {}},
     {"serial proves B", Blank({"1-1", "SB"}), {kB, kA}, "", UpdateRoute::Resume, {0}, Ownership::UsbSerial},
     {"a serial on two copies proves nothing", Blank({"1-3", "SA"}), {kA, Copy("1", "1-4", "SA")}, "",
@@ -143,6 +151,7 @@ const RouteCase kRestoreCases[] = {
     {"another router", Running(kD), {kA}, kA.record.imei, UpdateRoute::OtherRouter, {}},
     {"a router without firmware", Blank({"1-1", "SA"}), {kA}, "", UpdateRoute::NeedsFirmware, {}},
     {"a router that does not answer", Silent(), {kA}, kA.record.imei, UpdateRoute::Unanswered, {}},
+    {"silent on a download-mode port", Stuck(), {kA}, kA.record.imei, UpdateRoute::NeedsReplug, {}},
     {"no IMEI, its serial", At(Silent(ImeiAnswer::Inactive), {"1-4", "SA"}), {kA}, "",
      UpdateRoute::FinishRestore, {0}, Ownership::UsbSerial},
     {"no IMEI, where it was taken", At(Silent(ImeiAnswer::Inactive), {"1-1", ""}), {kA}, "",

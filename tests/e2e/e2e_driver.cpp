@@ -13,6 +13,7 @@
 #include <cerrno>
 #include <fstream>
 #include <iostream>
+#include <iterator>
 
 extern char** environ;
 
@@ -152,6 +153,13 @@ void ChildProcess::Signal(int signal) const {
     if (pid_ > 0 && !ended_) {
         ::kill(pid_, signal);
     }
+}
+
+bool ChildProcess::Running(int milliseconds) {
+    if (!ReadSome(milliseconds)) {
+        ::poll(nullptr, 0, milliseconds);
+    }
+    return !ended_ && !Reap(false);
 }
 
 ProcessResult ChildProcess::Finish(Seconds timeout) {
@@ -331,12 +339,18 @@ std::vector<nlohmann::json> EndToEndDriver::Trace(std::size_t from, std::string_
     return records;
 }
 
+std::size_t EndToEndDriver::TraceLength(std::string_view router) const {
+    std::ifstream in(TraceFile(router), std::ios::binary);
+    return static_cast<std::size_t>(
+        std::count(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>(), '\n'));
+}
+
 std::optional<std::size_t> EndToEndDriver::WaitForTrace(
-    const std::function<bool(const nlohmann::json&)>& wanted, Seconds timeout,
-    std::size_t from) const {
+    const std::function<bool(const nlohmann::json&)>& wanted, Seconds timeout, std::size_t from,
+    std::string_view router) const {
     const Clock::time_point deadline = Clock::now() + timeout;
     do {
-        const std::vector<nlohmann::json> records = Trace(from);
+        const std::vector<nlohmann::json> records = Trace(from, router);
         const auto found = std::find_if(records.begin(), records.end(), wanted);
         if (found != records.end()) {
             return from + static_cast<std::size_t>(found - records.begin());

@@ -43,6 +43,8 @@ class ChildProcess {
     // program ended first.
     bool WaitForOutput(std::string_view text, Seconds timeout);
     void Signal(int signal) const;
+    // Reads its output for up to `milliseconds`; false once it has ended.
+    bool Running(int milliseconds);
     // Waits for the end (killing it after the time-out) and hands back all it printed.
     ProcessResult Finish(Seconds timeout);
     const std::string& Out() const { return result_.out; }
@@ -122,13 +124,15 @@ class EndToEndDriver {
                       Seconds timeout = Seconds(240));
 
     nlohmann::json State(std::string_view router = {}) const;
+    // How many trace records have been written whole so far.
+    std::size_t TraceLength(std::string_view router = {}) const;
     // The trace records from the `from`th on (a line still being written is left out).
     std::vector<nlohmann::json> Trace(std::size_t from = 0, std::string_view router = {}) const;
     // Waits until a trace record from the `from`th on satisfies `wanted`; its index, or
     // nothing when the time ran out.
     std::optional<std::size_t> WaitForTrace(
         const std::function<bool(const nlohmann::json&)>& wanted, Seconds timeout,
-        std::size_t from = 0) const;
+        std::size_t from = 0, std::string_view router = {}) const;
     // Prints the updater's log to standard error: for a case that failed.
     void ShowLog() const;
     const std::filesystem::path& Folder() const { return dir_.Path(); }

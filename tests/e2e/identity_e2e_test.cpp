@@ -188,29 +188,6 @@ TEST_F(IdentityEndToEnd, ARestoreCutShortIsFinishedByTheNextRun) {
     EXPECT_EQ(PendingCopies(), 0u);
 }
 
-std::string FileBytes(const std::filesystem::path& file) {
-    std::ifstream in(file, std::ios::binary);
-    return std::string(std::istreambuf_iterator<char>(in), {});
-}
-
-// What a backup folder gives back, by name: each NV item's 128 bytes (an item the lists
-// name twice once), each EFS file and the Wi-Fi MAC.
-std::map<std::string, std::string> BackupData(const std::filesystem::path& folder) {
-    constexpr std::size_t kRecord = 136;
-    std::map<std::string, std::string> data;
-    const std::string records = FileBytes(folder / "Channel0.nv");
-    for (std::size_t at = 0; at + kRecord <= records.size(); at += kRecord) {
-        const unsigned item = static_cast<unsigned char>(records[at]) |
-                              static_cast<unsigned char>(records[at + 1]) << 8;
-        data.emplace("NV " + std::to_string(item), records.substr(at + 4, 128));
-    }
-    for (const auto& entry : std::filesystem::directory_iterator(folder / "ITEM_EFS_RFNV")) {
-        data["EFS " + entry.path().filename().string()] = FileBytes(entry.path());
-    }
-    data["MAC"] = FileBytes(folder / "wifi_mac");
-    return data;
-}
-
 std::vector<Json> ListedBackups(EndToEndDriver& driver) {
     const ProcessResult listed = driver.RunUpdater({"--list-backups", "--json"});
     EXPECT_EQ(listed.exitStatus, 0) << listed.err;

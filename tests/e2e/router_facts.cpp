@@ -4,6 +4,8 @@
 
 #include <algorithm>
 #include <cstdio>
+#include <fstream>
+#include <iterator>
 
 #include "config/download_config.hpp"
 #include "config/package.hpp"
@@ -118,6 +120,54 @@ std::map<std::string, std::string> FlashedImages(const Json& state) {
     return images;
 }
 
+void MakeAnotherRouter(Json& state, std::string_view imei) {
+    for (auto& [item, value] : state.at("nv").items()) {
+        std::string hex = value.get<std::string>();
+        if (!hex.empty() && item != "550" && item != kWifiMacItem) {
+            hex[0] = hex[0] == 'b' ? 'c' : 'b';
+            value = hex;
+        }
+    }
+    for (auto& [path, file] : state.at("efs").items()) {
+        std::string hex = file.at("data").get<std::string>();
+        if (!hex.empty()) {
+            hex[0] = hex[0] == 'b' ? 'c' : 'b';
+            file["data"] = hex;
+        }
+    }
+    // The firmware restores its SSID and password from the copies it keeps aside.
+    for (const char* key : {"ssid", "savedSsid"}) {
+        state["wifi"][key] = "router-" + std::string(imei);
+    }
+    for (const char* key : {"password", "savedPassword"}) {
+        state["wifi"][key] = "secret-" + std::string(imei);
+    }
+}
+
+std::string FileBytes(const std::filesystem::path& file) {
+    std::ifstream in(file, std::ios::binary);
+    return std::string(std::istreambuf_iterator<char>(in), {});
+}
+
+std::map<std::string, std::string> BackupData(const std::filesystem::path& folder) {
+    constexpr std::size_t kRecord = 136;
+    constexpr std::size_t kItemBytes = 128;
+    std::map<std::string, std::string> data;
+    const std::string records = FileBytes(folder / "Channel0.nv");
+    for (std::size_t at = 0; at + kRecord <= records.size(); at += kRecord) {
+        const unsigned item = static_cast<unsigned char>(records[at]) |
+                              static_cast<unsigned char>(records[at + 1]) << 8;
+        data.emplace("NV " + std::to_string(item), records.substr(at + 4, kItemBytes));
+    }
+    std::error_code ec;
+    for (std::filesystem::directory_iterator entry(folder / "ITEM_EFS_RFNV", ec), end;
+         !ec && entry != end; entry.increment(ec)) {
+        data["EFS " + entry->path().filename().string()] = FileBytes(entry->path());
+    }
+    data["MAC"] = FileBytes(folder / "wifi_mac");
+    return data;
+}
+
 std::vector<Json> Events(const std::vector<Json>& trace, std::string_view event) {
     std::vector<Json> found;
     std::copy_if(trace.begin(), trace.end(), std::back_inserter(found),
@@ -141,30 +191,6 @@ std::size_t DownloadRequests(const std::vector<Json>& trace) {
         const Json mode = record.value("mode", Json());
         return event == "sahara" || (event == "request" && mode.is_string() && mode != "normal");
     });
-}
-
-void MakeAnotherRouter(Json& state, std::string_view imei) {
-    for (auto& [item, value] : state.at("nv").items()) {
-        std::string hex = value.get<std::string>();
-        if (!hex.empty() && item != "550" && item != "4678") {
-            hex[0] = hex[0] == 'b' ? 'c' : 'b';
-            value = hex;
-        }
-    }
-    for (auto& [path, file] : state.at("efs").items()) {
-        std::string hex = file.at("data").get<std::string>();
-        if (!hex.empty()) {
-            hex[0] = hex[0] == 'b' ? 'c' : 'b';
-            file["data"] = hex;
-        }
-    }
-    // The firmware restores its SSID and password from the copies it keeps aside.
-    for (const char* key : {"ssid", "savedSsid"}) {
-        state["wifi"][key] = "router-" + std::string(imei);
-    }
-    for (const char* key : {"password", "savedPassword"}) {
-        state["wifi"][key] = "secret-" + std::string(imei);
-    }
 }
 
 }  // namespace tapfix::test::e2e

@@ -34,14 +34,19 @@ std::vector<std::string> Differences(const std::map<std::string, Json>& before,
 // Partition -> SHA-256 of what the router's flash holds.
 std::map<std::string, std::string> FlashedImages(const Json& state);
 
+// Turns a router made by the simulator into another one with this IMEI (the caller gives it
+// its own MAC): every other NV item, EFS file and Wi-Fi secret differs from the default router.
+void MakeAnotherRouter(Json& state, std::string_view imei);
+
+std::string FileBytes(const std::filesystem::path& file);
+// What a backup folder gives back, by name: each NV item's 128 bytes ("NV 550"; an item the
+// lists name twice once), each EFS file ("EFS <file>") and the Wi-Fi MAC ("MAC").
+std::map<std::string, std::string> BackupData(const std::filesystem::path& folder);
+
 // Trace records of one kind: `event` "request" with `name`, or any other event.
 std::vector<Json> Events(const std::vector<Json>& trace, std::string_view event);
 std::vector<Json> Requests(const std::vector<Json>& trace, std::string_view name);
 // What the router received in its boot stage or from its flash programmer: download traffic.
 std::size_t DownloadRequests(const std::vector<Json>& trace);
-
-// A router of its own: its IMEI and MAC, and every other NV item, EFS file and Wi-Fi secret
-// different from the simulator's default router.
-void MakeAnotherRouter(Json& state, std::string_view imei);
 
 }  // namespace tapfix::test::e2e
