@@ -242,6 +242,11 @@ void CUpdateWorker::Probe(RouterFindings& router) {
 
 std::optional<std::size_t> CUpdateWorker::AskOwner(const std::vector<nv::StoredBackup>& pending,
                                                    const std::vector<std::size_t>& candidates) {
+    if (!shared_.resumeImei.empty()) {
+        service_.LogLine(shared_.context.slot,
+                         "No saved copy that could be this router's has IMEI " +
+                             shared_.resumeImei + " (--resume)");
+    }
     for (const std::size_t index : candidates) {
         const nv::StoredBackup& copy = pending[index];
         std::string question =

@@ -183,7 +183,12 @@ std::optional<StoredBackup> FindBackup(const fs::path& workFolder, std::string_v
                                        std::string& error) {
     std::error_code ec;
     if (fs::is_directory(fs::path(which), ec)) {
-        auto backup = ReadStoredBackup(fs::path(which));
+        fs::path folder(which);
+        // "IMEI-x/" names the same copy as "IMEI-x": it must be found pending, and retired.
+        if (!folder.has_filename()) {
+            folder = folder.parent_path();
+        }
+        auto backup = ReadStoredBackup(folder);
         if (!backup) {
             error = std::string(which) + " holds no backup (no " + NvFileName(0) + ")";
         }

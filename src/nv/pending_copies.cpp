@@ -163,6 +163,11 @@ bool Unfinished(const std::optional<StoredBackup>& copy) {
     return copy && copy->record.restore != RestoreState::Done;
 }
 
+// Another device at the same socket: both serials known and different.
+bool OtherSerial(std::string_view saved, std::string_view now) {
+    return !saved.empty() && !now.empty() && saved != now;
+}
+
 }  // namespace
 
 std::optional<StoredBackup> ReadStoredBackup(const fs::path& folder) {
@@ -191,7 +196,12 @@ BackupSource TakenBackup(const fs::path& nvFile, bool withWifiMac) {
 
 bool IsPendingCopy(const fs::path& workFolder, const fs::path& folder) {
     const fs::path saved = workFolder / kSavedBackupName;
-    return folder == saved || folder.parent_path() == saved;
+    // The user may name it relative to another folder, or through a link.
+    const auto same = [&saved](const fs::path& place) {
+        std::error_code ec;
+        return place == saved || fs::equivalent(place, saved, ec);
+    };
+    return same(folder) || same(folder.parent_path());
 }
 
 void NewestFirst(std::vector<StoredBackup>& backups) {
@@ -293,7 +303,8 @@ std::optional<ProvenCopy> ProvenByUsb(const std::vector<StoredBackup>& copies,
             return ProvenCopy{same.front(), UsbProof::Serial};
         }
     }
-    if (!usb.path.empty() && copies.size() == 1 && copies.front().record.usb.path == usb.path) {
+    if (!usb.path.empty() && copies.size() == 1 && copies.front().record.usb.path == usb.path &&
+        !OtherSerial(copies.front().record.usb.serial, usb.serial)) {
         return ProvenCopy{0, UsbProof::Port};
     }
     return std::nullopt;

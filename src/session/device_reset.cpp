@@ -15,6 +15,7 @@ using namespace std::chrono_literals;
 
 constexpr int kPortSearchesAfterReset = 101;
 constexpr int kReopenAttempts = 3;
+constexpr auto kReopenPause = 2000ms;
 constexpr int kStageAttempts = 3;
 
 // The diagnostic port of the rebooted device, at its location. The programmer's download port
@@ -42,8 +43,10 @@ bool CDownloadService::ResetMobileSDP(PortContext& context) {
         Pause(500ms);
     }
     Pause(1000ms);
-    for (int attempt = 0; attempt < kReopenAttempts && !ReopenLink(slot, context.portNumber);
+    // A program that probes every new port (ModemManager) may hold it for a moment.
+    for (int attempt = 1; !ReopenLink(slot, context.portNumber) && attempt < kReopenAttempts;
          ++attempt) {
+        Pause(kReopenPause);
     }
     device::VersionRecord versions{};
     const std::string line = "ResetMobileSDP 0 InitPort:Com" + std::to_string(context.portNumber);

@@ -118,6 +118,7 @@ const RouteCase kCases[] = {
      UpdateRoute::AskOwner, {0, 1}},
     {"two copies at the port", Blank({"1-1", ""}), {kB, kA}, "", UpdateRoute::AskOwner, {0, 1}},
     {"the only copy, at the port", Blank({"1-1", ""}), {kA}, "", UpdateRoute::Resume, {0}, Ownership::UsbPort},
+    {"another serial at the copy's port", Blank({"1-1", "SX"}), {kA}, "", UpdateRoute::AskOwner, {0}},
     {"chosen A", Blank({"1-1", "SB"}), {kB, kA}, kA.record.imei, UpdateRoute::Resume, {1}, Ownership::Chosen},
     {"chosen IMEI without a copy", Blank(), {kB, kA}, "999999999999999", UpdateRoute::AskOwner, {0, 1}},
     {"IMEI inactive, one copy", Silent(ImeiAnswer::Inactive), {kA}, "", UpdateRoute::AskOwner, {0}},

@@ -207,6 +207,8 @@ TEST(BackupStoreTest, FindsTheBackupAFolderOrAnImeiNames) {
           RestoreState::None, "359876543210992");
     const std::vector<std::pair<std::string, std::string>> cases = {
         {"359876543210984", (work / "SaveNV" / "IMEI-359876543210984").string()},
+        {(work / "SaveNV" / "IMEI-359876543210984").string() + "/",
+         (work / "SaveNV" / "IMEI-359876543210984").string()},
         {(work / "NVArchive" / "IMEI-359876543210984" / "old").string(),
          (work / "NVArchive" / "IMEI-359876543210984" / "old").string()},
         {"111111111111111", "no complete backup of the router with IMEI 111111111111111"},
