@@ -27,6 +27,8 @@ const Regression kRegressions[] = {
           "IMEI and was refused (result 2)"},
     {141, "a checksum failing twice leaves the programmer in the middle of a transfer; the "
           "next runs took the silent router for one whose version does not match (result 1)"},
+    {89, "a resume that failed leaves firmware without NV items; the router is asked about "
+         "on the user's last try, and its copy goes back once the user names it"},
 };
 // clang-format on
 

@@ -4,6 +4,7 @@
 #include <signal.h>
 
 #include <chrono>
+#include <iostream>
 
 #include "e2e/e2e_driver.hpp"
 #include "e2e/router_facts.hpp"
@@ -148,6 +149,10 @@ class CaseRunner {
             }
             lastExit = CheckedRun(i, lastExit);
         }
+        // A question asked on the last retry is answered: the user reads the IMEI off the label.
+        if (lastExit == kExitOwnerUnconfirmed && Sound()) {
+            lastExit = CheckedRun(i, lastExit);
+        }
         return lastExit;
     }
 
@@ -185,6 +190,11 @@ class CaseRunner {
               Clock::time_point started) {
         exits_.push_back(result.exitStatus);
         lastOut_ = result.out;
+        if (settings_.showRuns) {
+            std::cerr << "run " << exits_.size() << " of router " << plan_.routers[i].name
+                      << ", exit " << result.exitStatus << ":\n"
+                      << result.out << result.err << "\n";
+        }
         run.exitStatus = result.exitStatus;
         run.out = result.out;
         run.took = std::chrono::duration_cast<milliseconds>(Clock::now() - started);

@@ -17,6 +17,8 @@ struct CaseSettings {
     // Whether a run over its bound is a violation: the campaign's machine is measured, a test
     // suite's is not.
     bool boundRuns = true;
+    // Every run's output goes to standard error: for replaying a seed that broke a promise.
+    bool showRuns = false;
 };
 
 // Plays a case as users would: plugs in each router with its faults, runs the console updater,

@@ -1,7 +1,7 @@
-// The fault campaign: `tapfix-soak [CASES] [SEED] [--time-scale X] [--jobs N]` plays CASES
-// cases drawn from the seeds SEED, SEED+1, ... and prints each violation with the seed and plan
-// that replays it, then a table of what was run. A case mostly waits for the router, so N cases
-// (default 2) run side by side, each with its own routers, registry and work folder.
+// The fault campaign: `tapfix-soak [CASES] [SEED] [--time-scale X] [--jobs N] [--show-runs]` plays
+// CASES cases drawn from the seeds SEED, SEED+1, ... and prints each violation with the seed and
+// plan that replays it, then a table of what was run. A case mostly waits for the router, so N
+// cases (default 2) run side by side, each with its own routers, registry and work folder.
 #include <gtest/gtest.h>
 
 #include <chrono>
@@ -27,6 +27,7 @@ struct Options {
     std::uint64_t seed = 1;
     std::string timeScale = "0.03";
     unsigned jobs = 2;
+    bool showRuns = false;
 };
 
 bool ParseOptions(int argc, char** argv, Options& options) {
@@ -35,6 +36,8 @@ bool ParseOptions(int argc, char** argv, Options& options) {
         const std::string arg = argv[i];
         if (arg == "--time-scale" && i + 1 < argc) {
             options.timeScale = argv[++i];
+        } else if (arg == "--show-runs") {
+            options.showRuns = true;
         } else if (arg == "--jobs" && i + 1 < argc) {
             options.jobs = std::max(1u, static_cast<unsigned>(std::stoul(argv[++i])));
         } else if (!arg.empty() && arg.find_first_not_of("0123456789") == std::string::npos &&
@@ -86,7 +89,7 @@ void PrintTable(const Options& options, const Tally& tally, double minutes,
 void PlayCase(const Options& options, unsigned index, Tally& tally, std::mutex& mutex) {
     const CasePlan plan = DrawPlan(options.seed + index);
     const auto started = Clock::now();
-    const CaseOutcome outcome = RunCase(plan, {options.timeScale, true});
+    const CaseOutcome outcome = RunCase(plan, {options.timeScale, true, options.showRuns});
     const double seconds = std::chrono::duration<double>(Clock::now() - started).count();
     std::string exits;
     for (const int exit : outcome.exits) {
@@ -118,7 +121,8 @@ int main(int argc, char** argv) {
     ::testing::InitGoogleTest(&argc, argv);
     Options options;
     if (!ParseOptions(argc, argv, options)) {
-        std::cerr << "usage: tapfix-soak [CASES] [SEED] [--time-scale X] [--jobs N]\n";
+        std::cerr
+            << "usage: tapfix-soak [CASES] [SEED] [--time-scale X] [--jobs N] [--show-runs]\n";
         return 2;
     }
     const std::string loadBefore = LoadAverage();
