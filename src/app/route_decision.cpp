@@ -63,15 +63,15 @@ RouteDecision ChooseOwner(const RouterFindings& router, const std::vector<Stored
     if (chosen != candidates.end()) {
         return Owned(route, *chosen, Ownership::Chosen);
     }
-    std::vector<StoredBackup> eligible;
-    for (const std::size_t i : candidates) {
-        eligible.push_back(pending[i]);
-    }
-    const auto proven = nv::ProvenByUsb(eligible, router.usb);
-    if (proven && (proven->proof == nv::UsbProof::Serial || portProof != PortProof::Nothing)) {
+    // Proven among every pending copy, not only the candidates: another router's copy taken at
+    // the same socket or with the same serial makes the USB identity prove nothing.
+    const auto proven = nv::ProvenByUsb(pending, router.usb);
+    const bool candidate = proven && std::find(candidates.begin(), candidates.end(),
+                                               proven->index) != candidates.end();
+    if (candidate && (proven->proof == nv::UsbProof::Serial || portProof != PortProof::Nothing)) {
         const Ownership ownership =
             proven->proof == nv::UsbProof::Serial ? Ownership::UsbSerial : Ownership::UsbPort;
-        return Owned(route, candidates[proven->index], ownership);
+        return Owned(route, proven->index, ownership);
     }
     return {UpdateRoute::AskOwner, candidates, Ownership::None, route};
 }
@@ -88,17 +88,22 @@ RouteDecision WithVersion(const RouterFindings& router, const std::vector<Stored
                            : Owned(UpdateRoute::FinishRestore, own.front(), Ownership::Imei);
     }
     // Running firmware without an IMEI: a restore that stopped before the IMEI, whose copy
-    // comes first, or an update stopped after its reset (the new firmware runs with its NV
-    // items erased). Such a router may hold calibration of its own: its socket proves nothing.
+    // comes first, or an update stopped after its reset or failed late (the firmware runs with
+    // its NV items erased), which may be any router with a pending copy. Unless a restore was
+    // cut short, such a router may hold calibration of its own: its socket proves nothing.
     const auto cutShort = Matching(pending, RestoreCutShort);
-    if (!cutShort.empty()) {
-        return ChooseOwner(router, pending, cutShort, chosenImei, UpdateRoute::FinishRestore);
-    }
-    if (pending.empty() || router.imeiAnswer != ImeiAnswer::Inactive) {
+    const bool erased = router.imeiAnswer == ImeiAnswer::Inactive;
+    if (cutShort.empty() && (pending.empty() || !erased)) {
         return Only(UpdateRoute::NoImei);
     }
-    return ChooseOwner(router, pending, Matching(pending, Any), chosenImei,
-                       UpdateRoute::FinishRestore, PortProof::Nothing);
+    std::vector<std::size_t> candidates = cutShort;
+    for (std::size_t i = 0; erased && i < pending.size(); ++i) {
+        if (!RestoreCutShort(pending[i], {})) {
+            candidates.push_back(i);
+        }
+    }
+    return ChooseOwner(router, pending, candidates, chosenImei, UpdateRoute::FinishRestore,
+                       cutShort.empty() ? PortProof::Nothing : PortProof::OnlyPendingCopy);
 }
 
 }  // namespace

@@ -29,6 +29,8 @@ const Regression kRegressions[] = {
           "next runs took the silent router for one whose version does not match (result 1)"},
     {89, "a resume that failed leaves firmware without NV items; the router is asked about "
          "on the user's last try, and its copy goes back once the user names it"},
+    {474, "two routers failed at one socket: the second, running firmware without its IMEI, "
+          "was given the first one's data because the first one's restore was cut short"},
 };
 // clang-format on
 
